@@ -1,0 +1,2 @@
+// Figure style set-up, combined figure, per-gap figure and ohmic-region search.
+#include "aux/Drawing.h"

@@ -1,0 +1,59 @@
+// Figures of a run: the figure style set-up, the combined current-density figure
+// of all gaps, and the per-gap figure with the search for the gap's ohmic region.
+// Declares plotprofile, the colour and marker a gap is drawn with.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "aux/OutputPlaces.h"
+#include "aux/ScanInput.h"
+#include "toolkit/Console.h"
+#include "toolkit/Graph.h"
+#include "toolkit/Style.h"
+#include "toolkit/Types.h"
+
+// A gap's name with its marker colour and marker style (toolkit indices).
+struct plotprofile {
+  std::string chambername;
+  Int_t color = 1;
+  Int_t marker = 1;
+};
+
+// What the figures need from the run. References must outlive the calls.
+struct FigureContext {
+  const OutputPlace& place;     // where outputs go
+  tk::Console& console;         // progress lines and errors
+  std::string extension = ".png";  // figure file format: ".png", ".svg" or ".pdf"
+};
+
+// The figure style set-up made at the start of each figure: the default look,
+// then the user's style macro ($HOME/.root/rootstyle.C, settings made on the style
+// "uLm"), then no statistics box, white canvas and frame, no title box. Writes the
+// HOME log line; lists ignored macro settings when INFO is true.
+tk::Style figureStyle(const FigureContext& context, Bool_t INFO);
+
+// Draws every gap's graph on one canvas, the frame taken from the graph at
+// maxcurrentindex, legend entries in gap-list order under the header legendtitle,
+// and saves it as "ALLcurrents" + extension in the scan's output directory.
+// Currents[k] belongs to ChamberIndex[k] and profileparameters[k]. An empty gap
+// list or a maxcurrentindex outside it draws nothing and says so. Leaves every
+// graph with its profile's marker colour and style and size 2.0.
+void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
+                           std::vector<plotprofile> profileparameters,
+                           ChamberIndexList ChamberIndex, int maxcurrentindex, std::string file,
+                           std::string legendtitle, const FigureContext& context);
+
+// Draws the gap's graph on its own canvas, searches its ohmic region (the widest
+// window from point 15 on, ending at the last point, whose line fit passes the
+// goodness test), fits the level in front of it and saves the figure as the gap's
+// (file-name safe) name + extension. StatFit ends true only for a pass whose slope
+// is finite and not zero; only then are Resistance (resistivity, Ohm*cm), Offset
+// (nA/cm^2) and Onset (V) written. With INFO, verbose lines and the fit-scan
+// diagnostic figures.
+void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameters, std::string file,
+                                std::pair<double, double>& Resistance,
+                                std::pair<double, double>& Offset,
+                                std::pair<double, double>& Onset, bool& StatFit, bool INFO,
+                                const FigureContext& context);

@@ -1,0 +1,2 @@
+// Straight-line and constant-level fits, goodness tests, fit-scan histograms.
+#include "aux/Regression.h"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs every Debian package gapohm needs to build, test and run.
+# One list for README, CI and developers: add a package here and nowhere else.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  libgsl-dev                          # line and constant fits, histograms
+  libplplot-dev plplot-driver-cairo   # figures (pngcairo, svgcairo, pdfcairo devices)
+  fonts-dejavu-core                   # sans font for figure text
+  libcli11-dev                        # command line
+  libgtest-dev libgmock-dev           # tests
+  libbenchmark-dev                    # benchmarks
+  clang clang-tidy libclang-rt-14-dev # sanitizers, fuzzer, static checks
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

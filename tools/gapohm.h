@@ -1,0 +1,113 @@
+// gapohm: analysis of high-voltage scans of resistive-plate gas gaps.
+//
+// The run driver reads a scan file, fills one pressure-corrected graph of current
+// density against HV per gap, draws all gaps together and, for argon scans (HV
+// axis ending below 2500 V), searches every gap's ohmic region and reports its
+// resistivity, resistance, resistance x area, offset and onset in Resistance.csv.
+// Also here: the catalogue of known gaps (areas, plot styles) and the two reports.
+#pragma once
+
+#include <ctime>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "aux/Drawing.h"
+#include "aux/OutputPlaces.h"
+#include "aux/ScanInput.h"
+#include "toolkit/Console.h"
+#include "toolkit/Graph.h"
+#include "toolkit/Types.h"
+
+// ---------------------------------------------------------------- catalogue
+
+// Empties chambersname and fills it with the eight catalogued gap names.
+void init_chambersnames(std::vector<std::string>& chambersname);
+
+// Active area in cm^2 of the gap's type, recognised by substring: bottom ("-B",
+// "-BOTTOM") 19660, top-narrow ("TOPNARROW") 5550, top-wide ("TOPWIDE") 13130,
+// else 1. The last matching test decides.
+double getarea(const std::string& chambername);
+// 1000 / area for the same types ("_BOT" also marks a bottom gap); 1 otherwise.
+double getareafactor(const std::string& chambername);
+// Marker colour and style: the catalogue's for a name containing a catalogued
+// name (the last one that matches), else i + 1 and i + 19 (i: gap-list position).
+int getcolor(const std::string& chambername, Int_t i);
+int getmarker(const std::string& chambername, Int_t i);
+// Appends one profile per gap-list entry, in list order.
+void init_plotprofile(std::vector<plotprofile>& plottingprofile, ChamberIndexList ChamberIndex);
+
+// ---------------------------------------------------------------- run driver
+
+// Settings a run takes from the command line beyond the scan file and title.
+struct RunOptions {
+  bool verbose = false;            // verbose lines and diagnostic figures of the fits
+  bool entries = false;            // also write Entries.csv
+  std::string extension = ".png";  // figure file format
+};
+
+// Writes the four lines that announce the scan file.
+void printINFO(const std::string& filename, std::ostream& out);
+
+// The points of one scan: one graph per gap, by gap index, and the gap in which the
+// largest current was stored.
+struct ScanPoints {
+  std::vector<tk::Graph> graphs;
+  int maxcurrentindex = 0;
+  long usedLines = 0;  // measurement lines stored in at least one graph
+};
+
+// Reads the scan's lines from `scan` (named `file` in messages) into graphs: HV
+// corrected for pressure (applied HV / (0.2 + 0.8 P / 990), kept as read for
+// "OnePoint" gaps), stored in the graph of the gap whose name equals the line's
+// gap name. Lines that cannot be used are skipped with a warning naming the file
+// and line; blank lines silently.
+ScanPoints readScanPoints(std::istream& scan, const std::string& file,
+                          const ChamberIndexList& ChamberIndex, tk::Console& console);
+
+// Runs the whole analysis of one scan file. Returns the exit status: 0 on
+// success, 1 when the file cannot be read, holds no measurement, or an output
+// could not be written.
+int readFiles_KVT(const std::string& file, const std::string& legendtitle,
+                  const RunOptions& options, const OutputPlace& place, tk::Console& console);
+
+// The program: parses the command line and runs. Exit status 0 on success, 1 on a
+// failed run, 2 on a usage error. `env` and `now` stand for the environment and
+// the clock, so that tests can fix them.
+int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+               const EnvLookup& env, std::time_t now);
+
+// ---------------------------------------------------------------- reports
+
+// Resistance.csv: header, then per successful gap a CSV line and a LaTeX row.
+struct ResistanceReport {
+  std::string text;  // the report so far, written in one piece by Save
+
+  // Starts the report with its header line.
+  void Open();
+  // Adds the gap's CSV line and LaTeX row from its resistivity, offset and onset.
+  void AddGap(const std::string& name, const std::pair<double, double>& Resistance,
+              const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
+  // Writes the report to `path` atomically; false with a message on failure.
+  bool Save(const std::string& path, tk::Console& console) const;
+};
+
+// Escapes the characters LaTeX treats specially (_ & % # $ { } ~ ^ \).
+std::string latexEscape(const std::string& text);
+
+// Replaces status by six verdicts, "OK" when a count equals its planned count
+// (14, 31, 20 argon; 8, 1, 11 standard), else "NOT OK".
+void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
+                     int ChamberEntryStep3argon, int ChamberEntryStep1, int ChamberEntryStep2,
+                     int ChamberEntryStep3, std::vector<std::string>& status);
+
+// Counts every gap's measurements per HV step of both schemes and returns the
+// text of Entries.csv.
+std::string entriesReport(std::istream& scan, const std::string& file,
+                          const ChamberIndexList& ChamberIndex, tk::Console& console);
+
+// Writes Entries.csv for the scan file into its output directory.
+void ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberIndex,
+                           const OutputPlace& place, tk::Console& console);
