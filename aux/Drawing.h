@@ -9,6 +9,7 @@
 
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
+#include "toolkit/Canvas.h"
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Style.h"
@@ -52,6 +53,18 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
 // is finite and not zero; only then are Resistance (resistivity, Ohm*cm), Offset
 // (nA/cm^2) and Onset (V) written. With INFO, verbose lines and the fit-scan
 // diagnostic figures.
+// The ohmic-region search of one gap, on its graph already drawn on `pad`:
+// chooses the goodness option from the y axis's upper end (1 from 15 up, 2 from 3
+// up, else 3), fits windows X[j]..X[N-1] for j = 15, 16, ... while the HV axis
+// ends below 2500 V and stops at the first good one (the widest), prints the
+// result lines, fits the level over X[0]..X[j] and fills the three pairs. Returns
+// StatFit: true only when a window passed with a finite, non-zero slope; the pairs
+// are written only then. With INFO, the verbose lines and the diagnostic figures.
+bool searchOhmicRegion(tk::Graph& Current, const std::string& chambername, const std::string& file,
+                       tk::Canvas& pad, const tk::Style& style,
+                       std::pair<double, double>& Resistance, std::pair<double, double>& Offset,
+                       std::pair<double, double>& Onset, bool INFO, const FigureContext& context);
+
 void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameters, std::string file,
                                 std::pair<double, double>& Resistance,
                                 std::pair<double, double>& Offset,
