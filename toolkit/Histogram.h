@@ -3,9 +3,12 @@
 //
 // Bins are half-open [low, up): a value equal to the upper edge, or NaN, goes to
 // the overflow; a value below the lower edge to the underflow. A histogram built
-// with lower edge >= upper edge takes its range from the data it is filled with,
-// decided when the range is first asked for (fills are kept until then); the
-// number of bins is kept.
+// with lower edge >= upper edge (or an edge that is not finite) takes its range
+// from the data it is filled with, decided when the range or a content is first
+// asked for (fills are kept until then): the finite data's span (min - 1 to
+// max + 1 for a single value) widened by 10% each side, the lower end clamped to
+// 0 for non-negative data, rounded outwards to multiples of the axis-tick step
+// (1, 2 or 5 x 10^k); the number of bins is kept.
 #pragma once
 
 #include <memory>
