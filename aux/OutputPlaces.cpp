@@ -1,0 +1,165 @@
+#include "aux/OutputPlaces.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+void removeAll(std::string& text, const std::string& part) {
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) {
+    text.erase(at, part.size());
+  }
+}
+
+}  // namespace
+
+EnvLookup processEnvironment() {
+  return [](const std::string& name) -> std::optional<std::string> {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  };
+}
+
+std::string localDate(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char buffer[80];
+  const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y%m%d", &local);
+  return std::string(buffer, n);
+}
+
+int GetEnviroment(std::string& PATH, const std::string& option, const EnvLookup& env,
+                  std::ostream& log) {
+  const std::optional<std::string> value = env(option);
+  PATH = value.value_or("");
+  if (value) {
+    log << "INFO :: OutputPlaces : GetEnviroment: HOME directory used  " << PATH << std::endl;
+    return 0;
+  }
+  log << "INFO :: OutputPlaces : GetEnviroment: The environment variables can not be properly set "
+      << std::endl;
+  return 1;
+}
+
+std::string dirForScan(const std::string& file, const std::string& home, const std::string& date) {
+  std::string TestName = ExtractFilename(file);
+  removeAll(TestName, ".csv");
+  const std::string subtree = contains(home, "ulmena")
+                                  ? "/ZELK/HXD/RPCs/20130620_KVT/testKVT/ResistanceAndCurrentPLOTS/"
+                                  : "KVT/HVScan/";
+  const std::string suffix = contains(file, "CAEN904") ? "_904HVscan/" : "_KVTHVscan/";
+  return home + "/Dropbox/" + subtree + date + suffix + TestName + "/";
+}
+
+std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console) {
+  std::string result;
+  if (place.outputDir) {
+    result = *place.outputDir;
+    if (result.empty() || result.back() != '/') result += '/';
+  } else {
+    std::string PATH;
+    if (GetEnviroment(PATH, "HOME", place.env, console.out) != 0) {
+      // Never fall back to a directory at the file-system root.
+      console.error("HOME is not set: cannot place outputs under " + dirForScan(file, PATH, place.date));
+      return dirForScan(file, PATH, place.date);
+    }
+    result = dirForScan(file, PATH, place.date);
+  }
+  std::string error;
+  if (!makeDirectories(result, error)) console.error(error);
+  return result;
+}
+
+std::string getName() { return "ALLcurrents"; }
+
+std::string ExtractFilename(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtractDirectory(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ChangeExtension(const std::string& path, const std::string& ext) {
+  const std::string name = ExtractFilename(path);
+  const std::size_t dot = name.rfind('.');
+  return ExtractDirectory(path) + (dot == std::string::npos ? name : name.substr(0, dot)) + ext;
+}
+
+bool makeDirectories(const std::string& path, std::string& error) {
+  // Walk the path level by level so that every missing level is made and the one
+  // that fails is the one named.
+  std::size_t at = 0;
+  while (at != std::string::npos) {
+    at = path.find('/', at + 1);
+    const std::string level = path.substr(0, at);
+    if (level.empty()) continue;
+    struct stat info {};
+    if (stat(level.c_str(), &info) == 0) {
+      if (!S_ISDIR(info.st_mode)) {
+        error = "cannot create directory " + level + ": it exists and is not a directory";
+        return false;
+      }
+      continue;
+    }
+    if (mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = "cannot create directory " + level + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string safeFileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return "_";
+  std::string safe = name;
+  for (char& c : safe) {
+    const auto u = static_cast<unsigned char>(c);
+    // Path separators, control characters and the characters that shells and other
+    // systems' file names refuse.
+    if (c == '/' || c == '\\' || u < 0x20 || u == 0x7f || c == ':' || c == '*' || c == '?' ||
+        c == '"' || c == '<' || c == '>' || c == '|') {
+      c = '_';
+    }
+  }
+  return safe;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+  const std::string temporary = ExtractDirectory(path) + "." + ExtractFilename(path) + ".tmp" +
+                                std::to_string(static_cast<long>(getpid()));
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    out << content;
+    out.flush();
+    if (!out) {
+      error = "cannot write " + path + ": " + std::strerror(errno);
+      out.close();
+      std::remove(temporary.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
