@@ -44,7 +44,6 @@ void dropByteOrderMark(std::string& text) {
 void getChambers(std::istream& scan, ChamberIndexList& ChamberIndex, std::ostream& log) {
   std::set<std::string> names;  // std::string's ordering is the byte-wise order
   std::string name;
-  bool named = false;  // an empty line before any named line must not list ""
   std::string line;
   bool first = true;
   while (std::getline(scan, line)) {
@@ -52,10 +51,9 @@ void getChambers(std::istream& scan, ChamberIndexList& ChamberIndex, std::ostrea
       dropByteOrderMark(line);
       first = false;
     }
-    if (line.empty() && !named) continue;
     getChamber(line, name);
-    named = true;
-    if (name == kHeaderName) continue;
+    // An empty name is no gap: its lines are refused by every reader.
+    if (name == kHeaderName || name.empty()) continue;
     names.insert(name);
   }
   log << "INFO :: ScanInput: getChambers : running on chambers: " << std::endl;

@@ -37,9 +37,8 @@ void getChamber(std::string line, std::string& chambern);
 
 // Reads the scan from `scan` and appends, behind what ChamberIndex holds, one
 // (name, k) pair per distinct gap name (k from 0, ascending byte-wise order), then
-// writes the listing lines to `log`. Empty lines before the first named line do
-// not list an empty-named gap. A UTF-8 byte-order mark at the very start is
-// dropped.
+// writes the listing lines to `log`. An empty name (a line starting with a comma)
+// is never listed. A UTF-8 byte-order mark at the very start is dropped.
 void getChambers(std::istream& scan, ChamberIndexList& ChamberIndex, std::ostream& log);
 
 // The same on the file at `file`. A file that cannot be opened lists nothing (the
