@@ -4,8 +4,9 @@
 // SaveAs, so a graph's latest fit function is painted with it even when the fit
 // came after the graph was drawn, as users expect.
 //
-// The plotting library behind it is not thread-safe: SaveAs serialises all
-// painting through one lock, so canvases may be saved from several threads.
+// The plotting library behind it is not thread-safe and keeps global state: SaveAs
+// paints on a library stream of its own and serialises all painting through one
+// process-wide lock, so canvases may be saved from several threads.
 #pragma once
 
 #include <string>
@@ -59,15 +60,21 @@ class Canvas {
   void Clear();
 
   // Paints everything drawn so far into `path`; the format follows the extension
-  // (".png", ".svg", ".pdf"). Returns false, with a reason in `error`, when the
-  // file cannot be written or the extension is unknown.
+  // (".png", ".svg", ".pdf"). The figure is painted into a temporary file next to
+  // `path` and renamed into place, so an existing figure is only replaced by a
+  // complete one. Returns false, with a reason in `error`, when the file cannot
+  // be written or the extension is unknown; `path` is then left as it was.
   bool SaveAs(const std::string& path, std::string& error) const;
 
   // What has been drawn, in order (for inspection and tests).
   struct Item {
-    enum class Kind { Graph, Function, Legend, Histogram } kind;
+    enum class Kind { Graph, Function, Legend, Histogram } kind = Kind::Graph;
     const Graph* graph = nullptr;
     bool withAxes = false;
+    // For a graph drawn with axes: its axis ranges when it was drawn, which stay
+    // the frame whatever points it gets later.
+    AxisRange xRange;
+    AxisRange yRange;
     std::vector<Function> function;    // one element for Kind::Function
     std::vector<Legend> legend;        // one element for Kind::Legend
     std::vector<Histogram> histogram;  // one element for Kind::Histogram

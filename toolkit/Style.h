@@ -21,6 +21,8 @@ struct Style {
   double titleSize = 0.035;
   double titleOffsetX = 1.0;
   double titleOffsetY = 1.0;
+  // Gap between an axis and its labels, as a fraction of the pad height.
+  double labelOffset = 0.005;
   // Font family of all text: "sans", "serif", "mono"; bold when set.
   std::string font = "sans";
   bool bold = false;

@@ -1,0 +1,536 @@
+// Painting of a canvas with PLplot's cairo devices. All geometry is worked out in
+// page pixels (origin bottom-left) so that marker sizes, tick lengths and text
+// sizes come out as users know them whatever the axis ranges are.
+#include "toolkit/Canvas.h"
+
+#include <plplot.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include <unistd.h>
+
+#include "toolkit/Look.h"
+
+namespace tk {
+
+Canvas::Canvas(std::string name, std::string title, int width, int height, Style style)
+    : name_(std::move(name)), title_(std::move(title)), width_(width), height_(height), style_(std::move(style)) {}
+
+void Canvas::DrawGraph(const Graph* graph, bool withAxes) {
+  if (graph == nullptr) return;
+  Item item;
+  item.kind = Item::Kind::Graph;
+  item.graph = graph;
+  item.withAxes = withAxes;
+  if (withAxes) {
+    item.xRange = graph->xAxis();
+    item.yRange = graph->yAxis();
+  }
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawFunction(const Function& function) {
+  Item item;
+  item.kind = Item::Kind::Function;
+  item.function.push_back(function);
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawLegend(const Legend& legend) {
+  Item item;
+  item.kind = Item::Kind::Legend;
+  item.legend.push_back(legend);
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawHistogram(const Histogram& histogram) {
+  Item item;
+  item.kind = Item::Kind::Histogram;
+  item.histogram.push_back(histogram);
+  items_.push_back(std::move(item));
+}
+
+void Canvas::Clear() { items_.clear(); }
+
+namespace {
+
+// PLplot keeps its streams in global tables and is not re-entrant.
+std::mutex& plplotLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+constexpr double kPxPerMm = 72.0 / 25.4;  // the cairo devices' resolution
+// PLplot's character height is about the height of a capital letter; a text size
+// in the usual sense (the line's full height) has capitals about this high.
+constexpr double kCapitalPerSize = 0.72;
+// Average advance of a character of the sans font relative to the text size.
+constexpr double kAdvancePerSize = 0.55;
+// The colour index reserved for the colour being drawn in.
+constexpr int kScratchColour = 1;
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+const char* deviceFor(const std::string& path) {
+  std::string lower = path;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (endsWith(lower, ".png")) return "pngcairo";
+  if (endsWith(lower, ".svg")) return "svgcairo";
+  if (endsWith(lower, ".pdf")) return "pdfcairo";
+  return nullptr;
+}
+
+// Where the frame sits and what it shows.
+struct Frame {
+  bool present = false;
+  AxisRange x;
+  AxisRange y;
+  std::string xTitle;
+  std::string yTitle;
+};
+
+class Painter {
+ public:
+  Painter(int width, int height, const Style& style) : W_(width), H_(height), style_(style) {
+    left_ = style.padLeftMargin * W_;
+    right_ = (1.0 - style.padRightMargin) * W_;
+    bottom_ = style.padBottomMargin * H_;
+    top_ = (1.0 - style.padTopMargin) * H_;
+    if (right_ <= left_ + 1) right_ = left_ + 1;
+    if (top_ <= bottom_ + 1) top_ = bottom_ + 1;
+  }
+
+  void paint(const std::vector<Canvas::Item>& items) {
+    const Frame frame = findFrame(items);
+    if (frame.present) setFrame(frame);
+    if (frame.present) paintFrameBackground();
+    if (frame.present && (style_.gridX || style_.gridY)) paintGrid();
+    for (const auto& item : items) {
+      switch (item.kind) {
+        case Canvas::Item::Kind::Graph:
+          if (frame.present) paintGraph(*item.graph);
+          break;
+        case Canvas::Item::Kind::Function:
+          if (frame.present) paintFunction(item.function.front());
+          break;
+        case Canvas::Item::Kind::Histogram:
+          if (frame.present) paintHistogram(item.histogram.front());
+          break;
+        case Canvas::Item::Kind::Legend:
+          break;  // on top of everything, below
+      }
+    }
+    if (frame.present) paintAxes(frame);
+    for (const auto& item : items) {
+      if (item.kind == Canvas::Item::Kind::Legend) paintLegend(item.legend.front());
+    }
+  }
+
+ private:
+  static Frame findFrame(const std::vector<Canvas::Item>& items) {
+    Frame frame;
+    for (const auto& item : items) {
+      if (item.kind == Canvas::Item::Kind::Graph && item.withAxes) {
+        frame.present = true;
+        frame.x = item.xRange;
+        frame.y = item.yRange;
+        frame.xTitle = item.graph->xTitle;
+        frame.yTitle = item.graph->yTitle;
+        return frame;
+      }
+    }
+    for (const auto& item : items) {
+      if (item.kind == Canvas::Item::Kind::Histogram) {
+        const Histogram& h = item.histogram.front();
+        double top = 0.0;
+        for (int b = 0; b < h.bins(); ++b) top = std::max(top, h.content(b));
+        frame.present = true;
+        frame.x = {h.low(), h.high()};
+        frame.y = {0.0, top > 0.0 ? top * 1.05 : 1.0};
+        if (!(frame.x.high > frame.x.low)) frame.x = {frame.x.low - 1.0, frame.x.low + 1.0};
+        return frame;
+      }
+    }
+    return frame;
+  }
+
+  // --- coordinates
+  void setFrame(const Frame& frame) {
+    xlo_ = frame.x.low;
+    xhi_ = frame.x.high;
+    ylo_ = frame.y.low;
+    yhi_ = frame.y.high;
+    if (!(xhi_ > xlo_) || !std::isfinite(xhi_ - xlo_)) xhi_ = xlo_ + 1.0;
+    if (!(yhi_ > ylo_) || !std::isfinite(yhi_ - ylo_)) yhi_ = ylo_ + 1.0;
+  }
+  double pxOfX(double x) const { return left_ + (x - xlo_) / (xhi_ - xlo_) * (right_ - left_); }
+  double pxOfY(double y) const { return bottom_ + (y - ylo_) / (yhi_ - ylo_) * (top_ - bottom_); }
+
+  // Drawing in data coordinates, clipped to the frame.
+  void frameCoordinates() {
+    plvpor(left_ / W_, right_ / W_, bottom_ / H_, top_ / H_);
+    plwind(xlo_, xhi_, ylo_, yhi_);
+  }
+  // Drawing in page pixels, over the whole canvas.
+  void pageCoordinates() {
+    plvpor(0.0, 1.0, 0.0, 1.0);
+    plwind(0.0, W_, 0.0, H_);
+  }
+
+  static void colour(int index) {
+    const Rgb c = colourOf(index);
+    plscol0(kScratchColour, c.r, c.g, c.b);
+    plcol0(kScratchColour);
+  }
+
+  // Text of the given size (full line height in pixels) in the style's font.
+  void textSize(double sizePx) {
+    plschr(sizePx * kCapitalPerSize / kPxPerMm, 1.0);
+    const PLINT family = style_.font == "serif" ? PL_FCI_SERIF : style_.font == "mono" ? PL_FCI_MONO : PL_FCI_SANS;
+    plsfont(family, PL_FCI_UPRIGHT, style_.bold ? PL_FCI_BOLD : PL_FCI_MEDIUM);
+  }
+  // Text with its reference point vertically centred on the capitals, in page
+  // pixels; `just` 0 left, 0.5 centre, 1 right; `vertical` reads upwards.
+  static void text(double x, double y, double just, const std::string& markup, bool vertical = false) {
+    const std::string converted = toPlplotText(markup);
+    plptex(x, y, vertical ? 0.0 : 1.0, vertical ? 1.0 : 0.0, just, converted.c_str());
+  }
+
+  void fillRect(double x1, double y1, double x2, double y2, int colourIndex) {
+    colour(colourIndex);
+    PLFLT xs[4] = {x1, x2, x2, x1};
+    PLFLT ys[4] = {y1, y1, y2, y2};
+    plfill(4, xs, ys);
+  }
+  void rect(double x1, double y1, double x2, double y2) {
+    PLFLT xs[5] = {x1, x2, x2, x1, x1};
+    PLFLT ys[5] = {y1, y1, y2, y2, y1};
+    plline(5, xs, ys);
+  }
+
+  // --- frame and axes
+  void paintFrameBackground() {
+    pageCoordinates();
+    if (style_.frameFillColor != style_.canvasColor) fillRect(left_, bottom_, right_, top_, style_.frameFillColor);
+  }
+
+  void paintGrid() {
+    pageCoordinates();
+    colour(1);
+    plwidth(1.0);
+    PLINT mark = 400;
+    PLINT space = 400;
+    plstyl(1, &mark, &space);  // dotted
+    if (style_.gridX) {
+      for (double v : chooseTicks(xlo_, xhi_).primary) pljoin(pxOfX(v), bottom_, pxOfX(v), top_);
+    }
+    if (style_.gridY) {
+      for (double v : chooseTicks(ylo_, yhi_).primary) pljoin(left_, pxOfY(v), right_, pxOfY(v));
+    }
+    plstyl(0, nullptr, nullptr);
+  }
+
+  void paintAxes(const Frame& frame) {
+    pageCoordinates();
+    colour(1);
+    plwidth(std::max(1, style_.lineWidth));
+    rect(left_, bottom_, right_, top_);
+
+    const double frameW = right_ - left_;
+    const double frameH = top_ - bottom_;
+    // Primary ticks 0.03 of the other axis's length, secondary half of that, inward.
+    const double xTick = 0.03 * frameH;
+    const double yTick = 0.03 * frameW;
+    const Ticks xt = chooseTicks(xlo_, xhi_);
+    const Ticks yt = chooseTicks(ylo_, yhi_);
+    auto xTicks = [&](double base, double direction) {
+      for (double v : xt.primary) pljoin(pxOfX(v), base, pxOfX(v), base + direction * xTick);
+      for (double v : xt.secondary) pljoin(pxOfX(v), base, pxOfX(v), base + direction * xTick / 2);
+    };
+    auto yTicks = [&](double base, double direction) {
+      for (double v : yt.primary) pljoin(base, pxOfY(v), base + direction * yTick, pxOfY(v));
+      for (double v : yt.secondary) pljoin(base, pxOfY(v), base + direction * yTick / 2, pxOfY(v));
+    };
+    xTicks(bottom_, 1.0);
+    yTicks(left_, 1.0);
+    if (style_.tickX) xTicks(top_, -1.0);
+    if (style_.tickY) yTicks(right_, -1.0);
+
+    const double labelPx = style_.labelSize * H_;
+    const double titlePx = style_.titleSize * H_;
+    const double gap = style_.labelOffset * H_;
+    const double labelCap = labelPx * kCapitalPerSize;
+    textSize(labelPx);
+    // x labels centred under their ticks.
+    const double xLabelY = bottom_ - gap - labelCap * 0.5 - labelPx * 0.15;
+    for (std::size_t k = 0; k < xt.primary.size(); ++k) text(pxOfX(xt.primary[k]), xLabelY, 0.5, xt.labels[k]);
+    if (xt.exponent != 0) {
+      text(right_ + labelPx * 0.3, xLabelY, 0.0, "#times10^{" + std::to_string(xt.exponent) + "}");
+    }
+    // y labels right-aligned left of their ticks.
+    std::size_t widest = 1;
+    for (std::size_t k = 0; k < yt.primary.size(); ++k) {
+      text(left_ - gap - labelPx * 0.2, pxOfY(yt.primary[k]), 1.0, yt.labels[k]);
+      widest = std::max(widest, yt.labels[k].size());
+    }
+    if (yt.exponent != 0) {
+      text(left_, top_ + labelPx * 0.6, 0.0, "#times10^{" + std::to_string(yt.exponent) + "}");
+    }
+
+    // Titles at the far ends of the axes: right end of x, top end of y.
+    textSize(titlePx);
+    if (!frame.xTitle.empty()) {
+      const double below = (gap + labelPx * 1.25 + titlePx * 0.5) * style_.titleOffsetX;
+      text(right_, bottom_ - below, 1.0, frame.xTitle);
+    }
+    if (!frame.yTitle.empty()) {
+      const double aside =
+          (gap + labelPx * 0.2 + widest * labelPx * kAdvancePerSize + titlePx * 0.6) * style_.titleOffsetY;
+      text(left_ - aside, top_, 1.0, frame.yTitle, true);
+    }
+  }
+
+  // --- data
+  void marker(double cx, double cy, const MarkerLook& look,
+              const std::vector<std::vector<std::pair<double, double>>>& outline) {
+    // Offsets are in pixels; the frame's window converts pixels back to data units.
+    const double sx = (xhi_ - xlo_) / (right_ - left_);
+    const double sy = (yhi_ - ylo_) / (top_ - bottom_);
+    if (look.shape == MarkerShape::Dot) {
+      PLFLT xs[4] = {cx - 0.5 * sx, cx + 0.5 * sx, cx + 0.5 * sx, cx - 0.5 * sx};
+      PLFLT ys[4] = {cy - 0.5 * sy, cy - 0.5 * sy, cy + 0.5 * sy, cy + 0.5 * sy};
+      plfill(4, xs, ys);
+      return;
+    }
+    PLFLT xs[64];
+    PLFLT ys[64];
+    for (std::size_t k = 0; k < outline.size(); ++k) {
+      const auto& line = outline[k];
+      const PLINT n = static_cast<PLINT>(std::min<std::size_t>(line.size(), 64));
+      for (PLINT i = 0; i < n; ++i) {
+        xs[i] = cx + line[static_cast<std::size_t>(i)].first * sx;
+        ys[i] = cy + line[static_cast<std::size_t>(i)].second * sy;
+      }
+      if (look.filled && k == 0) {
+        plfill(n, xs, ys);
+      } else {
+        plline(n, xs, ys);
+      }
+    }
+  }
+
+  void paintGraph(const Graph& graph) {
+    frameCoordinates();
+    const MarkerLook look = markerLook(graph.markerStyle, graph.markerSize);
+    const auto outline = markerOutline(look);
+    colour(graph.markerColor);
+    plwidth(1.0);
+    const auto& xs = graph.GetX();
+    const auto& ys = graph.GetY();
+    // Markers whose centre lies outside the frame are not drawn, the part of a
+    // marker at the frame's edge is clipped.
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
+      if (xs[i] < xlo_ || xs[i] > xhi_ || ys[i] < ylo_ || ys[i] > yhi_) continue;
+      marker(xs[i], ys[i], look, outline);
+    }
+    if (graph.function) paintFunction(*graph.function);
+  }
+
+  void paintFunction(const Function& f) {
+    frameCoordinates();
+    colour(f.lineColor);
+    plwidth(std::max(1, f.lineWidth));
+    const double a = std::max(f.xmin, xlo_);
+    const double b = std::min(f.xmax, xhi_);
+    if (!(b >= a)) return;
+    const double ya = f.eval(a);
+    const double yb = f.eval(b);
+    if (!std::isfinite(ya) || !std::isfinite(yb)) return;
+    pljoin(a, ya, b, yb);
+  }
+
+  void paintHistogram(const Histogram& h) {
+    frameCoordinates();
+    colour(602);
+    plwidth(std::max(1, style_.lineWidth));
+    const int n = h.bins();
+    const double width = (h.high() - h.low()) / n;
+    std::vector<PLFLT> xs;
+    std::vector<PLFLT> ys;
+    xs.reserve(2 * static_cast<std::size_t>(n) + 2);
+    ys.reserve(2 * static_cast<std::size_t>(n) + 2);
+    xs.push_back(h.low());
+    ys.push_back(ylo_);
+    for (int b = 0; b < n; ++b) {
+      const double c = h.content(b);
+      xs.push_back(h.low() + b * width);
+      ys.push_back(c);
+      xs.push_back(h.low() + (b + 1) * width);
+      ys.push_back(c);
+    }
+    xs.push_back(h.high());
+    ys.push_back(ylo_);
+    plline(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
+  }
+
+  // --- legend
+  void paintLegend(const Legend& legend) {
+    pageCoordinates();
+    const double x1 = legend.x1 * W_;
+    const double x2 = legend.x2 * W_;
+    const double y1 = legend.y1 * H_;
+    const double y2 = legend.y2 * H_;
+    fillRect(x1, y1, x2, y2, style_.legendFillColor);
+    if (style_.legendBorderSize > 0) {
+      colour(1);
+      plwidth(style_.legendBorderSize);
+      rect(x1, y1, x2, y2);
+    }
+    const std::size_t rows = legend.entries.size() + (legend.header.empty() ? 0 : 1);
+    if (rows == 0) return;
+    const double boxW = x2 - x1;
+    const double rowH = (y2 - y1) / static_cast<double>(rows);
+    // Text fills about 0.9 of a row, but never runs out of the box.
+    std::size_t longest = legend.header.size();
+    for (const auto& e : legend.entries) longest = std::max(longest, e.label.size());
+    double size = 0.9 * rowH;
+    if (longest > 0) size = std::min(size, 0.72 * boxW / (kAdvancePerSize * static_cast<double>(longest)));
+    textSize(size);
+    double rowTop = y2;
+    if (!legend.header.empty()) {
+      colour(1);
+      text(x1 + boxW / 2, rowTop - rowH / 2, 0.5, legend.header);
+      rowTop -= rowH;
+    }
+    for (const auto& e : legend.entries) {
+      const double cy = rowTop - rowH / 2;
+      const double cx = x1 + boxW * 0.125;
+      if (e.graph != nullptr && e.option.find_first_of("pP") != std::string::npos) {
+        const MarkerLook look = markerLook(e.graph->markerStyle, e.graph->markerSize);
+        colour(e.graph->markerColor);
+        plwidth(1.0);
+        legendMarker(cx, cy, look);
+      }
+      if (e.graph != nullptr && e.option.find_first_of("lL") != std::string::npos) {
+        colour(e.graph->function ? e.graph->function->lineColor : 1);
+        plwidth(2.0);
+        pljoin(x1 + boxW * 0.03, cy, x1 + boxW * 0.22, cy);
+      }
+      colour(1);
+      text(x1 + boxW * 0.25 + size * 0.2, cy, 0.0, e.label);
+      rowTop -= rowH;
+    }
+  }
+
+  // A marker in page pixels (the page window is one unit per pixel).
+  void legendMarker(double cx, double cy, const MarkerLook& look) {
+    const auto outline = markerOutline(look);
+    if (look.shape == MarkerShape::Dot) {
+      fillRect(cx - 0.5, cy - 0.5, cx + 0.5, cy + 0.5, 1);
+      return;
+    }
+    for (std::size_t k = 0; k < outline.size(); ++k) {
+      std::vector<PLFLT> xs;
+      std::vector<PLFLT> ys;
+      for (const auto& p : outline[k]) {
+        xs.push_back(cx + p.first);
+        ys.push_back(cy + p.second);
+      }
+      if (look.filled && k == 0) {
+        plfill(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
+      } else {
+        plline(static_cast<PLINT>(xs.size()), xs.data(), ys.data());
+      }
+    }
+  }
+
+  double W_;
+  double H_;
+  const Style& style_;
+  double left_ = 0, right_ = 0, bottom_ = 0, top_ = 0;  // frame edges, page pixels
+  double xlo_ = 0, xhi_ = 1, ylo_ = 0, yhi_ = 1;        // frame ranges, data units
+};
+
+// A name for the temporary file next to `path`, unique within the process.
+std::string temporaryNameFor(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+}
+
+}  // namespace
+
+bool Canvas::SaveAs(const std::string& path, std::string& error) const {
+  const char* device = deviceFor(path);
+  if (device == nullptr) {
+    error = "cannot save figure " + path + ": unknown format (use .png, .svg or .pdf)";
+    return false;
+  }
+  if (width_ < 1 || height_ < 1) {
+    error = "cannot save figure " + path + ": canvas size " + std::to_string(width_) + "x" +
+            std::to_string(height_) + " is empty";
+    return false;
+  }
+  // PLplot ends the whole process when it cannot open its output file, so the
+  // file is opened here first; painting into a temporary file keeps a complete
+  // older figure in place until the new one is done.
+  const std::string temporary = temporaryNameFor(path);
+  {
+    std::FILE* probe = std::fopen(temporary.c_str(), "wb");
+    if (probe == nullptr) {
+      error = "cannot write figure " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    std::fclose(probe);
+  }
+
+  {
+    std::lock_guard<std::mutex> guard(plplotLock());
+    PLINT previous = 0;
+    plgstrm(&previous);
+    PLINT stream = 0;
+    plmkstrm(&stream);
+    plsdev(device);
+    plsfnam(temporary.c_str());
+    plspage(0.0, 0.0, width_, height_, 0, 0);
+    const Rgb background = colourOf(style_.canvasColor);
+    plscolbg(background.r, background.g, background.b);
+    plinit();
+    pladv(0);
+    Painter painter(width_, height_, style_);
+    painter.paint(items_);
+    plend1();
+    plsstrm(previous);
+  }
+
+  std::FILE* check = std::fopen(temporary.c_str(), "rb");
+  long size = 0;
+  if (check != nullptr) {
+    std::fseek(check, 0, SEEK_END);
+    size = std::ftell(check);
+    std::fclose(check);
+  }
+  if (size <= 0) {
+    std::remove(temporary.c_str());
+    error = "cannot write figure " + path + ": nothing was painted into it";
+    return false;
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = "cannot write figure " + path + ": " + std::strerror(errno);
+    std::remove(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tk

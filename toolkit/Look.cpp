@@ -1,0 +1,320 @@
+#include "toolkit/Look.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+namespace tk {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Pastel browns (20-28), greens (29-37) and blues (38-50): mellow tones for fills
+// and secondary markers, light enough to sit behind black markers.
+const Rgb kPastels[31] = {
+    {204, 178, 153}, {229, 204, 178}, {216, 191, 165}, {191, 165, 140}, {178, 153, 127},
+    {165, 140, 114}, {153, 127, 102}, {140, 114, 89},  {127, 102, 76},  {178, 204, 153},
+    {165, 191, 140}, {153, 178, 127}, {140, 165, 114}, {127, 153, 102}, {114, 140, 89},
+    {102, 127, 76},  {89, 114, 63},   {76, 102, 51},   {153, 178, 204}, {140, 165, 191},
+    {127, 153, 178}, {114, 140, 165}, {102, 127, 153}, {89, 114, 140},  {76, 102, 127},
+    {63, 89, 114},   {178, 191, 216}, {165, 178, 204}, {153, 165, 191}, {140, 153, 178},
+    {127, 140, 165},
+};
+
+// A colour of the given hue (degrees), full saturation and value, as 0-255.
+Rgb fromHue(double hue) {
+  const double h = std::fmod(hue, 360.0) / 60.0;
+  const int sector = static_cast<int>(h);
+  const double f = h - sector;
+  const int up = static_cast<int>(f * 255.0);
+  const int down = 255 - up;
+  switch (sector) {
+    case 0: return {255, up, 0};
+    case 1: return {down, 255, 0};
+    case 2: return {0, 255, up};
+    case 3: return {0, down, 255};
+    case 4: return {up, 0, 255};
+    default: return {255, 0, down};
+  }
+}
+
+int grey(double level) { return static_cast<int>(level * 255.0); }
+
+}  // namespace
+
+Rgb colourOf(int index) {
+  switch (index) {
+    case 0: return {255, 255, 255};
+    case 1: return {0, 0, 0};
+    case 2: return {255, 0, 0};
+    case 3: return {0, 255, 0};
+    case 4: return {0, 0, 255};
+    case 5: return {255, 255, 0};
+    case 6: return {255, 0, 255};
+    case 7: return {0, 255, 255};
+    case 8: return {89, 211, 84};
+    case 9: return {89, 84, 216};
+    case 10: return {254, 254, 254};
+    case 11: return {192, 182, 172};
+    case 19: return {242, 242, 242};
+    case 600: return {0, 0, 255};
+    case 602: return {0, 0, 153};  // the dark blue of histogram outlines
+    case 632: return {255, 0, 0};
+    default: break;
+  }
+  if (index >= 12 && index <= 18) {
+    const int g = grey(0.3 + 0.1 * (index - 12));
+    return {g, g, g};
+  }
+  if (index >= 20 && index <= 50) return kPastels[index - 20];
+  if (index >= 51 && index <= 100) {
+    // Violet (hue 270) at 51 through blue, green and yellow to red (hue 0) at 100.
+    return fromHue(270.0 * (100 - index) / 49.0);
+  }
+  return {0, 0, 0};
+}
+
+MarkerLook markerLook(int style, double size) {
+  const double across = 8.0 * size;
+  MarkerLook look;
+  look.sizePx = across;
+  switch (style) {
+    case 1: return {MarkerShape::Dot, true, 1.0};
+    case 2: return {MarkerShape::Plus, false, across};
+    case 3:
+    case 31: return {MarkerShape::Asterisk, false, across};
+    case 4:
+    case 24: return {MarkerShape::Circle, false, across};
+    case 5: return {MarkerShape::Cross, false, across};
+    case 6: return {MarkerShape::Plus, false, 3.0};
+    case 7: return {MarkerShape::Square, true, 3.0};
+    case 21: return {MarkerShape::Square, true, across};
+    case 22: return {MarkerShape::TriangleUp, true, across};
+    case 23: return {MarkerShape::TriangleDown, true, across};
+    case 25: return {MarkerShape::Square, false, across};
+    case 26: return {MarkerShape::TriangleUp, false, across};
+    case 27: return {MarkerShape::Diamond, false, across};
+    case 28: return {MarkerShape::ThickCross, false, across};
+    case 29: return {MarkerShape::Star, true, across};
+    case 30: return {MarkerShape::Star, false, across};
+    case 32: return {MarkerShape::TriangleDown, false, across};
+    case 33: return {MarkerShape::Diamond, true, across};
+    case 34: return {MarkerShape::ThickCross, true, across};
+    default: return {MarkerShape::Circle, true, across};  // 8-20 and anything else
+  }
+}
+
+std::vector<std::vector<std::pair<double, double>>> markerOutline(const MarkerLook& look) {
+  using Line = std::vector<std::pair<double, double>>;
+  const double r = look.sizePx / 2.0;
+  auto closed = [](Line line) {
+    line.push_back(line.front());
+    return line;
+  };
+  auto polygon = [&](int corners, double startDeg, double radius) {
+    Line line;
+    for (int k = 0; k < corners; ++k) {
+      const double a = (startDeg + 360.0 * k / corners) * kPi / 180.0;
+      line.emplace_back(radius * std::cos(a), radius * std::sin(a));
+    }
+    return closed(line);
+  };
+  switch (look.shape) {
+    case MarkerShape::Dot: return {{{0.0, 0.0}}};
+    case MarkerShape::Plus: return {{{-r, 0.0}, {r, 0.0}}, {{0.0, -r}, {0.0, r}}};
+    case MarkerShape::Cross: {
+      const double d = r * 0.7071;
+      return {{{-d, -d}, {d, d}}, {{-d, d}, {d, -d}}};
+    }
+    case MarkerShape::Asterisk: {
+      const double d = r * 0.7071;
+      return {{{-r, 0.0}, {r, 0.0}}, {{0.0, -r}, {0.0, r}}, {{-d, -d}, {d, d}}, {{-d, d}, {d, -d}}};
+    }
+    case MarkerShape::Circle: return {polygon(std::max(12, static_cast<int>(look.sizePx * 1.5)), 0.0, r)};
+    case MarkerShape::Square: return {closed({{-r, -r}, {r, -r}, {r, r}, {-r, r}})};
+    // Triangles keep their centroid on the point, as the eye reads them.
+    case MarkerShape::TriangleUp: return {closed({{-r, -r}, {r, -r}, {0.0, r}})};
+    case MarkerShape::TriangleDown: return {closed({{-r, r}, {r, r}, {0.0, -r}})};
+    case MarkerShape::Diamond: {
+      const double w = r * 2.0 / 3.0;
+      return {closed({{0.0, -r}, {w, 0.0}, {0.0, r}, {-w, 0.0}})};
+    }
+    case MarkerShape::ThickCross: {
+      const double t = r / 3.0;
+      return {closed({{-t, -r}, {t, -r}, {t, -t}, {r, -t}, {r, t}, {t, t}, {t, r}, {-t, r}, {-t, t},
+                      {-r, t}, {-r, -t}, {-t, -t}})};
+    }
+    case MarkerShape::Star: {
+      Line line;
+      for (int k = 0; k < 10; ++k) {
+        const double radius = (k % 2 == 0) ? r : r * 0.382;
+        const double a = (90.0 + 36.0 * k) * kPi / 180.0;
+        line.emplace_back(radius * std::cos(a), radius * std::sin(a));
+      }
+      return {closed(line)};
+    }
+  }
+  return {};
+}
+
+double niceStep(double span, int divisions) {
+  if (!(span > 0.0) || !std::isfinite(span) || divisions < 1) return 0.0;
+  // "About" the number of divisions: up to a quarter more is accepted, so that a
+  // 2300 V span gets steps of 200 V (11.5 divisions) rather than 500 V (4.6).
+  const double raw = span / (divisions * 1.25);
+  const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 5.0, 10.0}) {
+    // A small tolerance keeps an exact fit (span 12.5, 10 divisions: step 1).
+    if (m * decade >= raw * (1.0 - 1e-9)) return m * decade;
+  }
+  return 10.0 * decade;
+}
+
+std::string tickLabel(double value, double step) {
+  if (std::fabs(value) < std::fabs(step) * 1e-6) return "0";
+  int decimals = 0;
+  if (step > 0.0 && step < 1.0) decimals = static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+  // A step of 2.5 x 10^k (secondary grids, 0.25) needs one more place than 10^k.
+  while (decimals < 15) {
+    const double scaled = step * std::pow(10.0, decimals);
+    if (std::fabs(scaled - std::round(scaled)) < 1e-6 * std::max(1.0, std::fabs(scaled))) break;
+    ++decimals;
+  }
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  std::string text = buffer;
+  if (text.find('.') != std::string::npos) {
+    while (!text.empty() && text.back() == '0') text.pop_back();
+    if (!text.empty() && text.back() == '.') text.pop_back();
+  }
+  if (text == "-0") text = "0";
+  return text;
+}
+
+Ticks chooseTicks(double low, double high, int divisions, int subdivisions) {
+  Ticks ticks;
+  if (!std::isfinite(low) || !std::isfinite(high) || !(high > low)) return ticks;
+  const double step = niceStep(high - low, divisions);
+  if (step <= 0.0) return ticks;
+  ticks.step = step;
+  const double eps = step * 1e-9;
+  const double first = std::ceil((low - eps) / step) * step;
+  for (int k = 0;; ++k) {
+    const double v = first + k * step;
+    if (v > high + eps || k > 1000) break;
+    ticks.primary.push_back(std::fabs(v) < eps ? 0.0 : v);
+  }
+  if (subdivisions > 1) {
+    const double sub = step / subdivisions;
+    const double start = std::ceil((low - eps) / sub) * sub;
+    for (int k = 0;; ++k) {
+      const double v = start + k * sub;
+      if (v > high + eps || k > 100000) break;
+      ticks.secondary.push_back(v);
+    }
+  }
+  // More than 5 digits: large values, or a step below 10^-4 (digits after the point).
+  double largest = std::max(std::fabs(low), std::fabs(high));
+  for (double v : ticks.primary) largest = std::max(largest, std::fabs(v));
+  int exponent = 0;
+  if (largest >= 1e5) {
+    exponent = 3 * static_cast<int>(std::floor(std::log10(largest) / 3.0));
+  } else if (step < 1e-4) {
+    exponent = 3 * static_cast<int>(std::floor(std::log10(step) / 3.0));
+  }
+  ticks.exponent = exponent;
+  const double scale = std::pow(10.0, -exponent);
+  for (double v : ticks.primary) ticks.labels.push_back(tickLabel(v * scale, step * scale));
+  return ticks;
+}
+
+namespace {
+
+const std::map<std::string, std::string>& markupSymbols() {
+  static const std::map<std::string, std::string> symbols = {
+      {"alpha", "\u03b1"},   {"beta", "\u03b2"},    {"gamma", "\u03b3"},   {"delta", "\u03b4"},
+      {"epsilon", "\u03b5"}, {"zeta", "\u03b6"},    {"eta", "\u03b7"},     {"theta", "\u03b8"},
+      {"iota", "\u03b9"},    {"kappa", "\u03ba"},   {"lambda", "\u03bb"},  {"mu", "\u03bc"},
+      {"nu", "\u03bd"},      {"xi", "\u03be"},      {"omicron", "\u03bf"}, {"pi", "\u03c0"},
+      {"rho", "\u03c1"},     {"sigma", "\u03c3"},   {"tau", "\u03c4"},     {"upsilon", "\u03c5"},
+      {"phi", "\u03c6"},     {"chi", "\u03c7"},     {"psi", "\u03c8"},     {"omega", "\u03c9"},
+      {"Alpha", "\u0391"},   {"Beta", "\u0392"},    {"Gamma", "\u0393"},   {"Delta", "\u0394"},
+      {"Epsilon", "\u0395"}, {"Zeta", "\u0396"},    {"Eta", "\u0397"},     {"Theta", "\u0398"},
+      {"Iota", "\u0399"},    {"Kappa", "\u039a"},   {"Lambda", "\u039b"},  {"Mu", "\u039c"},
+      {"Nu", "\u039d"},      {"Xi", "\u039e"},      {"Omicron", "\u039f"}, {"Pi", "\u03a0"},
+      {"Rho", "\u03a1"},     {"Sigma", "\u03a3"},   {"Tau", "\u03a4"},     {"Upsilon", "\u03a5"},
+      {"Phi", "\u03a6"},     {"Chi", "\u03a7"},     {"Psi", "\u03a8"},     {"Omega", "\u03a9"},
+      {"times", "\u00d7"},   {"pm", "\u00b1"},      {"mp", "\u2213"},      {"circ", "\u00b0"},
+      {"degree", "\u00b0"},  {"cdot", "\u00b7"},    {"leq", "\u2264"},     {"geq", "\u2265"},
+      {"neq", "\u2260"},     {"approx", "\u2248"},  {"sim", "\u223c"},     {"infty", "\u221e"},
+      {"propto", "\u221d"},  {"sqrt", "\u221a"},    {"rightarrow", "\u2192"},
+      {"leftarrow", "\u2190"}, {"partial", "\u2202"}, {"ell", "\u2113"},   {"hbar", "\u0127"},
+  };
+  return symbols;
+}
+
+// Converts text[pos..end) and returns it; `pos` is left after what was consumed.
+// Stops at an unmatched "}" when inside a group.
+std::string convert(const std::string& text, std::size_t& pos, bool inGroup, bool& closed) {
+  std::string out;
+  closed = false;
+  while (pos < text.size()) {
+    const char c = text[pos];
+    if (c == '}' && inGroup) {
+      ++pos;
+      closed = true;
+      return out;
+    }
+    if ((c == '^' || c == '_') && pos + 1 < text.size() && text[pos + 1] == '{') {
+      std::size_t inner = pos + 2;
+      bool groupClosed = false;
+      const std::string body = convert(text, inner, true, groupClosed);
+      if (groupClosed) {
+        // Raise (or lower) for the group, then return to the base line.
+        out += (c == '^') ? "#u" : "#d";
+        out += body;
+        out += (c == '^') ? "#d" : "#u";
+        pos = inner;
+        continue;
+      }
+      // No closing brace: the characters are meant literally.
+      out += c;
+      ++pos;
+      continue;
+    }
+    if (c == '#') {
+      std::size_t end = pos + 1;
+      while (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end]))) ++end;
+      const auto& symbols = markupSymbols();
+      const auto it = symbols.find(text.substr(pos + 1, end - pos - 1));
+      if (it != symbols.end()) {
+        out += it->second;
+        pos = end;
+        continue;
+      }
+      out += "##";
+      ++pos;
+      continue;
+    }
+    out += c;
+    ++pos;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string toPlplotText(const std::string& markup) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < markup.size()) {
+    bool closed = false;
+    out += convert(markup, pos, false, closed);
+  }
+  return out;
+}
+
+}  // namespace tk

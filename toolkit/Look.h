@@ -1,0 +1,86 @@
+// The look of a figure as users know it from their physics plots, independent of
+// the library that paints it: colour indices to RGB, marker styles to shapes,
+// "nice" axis ticks with their labels, and the title markup turned into the
+// painter's text escapes. Everything here is a pure function of its arguments.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tk {
+
+// A colour as 0-255 red, green, blue.
+struct Rgb {
+  int r = 0;
+  int g = 0;
+  int b = 0;
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// The RGB of a colour index: 0 white, 1 black, 2-9 the basic colours, 10-19 near
+// white and greys, 20-50 pastel browns, greens and blues, 51-100 a rainbow from
+// violet to red, 600 blue, 632 red. Any other index is black, so a marker or line
+// in an unknown colour stays visible on the white canvas.
+Rgb colourOf(int index);
+
+// The shapes a marker style is drawn as.
+enum class MarkerShape {
+  Dot,           // one pixel
+  Plus,          // "+"
+  Asterisk,      // "*": plus and x together
+  Cross,         // "x"
+  Circle,
+  Square,
+  TriangleUp,
+  TriangleDown,
+  Diamond,       // width 2/3 of its height
+  ThickCross,    // the broad "+" of styles 28 and 34
+  Star,          // five-pointed
+};
+
+// How a marker style and size are drawn: its shape, whether it is filled, and its
+// extent across in pixels (8 px per unit of size; styles 1, 6 and 7 keep a fixed
+// small size whatever the size asks).
+struct MarkerLook {
+  MarkerShape shape = MarkerShape::Circle;
+  bool filled = true;
+  double sizePx = 8.0;
+};
+MarkerLook markerLook(int style, double size);
+
+// The outline of a marker centred on (0, 0), in pixels with y upwards, as
+// polylines; a filled marker is its first polyline filled. Dot gives a single
+// point.
+std::vector<std::vector<std::pair<double, double>>> markerOutline(const MarkerLook& look);
+
+// Ticks of an axis over [low, high]: the smallest primary step of 1, 2 or 5 x 10^k
+// giving at most 1.25 x `divisions` steps over the range (about that many), secondary ticks
+// dividing each primary step into `subdivisions`, and the labels of the primary
+// ticks. When a label would need more than 5 digits, labels show value / 10^exponent
+// (exponent a multiple of 3) and the axis carries "x10^exponent" at its end;
+// exponent is 0 otherwise. A range with low >= high or not finite gives no ticks.
+struct Ticks {
+  double step = 0.0;
+  std::vector<double> primary;
+  std::vector<double> secondary;
+  std::vector<std::string> labels;  // one per primary tick
+  int exponent = 0;
+};
+Ticks chooseTicks(double low, double high, int divisions = 10, int subdivisions = 5);
+
+// The primary step chooseTicks takes for a range (0 when the range is empty).
+double niceStep(double span, int divisions);
+
+// A tick value as a label: the fewest decimals the step needs, no trailing zeros,
+// "0" for values within rounding of zero ("0", "0.5", "1", "2.25").
+std::string tickLabel(double value, double step);
+
+// Converts title markup to the painter's text: "^{...}" superscript and "_{...}"
+// subscript (nesting allowed), "#" commands for Greek letters ("#alpha",
+// "#Omega"), "#times", "#pm", "#circ", "#mu" and a few others to their Unicode
+// characters, "#" before anything else and "#" itself stay literal. A "#" that
+// reaches the painter is escaped as "##". Unbalanced braces are taken literally;
+// never throws.
+std::string toPlplotText(const std::string& markup);
+
+}  // namespace tk
