@@ -25,6 +25,8 @@ Window selectWindow(const Graph& graph, double start, double end) {
   Window w{start, end, {}, {}};
   const auto& gx = graph.GetX();
   const auto& gy = graph.GetY();
+  w.x.reserve(gx.size());
+  w.y.reserve(gx.size());
   for (std::size_t i = 0; i < gx.size(); ++i) {
     if (start <= gx[i] && gx[i] <= end) {
       w.x.push_back(gx[i]);
