@@ -6,6 +6,162 @@
 // ===================================================================== figures
 // (figure style set-up, DrawingVectorTogether, PlottingEachAndDoLinearFit)
 
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// Both figures share one canvas size and legend box, so the gap figures and the
+// combined figure line up when put side by side in a report.
+constexpr int kFigureWidth = 2000;
+constexpr int kFigureHeight = 1000;
+constexpr double kMarkerSize = 2.0;  // 16 px across
+const char* const kCurrentTitle = "J  [nA/cm^{2}]";
+const char* const kVoltageTitle = "HV [V]";
+
+tk::Legend legendBox(const std::string& header) {
+  tk::Legend legend;
+  legend.x1 = 0.15;
+  legend.y1 = 0.6;
+  legend.x2 = 0.45;
+  legend.y2 = 0.8;
+  legend.header = header;
+  return legend;
+}
+
+void applyProfile(tk::Graph& graph, const plotprofile& profile) {
+  // The toolkit keeps colour and style in 16-bit fields; narrow the same way.
+  graph.markerColor = static_cast<std::int16_t>(profile.color);
+  graph.markerStyle = static_cast<std::int16_t>(profile.marker);
+  graph.markerSize = kMarkerSize;
+}
+
+void save(const tk::Canvas& canvas, const std::string& output, tk::Console& console) {
+  std::string error;
+  if (!canvas.SaveAs(output, error)) console.error(error);
+}
+
+}  // namespace
+
+tk::Style figureStyle(const FigureContext& context, Bool_t INFO) {
+  std::string HOMEPATH;
+  GetEnviroment(HOMEPATH, "HOME", context.place.env, context.console.out);
+  tk::Style style;
+  // Without a home directory there is no user macro to read; a file of that name
+  // at the root of the file system is not the user's.
+  if (!HOMEPATH.empty()) {
+    const std::string macro = HOMEPATH + "/.root/rootstyle.C";
+    std::ifstream in(macro);
+    if (in) {
+      std::vector<std::string> ignored;
+      tk::readStyleMacro(in, "uLm", style, ignored);
+      if (INFO) {
+        for (const std::string& statement : ignored) {
+          context.console.out << "INFO :: Drawing : figureStyle : not applied from " << macro
+                              << " : " << statement << std::endl;
+        }
+      }
+    }
+  }
+  // These win over the macro: no statistics box, white canvas and frame, no title.
+  style.optStat = 0;
+  style.canvasColor = 0;
+  style.frameFillColor = 0;
+  style.optTitle = 0;
+  return style;
+}
+
+void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
+                           std::vector<plotprofile> profileparameters,
+                           ChamberIndexList ChamberIndex, int maxcurrentindex, std::string file,
+                           std::string legendtitle, const FigureContext& context) {
+  const tk::Style style = figureStyle(context, false);
+  const std::string output = getPathToSave(file, context.place, context.console) + getName() +
+                             context.extension;
+  const std::size_t gaps = ChamberIndex.size();
+  if (gaps == 0) {
+    context.console.warning(file + ": no gap in the scan; " + output + " is not drawn");
+    return;
+  }
+  if (Currents.size() < gaps || profileparameters.size() < gaps) {
+    context.console.error(file + ": " + std::to_string(gaps) + " gaps but " +
+                          std::to_string(Currents.size()) + " graphs and " +
+                          std::to_string(profileparameters.size()) + " plot profiles; " + output +
+                          " is not drawn");
+    return;
+  }
+  auto drawable = [&](std::size_t i) { return Currents[i] != nullptr && Currents[i]->GetN() > 0; };
+  // The frame comes from the gap with the largest current; should that graph be
+  // missing, from the first gap that has points, so no frame is made up.
+  std::size_t frame = gaps;
+  if (maxcurrentindex >= 0 && static_cast<std::size_t>(maxcurrentindex) < gaps &&
+      drawable(static_cast<std::size_t>(maxcurrentindex))) {
+    frame = static_cast<std::size_t>(maxcurrentindex);
+  } else {
+    for (std::size_t i = 0; i < gaps && frame == gaps; ++i) {
+      if (drawable(i)) frame = i;
+    }
+    if (frame == gaps) {
+      context.console.warning(file + ": no gap has points; no figure drawn from a missing graph, " +
+                              output + " is not written");
+      return;
+    }
+    context.console.warning(file + ": the graph of the largest current (position " +
+                            std::to_string(maxcurrentindex) + ") is missing; the frame of " + output +
+                            " is taken from gap " + ChamberIndex[frame].first);
+  }
+
+  tk::Canvas c1("KVT Measurements", "KVT Measurements", kFigureWidth, kFigureHeight, style);
+  tk::Legend legend = legendBox(legendtitle);
+  tk::Graph& framed = *Currents[frame];
+  framed.yTitle = kCurrentTitle;
+  framed.xTitle = kVoltageTitle;
+  applyProfile(framed, profileparameters[frame]);
+  c1.DrawGraph(&framed, true);
+  for (std::size_t i = 0; i < gaps; ++i) {
+    // An empty gap has been reported by the caller; it gets neither markers nor
+    // a legend row that would promise some.
+    if (!drawable(i)) continue;
+    legend.AddEntry(Currents[i], ChamberIndex[i].first, "p");
+    applyProfile(*Currents[i], profileparameters[i]);
+    c1.DrawGraph(Currents[i], false);
+  }
+  c1.DrawLegend(legend);
+  save(c1, output, context.console);
+}
+
+void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameters, std::string file,
+                                std::pair<double, double>& Resistance,
+                                std::pair<double, double>& Offset,
+                                std::pair<double, double>& Onset, bool& StatFit, bool INFO,
+                                const FigureContext& context) {
+  StatFit = false;
+  const tk::Style style = figureStyle(context, INFO);
+  const std::string& chambername = profileparameters.chambername;
+  if (Current == nullptr || Current->GetN() == 0) {
+    context.console.warning(file + ": gap " + chambername +
+                            " has no points; no figure drawn from a missing graph");
+    return;
+  }
+  tk::Canvas c1("KVT Measurements" + chambername, "KVT Measurements " + chambername, kFigureWidth,
+                kFigureHeight, style);
+  tk::Legend legend = legendBox("");
+  legend.AddEntry(Current, chambername, "p");
+  Current->yTitle = kCurrentTitle;
+  Current->xTitle = kVoltageTitle;
+  applyProfile(*Current, profileparameters);
+  c1.DrawGraph(Current, true);
+
+  StatFit = searchOhmicRegion(*Current, chambername, file, c1, style, Resistance, Offset, Onset,
+                              INFO, context);
+
+  c1.DrawLegend(legend);
+  const std::string output = getPathToSave(file, context.place, context.console) +
+                             safeFileName(chambername) + context.extension;
+  save(c1, output, context.console);
+}
+
+
 // ============================================================ ohmic-region search
 // (searchOhmicRegion)
 //

@@ -295,7 +295,7 @@ class Painter {
     }
     if (!frame.yTitle.empty()) {
       const double aside =
-          (gap + labelPx * 0.2 + widest * labelPx * kAdvancePerSize + titlePx * 0.6) * style_.titleOffsetY;
+          (gap + labelPx * 0.2 + widest * labelPx * kAdvancePerSize + titlePx * 1.0) * style_.titleOffsetY;
       text(left_ - aside, top_, 1.0, frame.yTitle, true);
     }
   }

@@ -222,8 +222,8 @@ Ticks chooseTicks(double low, double high, int divisions, int subdivisions) {
   int exponent = 0;
   if (largest >= 1e5) {
     exponent = 3 * static_cast<int>(std::floor(std::log10(largest) / 3.0));
-  } else if (step < 1e-4) {
-    exponent = 3 * static_cast<int>(std::floor(std::log10(step) / 3.0));
+  } else if (step < 1e-4 && largest > 0.0) {
+    exponent = 3 * static_cast<int>(std::floor(std::log10(largest) / 3.0));
   }
   ticks.exponent = exponent;
   const double scale = std::pow(10.0, -exponent);
