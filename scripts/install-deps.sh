@@ -6,7 +6,8 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   libgsl-dev                          # line and constant fits, histograms
-  libplplot-dev plplot-driver-cairo   # figures (pngcairo, svgcairo, pdfcairo devices)
+  libplplot-dev plplot-driver-cairo   # figures (memcairo, svgcairo, pdfcairo devices)
+  libpng-dev                          # fast PNG encoding of painted figures
   fonts-dejavu-core                   # sans font for figure text
   libcli11-dev                        # command line
   libgtest-dev libgmock-dev           # tests
