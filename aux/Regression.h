@@ -58,8 +58,11 @@ Double_t fitleft(tk::Graph* Current, Double_t StartFit, Double_t EndFit,
 // Saves the distributions of chi-square, degrees of freedom and test value of
 // the fits tried for a gap, as Path + chambername + "_ChiS", "_NDf" and
 // "_GoodNessOfFitH", each followed by `extension` (".png" by default). Needs at
-// least one record; an empty list draws nothing. A file that cannot be written is
-// reported through `console`. Always returns false.
+// least one record; an empty list draws nothing. The chi-square and test-value
+// histograms span the smallest to the largest value (the largest thus in the
+// overflow, a single value giving an automatic range); NaN values are counted in
+// the overflow but set no edge. A file that cannot be written is reported through
+// `console`. Always returns false.
 Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string chambername,
                           Int_t FitTest, std::string Path, Bool_t INFO, const tk::Style& style,
                           const std::string& extension, tk::Console& console);
