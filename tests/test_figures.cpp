@@ -121,6 +121,14 @@ TEST(Markers, DotAndSmallFixedMarkersIgnoreTheSize) {
   EXPECT_DOUBLE_EQ(tk::markerLook(6, 5.0).sizePx, tk::markerLook(6, 1.0).sizePx);
   EXPECT_DOUBLE_EQ(tk::markerLook(7, 5.0).sizePx, tk::markerLook(7, 1.0).sizePx);
   EXPECT_DOUBLE_EQ(tk::markerLook(20, 1.0).sizePx, 8.0);
+  // Sizes that would blot out the figure or poison its geometry.
+  EXPECT_DOUBLE_EQ(tk::markerLook(20, 1e9).sizePx, 200.0);
+  EXPECT_DOUBLE_EQ(tk::markerLook(20, -2.0).sizePx, 0.0);
+  EXPECT_DOUBLE_EQ(tk::markerLook(20, std::nan("")).sizePx, 0.0);
+  const auto circle = tk::markerOutline(tk::markerLook(24, 25.0));
+  ASSERT_EQ(circle.size(), 1u);
+  EXPECT_LE(circle.front().size(), 64u);  // the painter's polygon limit
+  EXPECT_EQ(circle.front().front(), circle.front().back());
 }
 
 TEST(Markers, OutlinesSpanTheMarkerSizeAndTheDiamondIsNarrow) {
@@ -226,6 +234,15 @@ TEST(Markup, LiteralHashAndBrokenMarkupStayReadable) {
   EXPECT_EQ(tk::toPlplotText("a^{2"), "a^{2");
   EXPECT_EQ(tk::toPlplotText("a}b"), "a}b");
   EXPECT_EQ(tk::toPlplotText("x^2"), "x^2");
+}
+
+TEST(Markup, MalformedUtf8BecomesQuestionMarksSoTheLabelIsKept) {
+  // The painter drops a whole label over one bad byte.
+  EXPECT_EQ(tk::toPlplotText("GAP-\xff-\xc3"), "GAP-?-?");
+  EXPECT_EQ(tk::toPlplotText("\xe2\x82"), "??");
+  EXPECT_EQ(tk::toPlplotText("\xc0\xaf"), "??");          // overlong "/"
+  EXPECT_EQ(tk::toPlplotText("\xed\xa0\x80"), "???");    // surrogate
+  EXPECT_EQ(tk::toPlplotText("\xc3\xa9t\xc3\xa9 \xe2\x82\xac"), "\xc3\xa9t\xc3\xa9 \xe2\x82\xac");
 }
 
 // ------------------------------------------------------------------ style macro

@@ -175,6 +175,9 @@ class Painter {
     xhi_ = frame.x.high;
     ylo_ = frame.y.low;
     yhi_ = frame.y.high;
+    // A range that is empty or not finite (points at infinity) still gets a frame.
+    if (!std::isfinite(xlo_)) xlo_ = 0.0;
+    if (!std::isfinite(ylo_)) ylo_ = 0.0;
     if (!(xhi_ > xlo_) || !std::isfinite(xhi_ - xlo_)) xhi_ = xlo_ + 1.0;
     if (!(yhi_ > ylo_) || !std::isfinite(yhi_ - ylo_)) yhi_ = ylo_ + 1.0;
   }
@@ -337,6 +340,10 @@ class Painter {
   void paintGraph(const Graph& graph) {
     frameCoordinates();
     const MarkerLook look = markerLook(graph.markerStyle, graph.markerSize);
+    if (look.sizePx <= 0.0) {
+      if (graph.function) paintFunction(*graph.function);
+      return;
+    }
     const auto outline = markerOutline(look);
     colour(graph.markerColor);
     plwidth(1.0);

@@ -78,7 +78,9 @@ Rgb colourOf(int index) {
 }
 
 MarkerLook markerLook(int style, double size) {
-  const double across = 8.0 * size;
+  // A size that is not a number or negative draws nothing; a huge one is capped
+  // at a tenth of a 2000-pixel canvas.
+  const double across = std::isfinite(size) && size > 0.0 ? std::min(8.0 * size, 200.0) : 0.0;
   MarkerLook look;
   look.sizePx = across;
   switch (style) {
@@ -133,7 +135,7 @@ std::vector<std::vector<std::pair<double, double>>> markerOutline(const MarkerLo
       const double d = r * 0.7071;
       return {{{-r, 0.0}, {r, 0.0}}, {{0.0, -r}, {0.0, r}}, {{-d, -d}, {d, d}}, {{-d, d}, {d, -d}}};
     }
-    case MarkerShape::Circle: return {polygon(std::max(12, static_cast<int>(look.sizePx * 1.5)), 0.0, r)};
+    case MarkerShape::Circle: return {polygon(std::clamp(static_cast<int>(look.sizePx * 1.5), 12, 60), 0.0, r)};
     case MarkerShape::Square: return {closed({{-r, -r}, {r, -r}, {r, r}, {-r, r}})};
     // Triangles keep their centroid on the point, as the eye reads them.
     case MarkerShape::TriangleUp: return {closed({{-r, -r}, {r, -r}, {0.0, r}})};
@@ -305,14 +307,57 @@ std::string convert(const std::string& text, std::size_t& pos, bool inGroup, boo
   return out;
 }
 
+// The text with every byte that is not part of a well-formed UTF-8 sequence
+// replaced by "?": the painter drops a whole label over one bad byte (a gap name
+// typed in another encoding), where a "?" keeps the rest readable.
+std::string validUtf8(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    unsigned minimum = 0;
+    if (c < 0x80) {
+      length = 1;
+    } else if (c >= 0xc2 && c <= 0xdf) {
+      length = 2;
+      minimum = 0x80;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      length = 3;
+      minimum = 0x800;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      length = 4;
+      minimum = 0x10000;
+    }
+    bool ok = length > 0 && i + length <= text.size();
+    unsigned code = length == 1 ? c : (c & (0x7fu >> length));
+    for (std::size_t k = 1; ok && k < length; ++k) {
+      const auto d = static_cast<unsigned char>(text[i + k]);
+      ok = (d & 0xc0) == 0x80;
+      code = (code << 6) | (d & 0x3fu);
+    }
+    ok = ok && (length == 1 || (code >= minimum && code <= 0x10ffff && (code < 0xd800 || code > 0xdfff)));
+    if (ok && c != 0) {
+      out.append(text, i, length);
+      i += length;
+    } else {
+      out += '?';
+      ++i;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string toPlplotText(const std::string& markup) {
+  const std::string text = validUtf8(markup);
   std::string out;
   std::size_t pos = 0;
-  while (pos < markup.size()) {
+  while (pos < text.size()) {
     bool closed = false;
-    out += convert(markup, pos, false, closed);
+    out += convert(text, pos, false, closed);
   }
   return out;
 }

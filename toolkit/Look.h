@@ -39,8 +39,9 @@ enum class MarkerShape {
 };
 
 // How a marker style and size are drawn: its shape, whether it is filled, and its
-// extent across in pixels (8 px per unit of size; styles 1, 6 and 7 keep a fixed
-// small size whatever the size asks).
+// extent across in pixels (8 px per unit of size, at most 200 px, 0 for a size
+// that is negative or not a number; styles 1, 6 and 7 keep a fixed small size
+// whatever the size asks).
 struct MarkerLook {
   MarkerShape shape = MarkerShape::Circle;
   bool filled = true;
@@ -80,7 +81,7 @@ std::string tickLabel(double value, double step);
 // "#Omega"), "#times", "#pm", "#circ", "#mu" and a few others to their Unicode
 // characters, "#" before anything else and "#" itself stay literal. A "#" that
 // reaches the painter is escaped as "##". Unbalanced braces are taken literally;
-// never throws.
+// bytes that are not well-formed UTF-8 become "?". Never throws.
 std::string toPlplotText(const std::string& markup);
 
 }  // namespace tk
