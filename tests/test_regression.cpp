@@ -293,6 +293,13 @@ TEST(Histogram, CoincidingEdgesTakeARoundRangeFromTheData) {
   EXPECT_GE(h.high(), 2.2);
   EXPECT_EQ(h.overflow(), 1);
   EXPECT_EQ(h.content(0) + h.content(1) + h.content(2) + h.content(3) + h.content(4), 1);
+  // So do edges too far apart to split into bins, and data spanning all doubles.
+  tk::Histogram wide("w", "t", 5, -1e308, 1e308);
+  wide.Fill(1e308);
+  wide.Fill(-1e308);
+  wide.Fill(std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isfinite(wide.high() - wide.low()));
+  EXPECT_EQ(wide.entries(), 3);
 }
 
 TEST(PlottingChiSquared, SavesThreeFiguresUnderTheSafeGapName) {

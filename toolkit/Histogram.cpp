@@ -89,7 +89,7 @@ void automaticRange(const std::vector<double>& data, double& low, double& high) 
     lo = std::floor(lo / step + 1e-9) * step;
     hi = std::ceil(hi / step - 1e-9) * step;
   }
-  if (!(std::isfinite(lo) && std::isfinite(hi) && lo < hi)) {
+  if (!(lo < hi && std::isfinite(hi - lo))) {
     lo = -1.0;
     hi = 1.0;
   }
@@ -104,7 +104,8 @@ Histogram::Histogram(std::string name, std::string title, int nbins, double low,
   if (nbins < 1) throw std::invalid_argument("Histogram: needs at least one bin");
   impl_->low = low;
   impl_->high = high;
-  impl_->automatic = !(std::isfinite(low) && std::isfinite(high) && low < high);
+  // Edges GSL could not divide into bins (a span beyond the doubles) count as none.
+  impl_->automatic = !(low < high && std::isfinite(high - low));
   if (!impl_->automatic) impl_->allocate(nbins_);
 }
 
