@@ -74,8 +74,13 @@ constexpr double kPxPerMm = 72.0 / 25.4;  // the cairo devices' resolution
 // PLplot's character height is about the height of a capital letter; a text size
 // in the usual sense (the line's full height) has capitals about this high.
 constexpr double kCapitalPerSize = 0.72;
-// Average advance of a character of the sans font relative to the text size.
-constexpr double kAdvancePerSize = 0.62;
+// Average advance of a character relative to the text size, for names and
+// numbers (capitals and digits), by font family.
+double advancePerSize(const std::string& font) {
+  if (font == "serif") return 0.70;
+  if (font == "mono") return 0.66;
+  return 0.62;
+}
 // The colour index reserved for the colour being drawn in.
 constexpr int kScratchColour = 1;
 
@@ -303,7 +308,7 @@ class Painter {
     }
     if (!frame.yTitle.empty()) {
       const double aside =
-          (gap + labelPx * 0.2 + widest * labelPx * kAdvancePerSize + titlePx * 1.0) * style_.titleOffsetY;
+          (gap + labelPx * 0.2 + widest * labelPx * advancePerSize(style_.font) + titlePx * 1.0) * style_.titleOffsetY;
       text(left_ - aside, top_, 1.0, frame.yTitle, true);
     }
   }
@@ -419,9 +424,9 @@ class Painter {
     for (const auto& e : legend.entries) longest = std::max(longest, e.label.size());
     double size = std::min(0.9 * rowH, 1.25 * style_.labelSize * H_);
     // Labels have the right three quarters of the box, the header all of it.
-    if (longest > 0) size = std::min(size, 0.70 * boxW / (kAdvancePerSize * static_cast<double>(longest)));
+    if (longest > 0) size = std::min(size, 0.70 * boxW / (advancePerSize(style_.font) * static_cast<double>(longest)));
     if (!legend.header.empty()) {
-      size = std::min(size, 0.95 * boxW / (kAdvancePerSize * static_cast<double>(legend.header.size())));
+      size = std::min(size, 0.95 * boxW / (advancePerSize(style_.font) * static_cast<double>(legend.header.size())));
     }
     textSize(size);
     double rowTop = y2;
