@@ -135,7 +135,7 @@ const char* kEntriesHeader =
 TEST(EntriesReport, ArgonScanOfPlannedStepsIsAllOk) {
   std::string scan = "DETECTOR,x\n";
   auto add = [&scan](double hv, int n) {
-    for (int k = 0; k < n; ++k) scan += "G," + std::to_string(hv) + ",1,1,990\n";
+    for (int k = 0; k < n; ++k) scan += "G," + std::to_string(hv) + ",1," + std::to_string(k) + ",990\n";
   };
   add(1700, 14);  // at the edge: step 1
   add(2000, 31);  // at the edge: step 2
@@ -146,7 +146,9 @@ TEST(EntriesReport, ArgonScanOfPlannedStepsIsAllOk) {
 TEST(EntriesReport, StandardEdgesCountOnceAndDecideTheLineKind) {
   std::string scan;
   auto add = [&scan](const std::string& gap, double hv, int n) {
-    for (int k = 0; k < n; ++k) scan += gap + "," + std::to_string(hv) + ",1,1,990\n";
+    for (int k = 0; k < n; ++k) {
+      scan += gap + "," + std::to_string(hv) + ",1," + std::to_string(k) + ",990\n";
+    }
   };
   // S: 7 below 8000 and one at 8000 (step 1), one at 9000 (step 2), 11 above.
   add("S", 5000, 7);
