@@ -394,6 +394,20 @@ TEST(CanvasFiles, SvgAndPdfFollowTheExtension) {
   EXPECT_EQ(testsupport::readFile(dir.file("f.PDF")).compare(0, 5, "%PDF-"), 0);
 }
 
+TEST(CanvasFiles, PercentSignsInTheNameAreKeptAsTheyAre) {
+  // PLplot expands "%n" in file names it opens; a gap called "50%n" must still
+  // get its own file and leave nothing else behind.
+  ScratchDir dir;
+  tk::Graph g = rising(5);
+  tk::Canvas c("c", "c", 400, 200, tk::Style{});
+  c.DrawGraph(&g, true);
+  std::string error;
+  for (const std::string name : {"50%n.svg", "50%n.pdf", "50%n.png"}) {
+    ASSERT_TRUE(c.SaveAs(dir.file(name), error)) << name << ": " << error;
+  }
+  EXPECT_EQ(testsupport::listDir(dir.path()), (std::vector<std::string>{"50%n.pdf", "50%n.png", "50%n.svg"}));
+}
+
 TEST(CanvasFiles, UnwritablePathOrUnknownFormatIsReportedAndLeavesNoFile) {
   ScratchDir dir;
   testsupport::writeFile(dir.file("plain"), "x");

@@ -548,16 +548,16 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   // file is opened here first; painting into a temporary file keeps a complete
   // older figure in place until the new one is done.
   const std::string temporary = temporaryNameFor(path);
-  {
-    std::FILE* probe = std::fopen(temporary.c_str(), "wb");
-    if (probe == nullptr) {
-      error = "cannot write figure " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    std::fclose(probe);
+  // Vector figures are written by PLplot into this handle, which it closes; PLplot
+  // is never given the name, since it would expand "%n" and the like in it.
+  std::FILE* output = std::fopen(temporary.c_str(), "wb");
+  if (output == nullptr) {
+    error = "cannot write figure " + path + ": " + std::strerror(errno);
+    return false;
   }
 
   const bool inMemory = std::strcmp(device, "memcairo") == 0;
+  if (inMemory) std::fclose(output);  // encoded and written after painting
   const Rgb background = colourOf(style_.canvasColor);
   std::vector<unsigned char> pixels;
   if (inMemory) {
@@ -581,7 +581,7 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
     if (inMemory) {
       plsmema(width_, height_, pixels.data());
     } else {
-      plsfnam(temporary.c_str());
+      plsfile(output);
     }
     plscolbg(background.r, background.g, background.b);
     plinit();
