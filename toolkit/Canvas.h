@@ -46,9 +46,11 @@ class Canvas {
   const Style& style() const { return style_; }
 
   // Draws the graph's markers ("AP" when withAxes, else "same P"). The first
-  // graph drawn with axes sets the frame: its axis ranges and titles. The graph is
-  // referenced, not copied, and must outlive every later SaveAs; its marker
-  // attributes and attached function are read when painting.
+  // graph drawn with axes sets the frame: its axis ranges as they are now, and
+  // its axis titles. Everything is clipped to the frame; markers whose centre
+  // lies outside it are not drawn. The graph is referenced, not copied, and must
+  // outlive every later SaveAs; its marker attributes, titles and attached
+  // function are read when painting. A null graph is ignored.
   void DrawGraph(const Graph* graph, bool withAxes);
   // Draws a copy of the function as a line over its range ("same").
   void DrawFunction(const Function& function);
