@@ -343,6 +343,20 @@ TEST(StyleMacro, AMacroForAnotherStyleChangesNothing) {
   EXPECT_EQ(ignored.size(), 1u);
 }
 
+TEST(StyleMacro, AnOversizedFileIsReadOnlyAsFarAsAMacroReaches) {
+  std::string text = "uLm->SetPadLeftMargin(0.2);\n";
+  text += std::string(2 << 20, ' ');
+  text += "uLm->SetPadRightMargin(0.3);\n";
+  std::istringstream macro(text);
+  tk::Style style;
+  std::vector<std::string> ignored;
+  tk::readStyleMacro(macro, "uLm", style, ignored);
+  EXPECT_DOUBLE_EQ(style.padLeftMargin, 0.2);
+  EXPECT_DOUBLE_EQ(style.padRightMargin, 0.1);
+  ASSERT_EQ(ignored.size(), 1u);
+  EXPECT_NE(ignored.front().find("1 MiB"), std::string::npos);
+}
+
 TEST(StyleMacro, MalformedTextNeverThrowsNorChangesTheStyleWildly) {
   const std::string samples[] = {
       "",

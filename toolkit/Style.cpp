@@ -4,8 +4,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <map>
+#include <algorithm>
 #include <set>
-#include <sstream>
+#include <string>
 
 namespace tk {
 
@@ -361,9 +362,16 @@ bool applySetter(const Call& call, Style& style) {
 
 void readStyleMacro(std::istream& macro, const std::string& styleName, Style& style,
                     std::vector<std::string>& ignored) {
-  std::ostringstream buffer;
-  buffer << macro.rdbuf();
-  const std::string text = stripComments(buffer.str());
+  // A style macro is a few dozen lines; a file of megabytes (or a device) is not
+  // one, and is read only as far as a macro could reach.
+  constexpr std::size_t kLargestMacro = 1 << 20;
+  std::string raw(kLargestMacro, '\0');
+  macro.read(&raw[0], static_cast<std::streamsize>(raw.size()));
+  raw.resize(static_cast<std::size_t>(std::max<std::streamsize>(macro.gcount(), 0)));
+  if (raw.size() == kLargestMacro && macro.peek() != std::char_traits<char>::eof()) {
+    ignored.push_back("everything after the first 1 MiB of the macro");
+  }
+  const std::string text = stripComments(raw);
   // The style may be used under its own name or through any variable bound to it.
   std::set<std::string> variables = {styleName};
   for (const std::string& st : statements(text)) {
