@@ -334,6 +334,17 @@ TEST(StyleMacro, FontCodesAndAFunctionMacroUsingTheStyleByName) {
   EXPECT_TRUE(ignored.empty()) << ignored.front();
 }
 
+TEST(StyleMacro, AVariableReboundToAnotherStyleNoLongerSetsOurs) {
+  std::istringstream macro(
+      "TStyle *s = new TStyle(\"uLm\", \"\");\ns->SetPadLeftMargin(0.2);\n"
+      "s = new TStyle(\"print\", \"\");\ns->SetPadLeftMargin(0.3);\n");
+  tk::Style style;
+  std::vector<std::string> ignored;
+  tk::readStyleMacro(macro, "uLm", style, ignored);
+  EXPECT_DOUBLE_EQ(style.padLeftMargin, 0.2);
+  EXPECT_EQ(ignored.size(), 1u);
+}
+
 TEST(StyleMacro, AMacroForAnotherStyleChangesNothing) {
   std::istringstream macro("TStyle *p = new TStyle(\"Plain\", \"\");\np->SetPadLeftMargin(0.3);\n");
   tk::Style style;

@@ -95,16 +95,16 @@ bool firstString(const std::string& s, std::string& value) {
 }
 
 // "TStyle *v = new TStyle("uLm", ...)", "v = new TStyle(...)",
-// "TStyle* v = gROOT->GetStyle("uLm")": the variable bound to the named style.
-bool bindsStyle(const std::string& st, const std::string& styleName, std::string& variable) {
+// "TStyle* v = gROOT->GetStyle("uLm")": the variable bound to a style, and the
+// style's name.
+bool bindsStyle(const std::string& st, std::string& variable, std::string& name) {
   const std::size_t eq = st.find('=');
   if (eq == std::string::npos) return false;
   const std::string rhs = trim(st.substr(eq + 1));
   const bool creates = rhs.rfind("new", 0) == 0 && rhs.find("TStyle") != std::string::npos;
   const bool looksUp = rhs.find("GetStyle") != std::string::npos;
   if (!creates && !looksUp) return false;
-  std::string name;
-  if (!firstString(rhs, name) || name != styleName) return false;
+  if (!firstString(rhs, name)) return false;
   std::string lhs = trim(st.substr(0, eq));
   std::size_t end = lhs.size();
   while (end > 0 && !isIdentChar(lhs[end - 1])) --end;
@@ -376,8 +376,14 @@ void readStyleMacro(std::istream& macro, const std::string& styleName, Style& st
   std::set<std::string> variables = {styleName};
   for (const std::string& st : statements(text)) {
     std::string variable;
-    if (bindsStyle(st, styleName, variable)) {
-      variables.insert(variable);
+    std::string name;
+    if (bindsStyle(st, variable, name)) {
+      // A variable re-bound to another style no longer speaks for ours.
+      if (name == styleName) {
+        variables.insert(variable);
+      } else if (variable != styleName) {
+        variables.erase(variable);
+      }
       continue;
     }
     Call call;
