@@ -234,6 +234,12 @@ TEST(Markup, LiteralHashAndBrokenMarkupStayReadable) {
   EXPECT_EQ(tk::toPlplotText("a^{2"), "a^{2");
   EXPECT_EQ(tk::toPlplotText("a}b"), "a}b");
   EXPECT_EQ(tk::toPlplotText("x^2"), "x^2");
+  EXPECT_EQ(tk::toPlplotText("a^{b{c}d}"), "a#ub{c}d#d");
+  // Deep or endless nesting stays literal, and quick.
+  std::string deep;
+  for (int k = 0; k < 20000; ++k) deep += "^{";
+  EXPECT_EQ(tk::toPlplotText(deep), deep);
+  EXPECT_EQ(tk::toPlplotText("^{^{^{^{^{^{^{x}}}}}}}"), "#u#u#u#u#u#u^{x}#d#d#d#d#d#d");
 }
 
 TEST(Markup, MalformedUtf8BecomesQuestionMarksSoTheLabelIsKept) {

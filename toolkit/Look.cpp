@@ -258,43 +258,51 @@ const std::map<std::string, std::string>& markupSymbols() {
   return symbols;
 }
 
-// Converts text[pos..end) and returns it; `pos` is left after what was consumed.
-// Stops at an unmatched "}" when inside a group.
-std::string convert(const std::string& text, std::size_t& pos, bool inGroup, bool& closed) {
-  std::string out;
-  closed = false;
-  while (pos < text.size()) {
-    const char c = text[pos];
-    if (c == '}' && inGroup) {
-      ++pos;
-      closed = true;
-      return out;
+// Position of the "}" that closes the "{" at each position; npos elsewhere and
+// for a "{" that is never closed.
+std::vector<std::size_t> closingBraces(const std::string& text) {
+  std::vector<std::size_t> closing(text.size(), std::string::npos);
+  std::vector<std::size_t> open;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '{') {
+      open.push_back(i);
+    } else if (text[i] == '}' && !open.empty()) {
+      closing[open.back()] = i;
+      open.pop_back();
     }
-    if ((c == '^' || c == '_') && pos + 1 < text.size() && text[pos + 1] == '{') {
-      std::size_t inner = pos + 2;
-      bool groupClosed = false;
-      const std::string body = convert(text, inner, true, groupClosed);
-      if (groupClosed) {
-        // Raise (or lower) for the group, then return to the base line.
-        out += (c == '^') ? "#u" : "#d";
-        out += body;
-        out += (c == '^') ? "#d" : "#u";
-        pos = inner;
-        continue;
-      }
-      // No closing brace: the characters are meant literally.
-      out += c;
-      ++pos;
+  }
+  return closing;
+}
+
+// Scripts nested deeper than this are shown literally: the painter cannot
+// shrink them further, and the conversion stays linear in the text's length.
+constexpr int kDeepestScript = 6;
+
+// Converts text[begin, end).
+std::string convert(const std::string& text, std::size_t begin, std::size_t end,
+                    const std::vector<std::size_t>& closing, int depth) {
+  std::string out;
+  std::size_t pos = begin;
+  while (pos < end) {
+    const char c = text[pos];
+    if ((c == '^' || c == '_') && pos + 1 < end && text[pos + 1] == '{' && depth < kDeepestScript &&
+        closing[pos + 1] < end) {
+      const std::size_t close = closing[pos + 1];
+      // Raise (or lower) for the group, then return to the base line.
+      out += (c == '^') ? "#u" : "#d";
+      out += convert(text, pos + 2, close, closing, depth + 1);
+      out += (c == '^') ? "#d" : "#u";
+      pos = close + 1;
       continue;
     }
     if (c == '#') {
-      std::size_t end = pos + 1;
-      while (end < text.size() && std::isalpha(static_cast<unsigned char>(text[end]))) ++end;
+      std::size_t name = pos + 1;
+      while (name < end && name - pos <= 16 && std::isalpha(static_cast<unsigned char>(text[name]))) ++name;
       const auto& symbols = markupSymbols();
-      const auto it = symbols.find(text.substr(pos + 1, end - pos - 1));
+      const auto it = symbols.find(text.substr(pos + 1, name - pos - 1));
       if (it != symbols.end()) {
         out += it->second;
-        pos = end;
+        pos = name;
         continue;
       }
       out += "##";
@@ -353,13 +361,7 @@ std::string validUtf8(const std::string& text) {
 
 std::string toPlplotText(const std::string& markup) {
   const std::string text = validUtf8(markup);
-  std::string out;
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    bool closed = false;
-    out += convert(text, pos, false, closed);
-  }
-  return out;
+  return convert(text, 0, text.size(), closingBraces(text), 0);
 }
 
 }  // namespace tk

@@ -365,10 +365,14 @@ void readStyleMacro(std::istream& macro, const std::string& styleName, Style& st
   // A style macro is a few dozen lines; a file of megabytes (or a device) is not
   // one, and is read only as far as a macro could reach.
   constexpr std::size_t kLargestMacro = 1 << 20;
-  std::string raw(kLargestMacro, '\0');
-  macro.read(&raw[0], static_cast<std::streamsize>(raw.size()));
-  raw.resize(static_cast<std::size_t>(std::max<std::streamsize>(macro.gcount(), 0)));
-  if (raw.size() == kLargestMacro && macro.peek() != std::char_traits<char>::eof()) {
+  std::string raw;
+  char chunk[4096];
+  while (raw.size() < kLargestMacro && macro) {
+    const std::size_t want = std::min(sizeof chunk, kLargestMacro - raw.size());
+    macro.read(chunk, static_cast<std::streamsize>(want));
+    raw.append(chunk, static_cast<std::size_t>(std::max<std::streamsize>(macro.gcount(), 0)));
+  }
+  if (raw.size() == kLargestMacro && macro && macro.peek() != std::char_traits<char>::eof()) {
     ignored.push_back("everything after the first 1 MiB of the macro");
   }
   const std::string text = stripComments(raw);
