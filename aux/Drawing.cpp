@@ -90,12 +90,17 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
                           " is not drawn");
     return;
   }
+  if (maxcurrentindex < 0 || static_cast<std::size_t>(maxcurrentindex) >= gaps) {
+    context.console.error(file + ": the gap of the largest current (position " +
+                          std::to_string(maxcurrentindex) + ") is not one of the " +
+                          std::to_string(gaps) + " gaps; " + output + " is not drawn");
+    return;
+  }
   auto drawable = [&](std::size_t i) { return Currents[i] != nullptr && Currents[i]->GetN() > 0; };
   // The frame comes from the gap with the largest current; should that graph be
-  // missing, from the first gap that has points, so no frame is made up.
+  // empty, from the first gap that has points, so no frame is made up.
   std::size_t frame = gaps;
-  if (maxcurrentindex >= 0 && static_cast<std::size_t>(maxcurrentindex) < gaps &&
-      drawable(static_cast<std::size_t>(maxcurrentindex))) {
+  if (drawable(static_cast<std::size_t>(maxcurrentindex))) {
     frame = static_cast<std::size_t>(maxcurrentindex);
   } else {
     for (std::size_t i = 0; i < gaps && frame == gaps; ++i) {
@@ -106,9 +111,10 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
                               output + " is not written");
       return;
     }
-    context.console.warning(file + ": the graph of the largest current (position " +
-                            std::to_string(maxcurrentindex) + ") is missing; the frame of " + output +
-                            " is taken from gap " + ChamberIndex[frame].first);
+    context.console.warning(file + ": the graph of the largest current (gap " +
+                            ChamberIndex[static_cast<std::size_t>(maxcurrentindex)].first +
+                            ") has no points; the frame of " + output + " is taken from gap " +
+                            ChamberIndex[frame].first);
   }
 
   tk::Canvas c1("KVT Measurements", "KVT Measurements", kFigureWidth, kFigureHeight, style);

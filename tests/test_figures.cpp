@@ -622,8 +622,18 @@ TEST(CombinedFigure, NoGapOrNoPointsDrawsNothingAndSaysSo) {
   FigureRun outside;
   ThreeGaps s;
   DrawingVectorTogether(s.pointers, s.profiles, s.gaps, 7, "scan.csv", "", outside.context());
-  EXPECT_TRUE(pngSize(outside.out.file("ALLcurrents.png")).valid);
-  EXPECT_NE(outside.err.str().find("A-BOTTOM"), std::string::npos);
+  EXPECT_FALSE(testsupport::fileExists(outside.out.file("ALLcurrents.png")));
+  EXPECT_TRUE(outside.console.failed());
+
+  // The gap of the largest current without points: another gap gives the frame.
+  FigureRun emptyMax;
+  tk::Graph none2;
+  ThreeGaps t;
+  t.pointers[1] = &none2;
+  DrawingVectorTogether(t.pointers, t.profiles, t.gaps, 1, "scan.csv", "", emptyMax.context());
+  EXPECT_TRUE(pngSize(emptyMax.out.file("ALLcurrents.png")).valid);
+  EXPECT_NE(emptyMax.err.str().find("taken from gap A-BOTTOM"), std::string::npos) << emptyMax.err.str();
+  EXPECT_FALSE(emptyMax.console.failed());
 }
 
 TEST(CombinedFigure, UnwritableFigureIsAnErrorNamingTheFile) {
