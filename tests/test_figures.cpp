@@ -665,6 +665,26 @@ TEST(GapFigure, SavedUnderTheSafeGapNameWithItsExtension) {
   EXPECT_TRUE(testsupport::fileExists(svg.out.file("G1.svg")));
 }
 
+TEST(GapFigure, ShowsTheAcceptedLineInBlueAndTheLevelInRed) {
+  // Flat leakage, then an ohmic rise with unit scatter, which the search accepts.
+  tk::Graph g;
+  for (int i = 0; i < 65; ++i) {
+    const double scatter = (i % 2 == 0) ? 1.0 : -1.0;
+    const double level = 0.5 + (i >= 30 ? (i - 30) * 1.0 + scatter : 0.02 * scatter);
+    g.AddPoint(1000 + 20.0 * i, level);
+  }
+  FigureRun run;
+  FigureContext context{run.place, run.console, ".svg"};
+  std::pair<double, double> r{3000, 0}, o{3000, 0}, u{3000, 0};
+  bool StatFit = false;
+  PlottingEachAndDoLinearFit(&g, {"G", 3, 20}, "scan.csv", r, o, u, StatFit, false, context);
+  ASSERT_TRUE(StatFit) << run.log.str();
+  const std::string svg = testsupport::readFile(run.out.file("G.svg"));
+  EXPECT_GE(count(svg, "stroke:rgb(0%,0%,100%)"), 1u);    // colour 600, the window's line
+  EXPECT_GE(count(svg, "stroke:rgb(100%,0%,0%)"), 1u);    // colour 632, the level
+  EXPECT_GE(count(svg, "fill:rgb(0%,100%,0%)"), 65u);     // every marker, in green
+}
+
 TEST(GapFigure, EmptyGraphGetsNoFigure) {
   FigureRun run;
   tk::Graph g;
