@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <unordered_map>
 
 #include "aux/Drawing.h"
 #include "aux/OutputPlaces.h"
@@ -28,6 +29,9 @@ constexpr double kReferencePressure = 990.0;  // P0, in the unit of the pressure
 constexpr const char* kOnePoint = "OnePoint";
 // Argon scans stay below this HV; only they have an ohmic region to search.
 constexpr double kArgonScanLimit = 2500.0;
+// The ohmic-region search fits windows from point 16 to the last point; a window
+// of three points is the smallest with a degree of freedom left.
+constexpr int kFewestSearchPoints = 18;
 // Start value of the result pairs.
 constexpr double kNoResult = 3000.0;
 // Electrode gap of the chambers, in cm: turns resistivity into resistance x area.
@@ -66,9 +70,30 @@ int catalogueStyle(const std::string& chambername, int fallback, int CatalogueSt
 
 // ------------------------------------------------------------------ scan lines
 
+// A field as it is quoted in a message: cut to a readable length, control
+// characters written as \xNN so that binary garbage cannot garble the terminal.
+std::string excerpt(const std::string& field) {
+  constexpr std::size_t kShown = 64;
+  std::string out;
+  for (std::size_t k = 0; k < field.size() && k < kShown; ++k) {
+    const auto c = static_cast<unsigned char>(field[k]);
+    if (c < 0x20 || c == 0x7f) {
+      static const char* const kHex = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (field.size() > kShown) out += "... (" + std::to_string(field.size()) + " bytes)";
+  return out;
+}
+
 // One usable measurement line of a scan.
 struct Measurement {
   long lineNumber = 0;
+  std::string text;  // the line as read
   std::string chambern;
   double HVeff = 0.0;
   double HVapp = 0.0;
@@ -87,9 +112,12 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
   std::string line;
   long number = 0;
   bool seenContent = false;
+  std::size_t previousFields = 0;  // of the last measurement line
   while (std::getline(scan, line)) {
     ++number;
     if (number == 1) dropByteOrderMark(line);
+    // getline stops at the end of the stream without a line feed only on the last line.
+    const bool unterminated = scan.eof();
     const std::string where = file + ":" + std::to_string(number) + ": ";
     if (line.empty() || line == "\r") continue;
     const bool firstContent = !seenContent;
@@ -103,6 +131,14 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
       console.warning(where + "line without a gap name skipped");
       continue;
     }
+    if (unterminated && fields.size() < previousFields) {
+      // A file cut in the middle of its last line: a number cut short ("985.2"
+      // read as "98") would pass for a reading.
+      console.warning(where + "the file ends inside this line (" + std::to_string(fields.size()) +
+                      " fields, the measurement before has " + std::to_string(previousFields) +
+                      "); line skipped");
+      continue;
+    }
     if (fields.size() < 5) {
       console.warning(where + "line with " + std::to_string(fields.size()) +
                       " fields skipped (needs gap name, HV, applied HV, current, pressure)");
@@ -114,7 +150,7 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
     bool ok = true;
     for (std::size_t k = 1; k <= 4 && ok; ++k) {
       if (!readNumber(fields[k], value)) {
-        console.warning(where + kFieldNames[k] + " field \"" + fields[k] +
+        console.warning(where + kFieldNames[k] + " field \"" + excerpt(fields[k]) +
                         "\" is not a finite number; line skipped");
         ok = false;
       }
@@ -124,9 +160,11 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
     m.lineNumber = number;
     getParameters(line, m.chambern, m.HVeff, m.HVapp, m.current, m.temp, m.presure, m.humidity);
     if (!(m.presure > 0.0)) {
-      console.warning(where + "pressure " + fields[4] + " is not positive; line skipped");
+      console.warning(where + "pressure " + excerpt(fields[4]) + " is not positive; line skipped");
       continue;
     }
+    m.text = line;
+    previousFields = fields.size();
     use(m);
   }
   if (scan.bad()) console.error(file + ": read error after line " + std::to_string(number));
@@ -225,20 +263,53 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console) {
   ScanPoints points;
   points.graphs.resize(ChamberIndex.size());
+  points.notAscendingLine.assign(ChamberIndex.size(), 0);
+  std::vector<double> lastHVeff(ChamberIndex.size(), 0.0);
+  // Every stored line, by its text: a repeated line is the same reading written
+  // twice (a copy-paste, a logger that did not refresh), not a second
+  // measurement, and would weigh its point twice in the fits.
+  std::unordered_map<std::string, long> seenLines;
   const std::map<std::string, int> index = gapIndexByName(ChamberIndex);
   double currenttest = 0.0;
   forEachMeasurement(scan, file, console, [&](const Measurement& m) {
     const auto gap = index.find(m.chambern);
     if (gap == index.end()) {
-      console.warning(file + ":" + std::to_string(m.lineNumber) + ": gap \"" + m.chambern +
+      console.warning(file + ":" + std::to_string(m.lineNumber) + ": gap \"" + excerpt(m.chambern) +
                       "\" is not in the gap list; line skipped");
       return;
     }
     const double alphacorrection =
         (1.0 - kPressureWeight) + kPressureWeight * (m.presure / kReferencePressure);
     const double HV = contains(m.chambern, kOnePoint) ? m.HVeff : m.HVapp / alphacorrection;
+    const std::string where = file + ":" + std::to_string(m.lineNumber) + ": ";
+    if (!std::isfinite(HV)) {
+      std::ostringstream message;
+      message << where << "applied HV " << m.HVapp << " at pressure " << m.presure
+              << " gives a corrected HV that is not finite; line skipped";
+      console.warning(message.str());
+      return;
+    }
+    const auto [earlier, first] = seenLines.emplace(m.text, m.lineNumber);
+    if (!first) {
+      console.warning(where + "line repeats line " + std::to_string(earlier->second) +
+                      " exactly; skipped");
+      return;
+    }
     const int j = gap->second;
-    points.graphs[static_cast<std::size_t>(j)].AddPoint(HV, m.current);
+    const auto slot = static_cast<std::size_t>(j);
+    // A scan steps its effective HV upwards; one that comes down again (a ramp
+    // back, or two scans in one file) has no single ohmic region at its end.
+    if (points.graphs[slot].GetN() > 0 && m.HVeff < lastHVeff[slot] &&
+        points.notAscendingLine[slot] == 0) {
+      points.notAscendingLine[slot] = m.lineNumber;
+      std::ostringstream message;
+      message << where << "gap \"" << excerpt(m.chambern) << "\": effective HV " << m.HVeff
+              << " V comes after " << lastHVeff[slot]
+              << " V: the scan is not ascending; the gap's ohmic region is not searched";
+      console.warning(message.str());
+    }
+    lastHVeff[slot] = m.HVeff;
+    points.graphs[slot].AddPoint(HV, m.current);
     ++points.usedLines;
     if (m.current > currenttest) {
       currenttest = m.current;
@@ -286,7 +357,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   for (tk::Graph& g : points.graphs) Currents.push_back(&g);
   for (std::size_t k = 0; k < ChamberIndex.size(); ++k) {
     if (Currents[k]->GetN() == 0) {
-      console.warning(file + ": gap \"" + ChamberIndex[k].first +
+      console.warning(file + ": gap \"" + excerpt(ChamberIndex[k].first) +
                       "\" has no usable measurement; it is not drawn or searched");
     }
   }
@@ -311,12 +382,47 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
     std::pair<double, double> Resistance{kNoResult, 0.0};
     std::pair<double, double> Onset{kNoResult, 0.0};
     std::pair<double, double> OffSet{kNoResult, 0.0};
+    // Gap names that differ only in characters unsafe in file names ("a/b" and
+    // "a_b"), or a gap named like the combined figure, share one figure file.
+    std::map<std::string, std::string> figureOwner{{getName() + options.extension, ""}};
     for (std::size_t k = 0; k < ChamberIndex.size(); ++k) {
+      const std::string& name = ChamberIndex[k].first;
       if (Currents[k]->GetN() == 0) continue;
+      const std::string gap = file + ": gap \"" + excerpt(name) + "\": ";
+      if (points.notAscendingLine[k] != 0) {
+        console.warning(gap + "not searched (its HV comes down at line " +
+                        std::to_string(points.notAscendingLine[k]) +
+                        "); it has no line in Resistance.csv");
+        continue;
+      }
+      const std::string figure = safeFileName(name) + options.extension;
+      const auto [owner, mine] = figureOwner.emplace(figure, name);
+      if (!mine) {
+        console.warning(gap + "its figure " + excerpt(figure) + " replaces the one of " +
+                        (owner->second.empty() ? std::string("the combined figure")
+                                               : "gap \"" + excerpt(owner->second) + "\""));
+        owner->second = name;
+      }
       bool StatFit = false;
       PlottingEachAndDoLinearFit(Currents[k], plottingprofile[k], file, Resistance, OffSet, Onset,
                                  StatFit, options.verbose, figures);
-      if (StatFit) report.AddGap(ChamberIndex[k].first, Resistance, OffSet, Onset);
+      if (StatFit && !(Resistance.first > 0.0)) {
+        // A current that falls as the HV rises (reversed polarity, a drifting
+        // offset) gives a negative resistivity, which no gap has.
+        std::ostringstream message;
+        message << gap << "the ohmic-region fit gives a resistivity of " << Resistance.first
+                << " Ohm*cm (the current falls as the HV rises); it has no line in Resistance.csv";
+        console.warning(message.str());
+      } else if (StatFit) {
+        report.AddGap(name, Resistance, OffSet, Onset);
+      } else if (Currents[k]->GetN() < kFewestSearchPoints) {
+        console.warning(gap + "only " + std::to_string(Currents[k]->GetN()) +
+                        " points, too few for the ohmic-region search (it needs " +
+                        std::to_string(kFewestSearchPoints) + "); it has no line in Resistance.csv");
+      } else {
+        console.warning(gap + "no ohmic region found (no window from point 16 to the last point "
+                              "passed the line-fit test); it has no line in Resistance.csv");
+      }
     }
     report.Save(getPathToSave(file, place, console) + "Resistance.csv", console);
   }

@@ -57,13 +57,16 @@ struct ScanPoints {
   std::vector<tk::Graph> graphs;
   int maxcurrentindex = 0;
   long usedLines = 0;  // measurement lines stored in at least one graph
+  // Per gap: the line at which its effective HV first came down (0: ascending).
+  std::vector<long> notAscendingLine;
 };
 
 // Reads the scan's lines from `scan` (named `file` in messages) into graphs: HV
 // corrected for pressure (applied HV / (0.2 + 0.8 P / 990), kept as read for
 // "OnePoint" gaps), stored in the graph of the gap whose name equals the line's
 // gap name. Lines that cannot be used are skipped with a warning naming the file
-// and line; blank lines silently.
+// and line; blank lines silently. A gap whose effective HV comes down is warned
+// about once and marked in notAscendingLine.
 ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console);
 
