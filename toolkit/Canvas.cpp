@@ -490,7 +490,10 @@ bool writePng(const std::string& path, const std::vector<unsigned char>& rgba, i
   std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  // libpng would print its own line for a failed write; the caller reports it.
+  png_structp png = png_create_write_struct(
+      PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); },
+      [](png_structp, png_const_charp) {});
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (png == nullptr || info == nullptr) {
     png_destroy_write_struct(&png, &info);
@@ -525,6 +528,22 @@ bool writePng(const std::string& path, const std::vector<unsigned char>& rgba, i
   return std::fclose(file) == 0;
 }
 
+// True when the painted file ends as a complete file of its format does.
+bool endsComplete(const std::string& file, const char* device) {
+  std::FILE* f = std::fopen(file.c_str(), "rb");
+  if (f == nullptr) return false;
+  char tail[32] = {};
+  std::size_t got = 0;
+  if (std::fseek(f, -static_cast<long>(sizeof tail), SEEK_END) == 0 || std::fseek(f, 0, SEEK_SET) == 0) {
+    got = std::fread(tail, 1, sizeof tail, f);
+  }
+  std::fclose(f);
+  const std::string end(tail, got);
+  if (std::strcmp(device, "svgcairo") == 0) return end.find("</svg>") != std::string::npos;
+  if (std::strcmp(device, "pdfcairo") == 0) return end.find("%%EOF") != std::string::npos;
+  return got > 0;
+}
+
 // A name for the temporary file next to `path`, unique within the process.
 std::string temporaryNameFor(const std::string& path) {
   static std::atomic<unsigned> counter{0};
@@ -554,6 +573,24 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   if (output == nullptr) {
     error = "cannot write figure " + path + ": " + std::strerror(errno);
     return false;
+  }
+
+  // A device without room must be found out before PLplot is touched: the first
+  // use in a process writes PLplot's driver list to a temporary file, and PLplot
+  // ends the process when that fails. The probe is about the size of the
+  // smallest figure.
+  {
+    static const std::vector<char> zeros(64 * 1024, '\0');
+    errno = 0;
+    const bool written = std::fwrite(zeros.data(), 1, zeros.size(), output) == zeros.size() &&
+                         std::fflush(output) == 0;
+    const int probeError = errno;
+    if (!written || ::ftruncate(::fileno(output), 0) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
+      std::fclose(output);
+      std::remove(temporary.c_str());
+      error = "cannot write figure " + path + ": " + std::strerror(probeError != 0 ? probeError : EIO);
+      return false;
+    }
   }
 
   const bool inMemory = std::strcmp(device, "memcairo") == 0;
@@ -597,16 +634,11 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
     return false;
   }
 
-  std::FILE* check = std::fopen(temporary.c_str(), "rb");
-  long size = 0;
-  if (check != nullptr) {
-    std::fseek(check, 0, SEEK_END);
-    size = std::ftell(check);
-    std::fclose(check);
-  }
-  if (size <= 0) {
+  // PLplot does not report a vector file it could not finish; a complete one
+  // ends in its format's closing mark.
+  if (!inMemory && !endsComplete(temporary, device)) {
     std::remove(temporary.c_str());
-    error = "cannot write figure " + path + ": nothing was painted into it";
+    error = "cannot write figure " + path + ": the file could not be written completely";
     return false;
   }
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
