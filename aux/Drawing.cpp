@@ -6,8 +6,8 @@
 // ===================================================================== figures
 // (figure style set-up, DrawingVectorTogether, PlottingEachAndDoLinearFit)
 
+#include <cstdint>
 #include <fstream>
-#include <sstream>
 
 namespace {
 

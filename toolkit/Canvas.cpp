@@ -308,7 +308,9 @@ class Painter {
     }
     if (!frame.yTitle.empty()) {
       const double aside =
-          (gap + labelPx * 0.2 + widest * labelPx * advancePerSize(style_.font) + titlePx * 1.0) * style_.titleOffsetY;
+          (gap + labelPx * 0.2 + static_cast<double>(widest) * labelPx * advancePerSize(style_.font) +
+           titlePx * 1.0) *
+          style_.titleOffsetY;
       text(left_ - aside, top_, 1.0, frame.yTitle, true);
     }
   }
@@ -516,10 +518,10 @@ bool writePng(const std::string& path, const std::vector<unsigned char>& rgba, i
   const std::size_t stride = static_cast<std::size_t>(width) * 4;
   for (int y = 0; y < height; ++y) {
     const unsigned char* in = rgba.data() + static_cast<std::size_t>(y) * stride;
-    for (int x = 0; x < width; ++x) {
-      row[3 * static_cast<std::size_t>(x)] = in[4 * x];
-      row[3 * static_cast<std::size_t>(x) + 1] = in[4 * x + 1];
-      row[3 * static_cast<std::size_t>(x) + 2] = in[4 * x + 2];
+    for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+      row[3 * x] = in[4 * x];
+      row[3 * x + 1] = in[4 * x + 1];
+      row[3 * x + 2] = in[4 * x + 2];
     }
     png_write_row(png, row.data());
   }
@@ -580,7 +582,7 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   // ends the process when that fails. The probe is about the size of the
   // smallest figure.
   {
-    static const std::vector<char> zeros(64 * 1024, '\0');
+    static const std::vector<char> zeros(std::size_t{64} * 1024, '\0');
     errno = 0;
     const bool written = std::fwrite(zeros.data(), 1, zeros.size(), output) == zeros.size() &&
                          std::fflush(output) == 0;
