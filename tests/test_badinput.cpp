@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "tests/TestSupport.h"
+#include "toolkit/Style.h"
 #include "tools/gapohm.h"
 
 namespace {
@@ -537,6 +538,27 @@ TEST(BadNames, ANameThatIsNoUtf8IsDrawnWithoutTheFigureLibraryFailing) {
   EXPECT_EQ(run.written(),
             (std::vector<std::string>{"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "Resistance.csv"}));
   EXPECT_TRUE(completePng(run.home.file("out/ALLcurrents.png")));
+}
+
+// --------------------------------------------------------- the style macro
+
+TEST(BadStyleMacro, NumbersNoIntegerCanHoldAreIgnoredNotConverted) {
+  // Found by the style-macro fuzzer: such values reached int conversions.
+  std::istringstream macro(
+      "{\n"
+      "  TStyle *uLm = new TStyle(\"uLm\", \"uLm\");\n"
+      "  uLm->SetTextFont(3.3e57);\n"
+      "  uLm->SetCanvasColor(1e60);\n"
+      "  uLm->SetLegendFillColor(kRed+1e60);\n"
+      "}\n");
+  const tk::Style before;
+  tk::Style style;
+  std::vector<std::string> ignored;
+  tk::readStyleMacro(macro, "uLm", style, ignored);
+  EXPECT_EQ(style.font, before.font);
+  EXPECT_EQ(style.canvasColor, before.canvasColor);
+  EXPECT_EQ(style.legendFillColor, before.legendFillColor);
+  EXPECT_EQ(ignored.size(), 3u);
 }
 
 // --------------------------------------------------------------- bad places
