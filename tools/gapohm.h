@@ -65,8 +65,11 @@ struct ScanPoints {
 // corrected for pressure (applied HV / (0.2 + 0.8 P / 990), kept as read for
 // "OnePoint" gaps), stored in the graph of the gap whose name equals the line's
 // gap name. Lines that cannot be used are skipped with a warning naming the file
-// and line; blank lines silently. A gap whose effective HV comes down is warned
-// about once and marked in notAscendingLine.
+// and line; blank lines silently. So are a last line cut short by the end of
+// the file (fewer fields than the measurement before), a line repeating an
+// earlier one exactly, and a reading whose corrected HV is not finite. A gap
+// whose effective HV comes down is warned about once and marked in
+// notAscendingLine.
 ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console);
 
