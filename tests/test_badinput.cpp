@@ -619,6 +619,47 @@ TEST(BadPlaces, ADirectoryWhereTheReportGoesFailsTheRunButNotTheFigures) {
   for (const auto& f : kArgonFigures) EXPECT_TRUE(completePng(run.home.file("out/" + f))) << f;
 }
 
+TEST(BadPlaces, AnOutputDirectoryThatIsTheScanFileLeavesTheScanAlone) {
+  ScanRun run;
+  const std::string scan = join(argonLines());
+  writeFile(run.home.file("scan.csv"), scan);
+  run.result = testsupport::runGapohm({"--output-dir", "scan.csv", "scan.csv"}, run.home.path(),
+                                      run.home.path());
+  EXPECT_EQ(run.result.status, 1);
+  EXPECT_EQ(readFile(run.home.file("scan.csv")), scan);
+  EXPECT_EQ(listDir(run.home.path()), (std::vector<std::string>{"scan.csv"}));
+  // Every output says where it could not go.
+  const auto err = run.errLines();
+  ASSERT_FALSE(err.empty());
+  for (const auto& l : err) {
+    EXPECT_TRUE(l == "gapohm: error: cannot create directory scan.csv: it exists and is not a directory" ||
+                l.rfind("gapohm: error: cannot write ", 0) == 0)
+        << l;
+  }
+  EXPECT_NE(run.result.err.find("gapohm: error: cannot write scan.csv/Resistance.csv: Not a directory"),
+            std::string::npos);
+}
+
+TEST(BadPlaces, LinksPlantedInTheOutputDirectoryAreReplacedNotFollowed) {
+  ScanRun run;
+  ASSERT_EQ(mkdir(run.out().c_str(), 0755), 0);
+  writeFile(run.home.file("elsewhere.png"), "keep");
+  writeFile(run.home.file("elsewhere.csv"), "keep");
+  ASSERT_EQ(symlink("../elsewhere.png", run.home.file("out/ALLcurrents.png").c_str()), 0);
+  ASSERT_EQ(symlink("../elsewhere.csv", run.home.file("out/Resistance.csv").c_str()), 0);
+  analyse(run, join(argonLines()));
+  EXPECT_EQ(run.result.status, 0) << run.result.err;
+  EXPECT_EQ(readFile(run.home.file("elsewhere.png")), "keep");
+  EXPECT_EQ(readFile(run.home.file("elsewhere.csv")), "keep");
+  struct stat info {};
+  ASSERT_EQ(lstat(run.home.file("out/ALLcurrents.png").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_TRUE(completePng(run.home.file("out/ALLcurrents.png")));
+  ASSERT_EQ(lstat(run.home.file("out/Resistance.csv").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(run.report(), cleanReport());
+}
+
 TEST(BadPlaces, FilesThatOutgrowTheDeviceAreReportedAndNeverLeftHalfWritten) {
   ScanRun run;
   writeFile(run.home.file("scan.csv"), join(argonLines()));
