@@ -660,6 +660,40 @@ TEST(BadPlaces, LinksPlantedInTheOutputDirectoryAreReplacedNotFollowed) {
   EXPECT_EQ(run.report(), cleanReport());
 }
 
+TEST(BadPlaces, AScanThroughAPipeIsReadOnceForEverything) {
+  ScanRun regular;
+  analyse(regular, join(argonLines()), {"--entries"});
+  ASSERT_EQ(regular.result.status, 0);
+
+  ScanRun piped;
+  const std::string fifo = piped.home.file("scan.csv");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    writeFile(fifo, join(argonLines()));
+    _exit(0);
+  }
+  piped.result = testsupport::runGapohm({"--output-dir", "out", "--entries", "scan.csv"},
+                                        piped.home.path(), piped.home.path());
+  waitpid(writer, nullptr, 0);
+  EXPECT_EQ(piped.result.status, 0) << piped.result.err;
+  EXPECT_EQ(piped.result.err, "");
+  EXPECT_EQ(readFile(piped.home.file("out/Entries.csv")), readFile(regular.home.file("out/Entries.csv")));
+  EXPECT_EQ(piped.report(), regular.report());
+}
+
+TEST(BadPlaces, AnUnreadableScanNamesTheReasonAndWritesNothing) {
+  ScanRun run;
+  writeFile(run.home.file("scan.csv"), join(argonLines()));
+  ASSERT_EQ(chmod(run.home.file("scan.csv").c_str(), 0), 0);
+  ASSERT_EQ(chmod(run.home.path().c_str(), 0777), 0);  // "nobody" may create out/
+  run.result = runChild({"--output-dir", "out", "scan.csv"}, run.home.path(), {std::nullopt, geteuid() == 0});
+  EXPECT_EQ(run.result.status, 1);
+  EXPECT_EQ(run.result.err, "gapohm: error: cannot open scan file scan.csv: Permission denied\n");
+  EXPECT_FALSE(fileExists(run.out()));
+}
+
 TEST(BadPlaces, FilesThatOutgrowTheDeviceAreReportedAndNeverLeftHalfWritten) {
   ScanRun run;
   writeFile(run.home.file("scan.csv"), join(argonLines()));

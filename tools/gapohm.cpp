@@ -184,6 +184,11 @@ bool readWholeFile(const std::string& file, std::string& content, tk::Console& c
     console.error("cannot read scan file " + file + ": it is a directory");
     return false;
   }
+  // A device such as /dev/zero never ends; a pipe does, and is read once.
+  if (stat(file.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+    console.error("cannot read scan file " + file + ": it is a device");
+    return false;
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     console.error("cannot open scan file " + file + ": " + std::strerror(errno));
@@ -197,6 +202,21 @@ bool readWholeFile(const std::string& file, std::string& content, tk::Console& c
   }
   content = buffer.str();
   return true;
+}
+
+// Writes Entries.csv for the scan whose text is `content`.
+void writeEntries(const std::string& content, const std::string& file,
+                  const ChamberIndexList& ChamberIndex, const OutputPlace& place,
+                  tk::Console& console) {
+  std::istringstream scan(content);
+  // Lines were already warned about while the graphs were filled.
+  std::ostringstream quiet;
+  tk::Console silent(console.out, quiet);
+  const std::string text = entriesReport(scan, file, ChamberIndex, silent);
+  std::string error;
+  if (!writeFileAtomically(getPathToSave(file, place, console) + "Entries.csv", text, error)) {
+    console.error(error);
+  }
 }
 
 std::ostream& printPair(std::ostream& out, double value, double error) {
@@ -366,7 +386,8 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   DrawingVectorTogether(Currents, plottingprofile, ChamberIndex, points.maxcurrentindex, file,
                         legendtitle, figures);
 
-  if (options.entries) ValidatingStepsHVscan(file, ChamberIndex, place, console);
+  // Counted from the text already read: a scan given through a pipe cannot be read twice.
+  if (options.entries) writeEntries(content, file, ChamberIndex, place, console);
 
   // The scan's kind is told by the first gap that holds points.
   const tk::Graph* first = nullptr;
@@ -577,13 +598,5 @@ void ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberInde
                            const OutputPlace& place, tk::Console& console) {
   std::string content;
   if (!readWholeFile(file, content, console)) content.clear();
-  std::istringstream scan(content);
-  // Lines were already warned about while the graphs were filled.
-  std::ostringstream quiet;
-  tk::Console silent(console.out, quiet);
-  const std::string text = entriesReport(scan, file, ChamberIndex, silent);
-  std::string error;
-  if (!writeFileAtomically(getPathToSave(file, place, console) + "Entries.csv", text, error)) {
-    console.error(error);
-  }
+  writeEntries(content, file, ChamberIndex, place, console);
 }
