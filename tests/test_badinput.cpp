@@ -12,6 +12,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -280,6 +281,26 @@ TEST(BadScan, AFileCutInTheMiddleOfItsLastLineDropsOnlyThatLine) {
   analyse(complete, whole + last);
   EXPECT_EQ(complete.result.err, "");
   EXPECT_EQ(complete.report(), cleanReport());
+}
+
+TEST(BadScan, ASpreadsheetExportWithDecimalCommasIsRefusedNotMisread) {
+  std::string scan;
+  for (const auto& l : argonLines()) {
+    std::string converted = l;
+    for (char& c : converted) c = c == ',' ? ';' : c == '.' ? ',' : c;
+    scan += converted + "\n";
+  }
+  ScanRun run;
+  analyse(run, scan);
+  EXPECT_EQ(run.result.status, 1);
+  const auto err = run.errLines();
+  ASSERT_EQ(err.size(), argonLines().size() + 1);
+  EXPECT_EQ(err[0], "gapohm: warning: scan.csv:1: fields separated by ';' (a spreadsheet export "
+                    "with decimal commas?); line skipped");
+  EXPECT_EQ(err[1], "gapohm: warning: scan.csv:2: fields separated by ';' (a spreadsheet export "
+                    "with decimal commas?); line skipped");
+  EXPECT_EQ(err.back(), "gapohm: error: scan.csv: no measurement lines");
+  EXPECT_FALSE(fileExists(run.out()));
 }
 
 // --------------------------------------------------------------- odd numbers
@@ -681,6 +702,18 @@ TEST(BadPlaces, AScanThroughAPipeIsReadOnceForEverything) {
   EXPECT_EQ(piped.result.err, "");
   EXPECT_EQ(readFile(piped.home.file("out/Entries.csv")), readFile(regular.home.file("out/Entries.csv")));
   EXPECT_EQ(piped.report(), regular.report());
+}
+
+TEST(BadPlaces, ADeviceAsTheScanIsRefusedInsteadOfReadForever) {
+  ScanRun run;
+  // A node of the never-ending zero device, inside the scratch directory.
+  if (mknod(run.home.file("zero").c_str(), S_IFCHR | 0644, makedev(1, 5)) != 0) {
+    GTEST_SKIP() << "making a device node needs root";
+  }
+  run.result = testsupport::runGapohm({"--output-dir", "out", "zero"}, run.home.path(), run.home.path());
+  EXPECT_EQ(run.result.status, 1);
+  EXPECT_EQ(run.result.err, "gapohm: error: cannot read scan file zero: it is a device\n");
+  EXPECT_FALSE(fileExists(run.out()));
 }
 
 TEST(BadPlaces, AnUnreadableScanNamesTheReasonAndWritesNothing) {

@@ -131,6 +131,13 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
       console.warning(where + "line without a gap name skipped");
       continue;
     }
+    if (fields[0].find(';') != std::string::npos) {
+      // Spreadsheets set to a decimal comma export "G;1850,0;1846,1;...": split
+      // at commas, its pieces would read as numbers of the wrong columns.
+      console.warning(where + "fields separated by ';' (a spreadsheet export with decimal "
+                              "commas?); line skipped");
+      continue;
+    }
     if (unterminated && fields.size() < previousFields) {
       // A file cut in the middle of its last line: a number cut short ("985.2"
       // read as "98") would pass for a reading.
