@@ -257,6 +257,16 @@ TEST(BadScan, CrlfLineEndsAndAByteOrderMarkChangeNothing) {
   }
 }
 
+TEST(BadScan, CarriageReturnsAloneAreReadAsLineEnds) {
+  std::string cr;
+  for (const auto& l : argonLines()) cr += l + "\r";
+  ScanRun run;
+  analyse(run, cr);
+  EXPECT_EQ(run.result.status, 0);
+  EXPECT_EQ(run.result.err, "gapohm: warning: scan.csv: lines end in carriage returns alone; read as line ends\n");
+  EXPECT_EQ(run.report(), cleanReport());
+}
+
 TEST(BadScan, AFileCutInTheMiddleOfItsLastLineDropsOnlyThatLine) {
   auto scan = argonLines();
   const std::string last = scan.back();  // a LAB-GAP-07 line: ...,current,pressure,T,H

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -364,6 +365,11 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
     std::istringstream empty;
     getChambers(empty, none, console.out);
     return 1;
+  }
+  if (content.find('\n') == std::string::npos && content.find('\r') != std::string::npos) {
+    // Saved with carriage returns alone (old Mac spreadsheets): one line otherwise.
+    std::replace(content.begin(), content.end(), '\r', '\n');
+    console.warning(file + ": lines end in carriage returns alone; read as line ends");
   }
 
   ChamberIndexList ChamberIndex;
