@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -126,6 +127,23 @@ bool makeDirectories(const std::string& path, std::string& error) {
 std::string safeFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return "_";
   std::string safe = name;
+  // File systems refuse names beyond 255 bytes, and the figures add suffixes and
+  // temporary endings: a longer name keeps its start and gets a stable hash of
+  // the whole, so that different long names stay different files.
+  constexpr std::size_t kLongest = 200;
+  constexpr std::size_t kKept = 180;
+  if (safe.size() > kLongest) {
+    std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+    for (const char c : name) {
+      hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    std::size_t cut = kKept;
+    // Never cut inside a UTF-8 sequence.
+    while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80) --cut;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    safe = safe.substr(0, cut) + "~" + hex;
+  }
   for (char& c : safe) {
     const auto u = static_cast<unsigned char>(c);
     // Path separators, control characters and the characters that shells and other

@@ -62,6 +62,8 @@ bool makeDirectories(const std::string& path, std::string& error);
 
 // A gap name made safe as a file name inside the output directory: "/" and other
 // characters unsafe in a file name become "_", and "", "." and ".." become "_".
+// A name longer than 200 bytes keeps its first 180 (whole UTF-8 characters) and
+// ends in "~" and 16 hex digits of a hash of the whole name.
 std::string safeFileName(const std::string& name);
 
 // Writes `content` to `path` through a temporary file in the same directory that

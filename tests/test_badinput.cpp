@@ -561,6 +561,25 @@ TEST(BadNames, GapNamesThatShareAFigureFileAreNamed) {
   EXPECT_EQ(lines(run.report()).size(), 7u);
 }
 
+TEST(BadNames, NamesTooLongForAFileNameStillGetTheirOwnFigures) {
+  const std::string first = std::string(300, 'A');
+  const std::string second = std::string(299, 'A') + "B";
+  const std::string third = std::string(179, 'A') + "\xC3\xA4" + std::string(100, 'C');
+  ScanRun run;
+  analyse(run, labScanNamed({first, second, third}), {"--verbose"});
+  EXPECT_EQ(run.result.status, 0) << run.result.err.substr(0, 500);
+  EXPECT_EQ(run.result.err, "");
+  const auto written = run.written();
+  // The combined figure, the report, and per gap its figure and three diagnostics.
+  ASSERT_EQ(written.size(), 2u + 3u * 4u);
+  // Room left within 255 bytes for the endings of temporary files.
+  for (const auto& f : written) EXPECT_LE(f.size(), 220u) << f;
+  EXPECT_EQ(safeFileName(third).substr(0, 179), std::string(179, 'A'));  // not cut inside "ä"
+  EXPECT_EQ(safeFileName(third)[179], '~');
+  EXPECT_NE(safeFileName(first), safeFileName(second));
+  EXPECT_EQ(lines(run.report()).size(), 7u);
+}
+
 TEST(BadNames, ANameThatIsNoUtf8IsDrawnWithoutTheFigureLibraryFailing) {
   ScanRun run;
   analyse(run, labScanNamed({"GAP-\xFF\xFE-07"}));
