@@ -193,11 +193,15 @@ bool toBool(const std::string& text, bool& value) {
   return false;
 }
 
+// Largest colour index a macro may name.
+constexpr double kLargestColour = 1e6;
+
 // A colour index: a number, or one of the named colours with an optional offset.
 bool toColour(const std::string& text, int& index) {
   double v = 0.0;
   if (toNumber(text, v)) {
-    if (v < 0 || v != std::floor(v)) return false;
+    // Beyond any colour table, and beyond what an int holds.
+    if (v < 0 || v != std::floor(v) || v > kLargestColour) return false;
     index = static_cast<int>(v);
     return true;
   }
@@ -210,7 +214,7 @@ bool toColour(const std::string& text, int& index) {
   const std::size_t sign = t.find_first_of("+-");
   if (sign != std::string::npos) {
     double o = 0.0;
-    if (!toNumber(t.substr(sign + 1), o)) return false;
+    if (!toNumber(t.substr(sign + 1), o) || !(std::fabs(o) <= kLargestColour)) return false;
     offset = static_cast<int>(t[sign] == '-' ? -o : o);
     t = trim(t.substr(0, sign));
   }
@@ -223,7 +227,8 @@ bool toColour(const std::string& text, int& index) {
 // Font family from a font code (family * 10 + precision).
 bool toFont(const std::string& text, std::string& family, bool& bold) {
   double v = 0.0;
-  if (!toNumber(text, v) || v < 10) return false;
+  // Codes run from 10 to 139; larger values would not even fit an int.
+  if (!toNumber(text, v) || v < 10 || v >= 1000) return false;
   const int code = static_cast<int>(v) / 10;
   switch (code) {
     case 1: family = "serif"; bold = false; return true;   // times italic
