@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tools/gapohm.h"
 
@@ -47,9 +48,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (name == "HOME") return root;
     return std::nullopt;
   };
-  const char* argv[] = {"gapohm", "--output-dir", outputDir.c_str(), "--entries", "--",
-                        scan.c_str(), "fuzz"};
-  const int status = gapohmMain(7, argv, null, null, env, 1380628800);
+  // The input's length picks the figure format (all three painters get their
+  // share; the vector ones are quicker) and, now and then, the verbose run with
+  // its diagnostic figures.
+  static const char* const kFormats[] = {"png", "svg", "pdf"};
+  const char* format = kFormats[size % 3];
+  std::vector<const char*> argv = {"gapohm", "--output-dir", outputDir.c_str(), "--entries",
+                                   "--format", format};
+  if (size % 7 == 0) argv.push_back("--verbose");
+  argv.push_back("--");
+  argv.push_back(scan.c_str());
+  argv.push_back("fuzz");
+  const int status =
+      gapohmMain(static_cast<int>(argv.size()), argv.data(), null, null, env, 1380628800);
   require(status == 0 || status == 1);
 
   // Everything the run wrote is a regular file directly in its output directory,
