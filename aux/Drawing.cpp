@@ -1,13 +1,15 @@
 // Figure style set-up, combined figure, per-gap figure and ohmic-region search.
 #include "aux/Drawing.h"
 
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+
 #include "aux/Regression.h"
 
 // ===================================================================== figures
 // (figure style set-up, DrawingVectorTogether, PlottingEachAndDoLinearFit)
-
-#include <cstdint>
-#include <fstream>
 
 namespace {
 
@@ -167,7 +169,6 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
   save(c1, output, context.console);
 }
 
-
 // ============================================================ ohmic-region search
 // (searchOhmicRegion)
 //
@@ -175,9 +176,6 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
 // one, the widest, is taken. The pass is then reported and the level in front of
 // it fitted over X[0]..X[j] (the two regions share the window's first point) for
 // a pass at any j, the last one included.
-
-#include <cmath>
-#include <sstream>
 
 namespace {
 

@@ -440,14 +440,17 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
       bool StatFit = false;
       PlottingEachAndDoLinearFit(Currents[k], plottingprofile[k], file, Resistance, OffSet, Onset,
                                  StatFit, options.verbose, figures);
-      if (StatFit && !(Resistance.first > 0.0)) {
-        // A current that falls as the HV rises (reversed polarity, a drifting
-        // offset) gives a negative resistivity, which no gap has.
-        std::ostringstream message;
-        message << gap << "the ohmic-region fit gives a resistivity of " << Resistance.first
-                << " Ohm*cm (the current falls as the HV rises); it has no line in Resistance.csv";
-        console.warning(message.str());
-      } else if (StatFit) {
+      if (StatFit) {
+        if (!(Resistance.first > 0.0)) {
+          // A current that falls as the HV rises (reversed polarity, a drifting
+          // offset) gives a negative resistivity: reported as fitted, its
+          // magnitude may still be the gap's, but never without a word.
+          std::ostringstream message;
+          message << gap << "the ohmic-region fit gives a negative resistivity, "
+                  << Resistance.first
+                  << " Ohm*cm (the current falls as the HV rises: reversed polarity?)";
+          console.warning(message.str());
+        }
         report.AddGap(name, Resistance, OffSet, Onset);
       } else if (Currents[k]->GetN() < kFewestSearchPoints) {
         console.warning(gap + "only " + std::to_string(Currents[k]->GetN()) +
