@@ -80,13 +80,6 @@ TEST(FailedRuns, MissingScanFileNamesPathAndReasonAndWritesNothing) {
   EXPECT_EQ(testsupport::listDir(home.path()), std::vector<std::string>{});
 }
 
-TEST(FailedRuns, ScanPathThatIsADirectory) {
-  testsupport::ScratchDir home;
-  const Outcome o = run({home.path()}, {{"HOME", home.path()}});
-  EXPECT_EQ(o.status, 1);
-  EXPECT_NE(o.err.find(home.path() + ": it is a directory"), std::string::npos);
-}
-
 TEST(FailedRuns, FileWithoutMeasurementsWritesNothing) {
   testsupport::ScratchDir home;
   for (const std::string content : {"", "DETECTOR,HV\n", "\n\n", "G,abc\n"}) {
