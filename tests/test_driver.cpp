@@ -170,7 +170,9 @@ TEST(EntriesReport, StandardEdgesCountOnceAndDecideTheLineKind) {
 }
 
 TEST(EntriesReport, SkippedLinesAreNotCounted) {
-  EXPECT_EQ(entries("G,1000,1,1,990\n\nG,1000\nG,abc,1,1,990\nG10,1000,1,1,990\n", {{"G", 0}}),
+  // A blank line, too few fields, no number, another gap, a repeated reading.
+  EXPECT_EQ(entries("G,1000,1,1,990\n\nG,1000\nG,abc,1,1,990\nG10,1000,1,1,990\nG,1000,1,1,990\n",
+                    {{"G", 0}}),
             std::string(kEntriesHeader) + "G , 1 , NOT OK , 0 , NOT OK , 0 , NOT OK\n");
 }
 

@@ -94,7 +94,6 @@ std::string excerpt(const std::string& field) {
 // One usable measurement line of a scan.
 struct Measurement {
   long lineNumber = 0;
-  std::string text;  // the line as read
   std::string chambern;
   double HVeff = 0.0;
   double HVapp = 0.0;
@@ -114,6 +113,11 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
   long number = 0;
   bool seenContent = false;
   std::size_t previousFields = 0;  // of the last measurement line
+  // Every measurement line, by its text: a repeated line is the same reading
+  // written twice (a copy-paste, a logger that did not refresh), not a second
+  // measurement; it would weigh its point twice in the fits and count twice in
+  // the HV steps.
+  std::unordered_map<std::string, long> seenLines;
   while (std::getline(scan, line)) {
     ++number;
     if (number == 1) dropByteOrderMark(line);
@@ -171,7 +175,12 @@ void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console
       console.warning(where + "pressure " + excerpt(fields[4]) + " is not positive; line skipped");
       continue;
     }
-    m.text = line;
+    const auto [earlier, first] = seenLines.emplace(line, number);
+    if (!first) {
+      console.warning(where + "line repeats line " + std::to_string(earlier->second) +
+                      " exactly; skipped");
+      continue;
+    }
     previousFields = fields.size();
     use(m);
   }
@@ -293,10 +302,6 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
   points.graphs.resize(ChamberIndex.size());
   points.notAscendingLine.assign(ChamberIndex.size(), 0);
   std::vector<double> lastHVeff(ChamberIndex.size(), 0.0);
-  // Every stored line, by its text: a repeated line is the same reading written
-  // twice (a copy-paste, a logger that did not refresh), not a second
-  // measurement, and would weigh its point twice in the fits.
-  std::unordered_map<std::string, long> seenLines;
   const std::map<std::string, int> index = gapIndexByName(ChamberIndex);
   double currenttest = 0.0;
   forEachMeasurement(scan, file, console, [&](const Measurement& m) {
@@ -315,12 +320,6 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
       message << where << "applied HV " << m.HVapp << " at pressure " << m.presure
               << " gives a corrected HV that is not finite; line skipped";
       console.warning(message.str());
-      return;
-    }
-    const auto [earlier, first] = seenLines.emplace(m.text, m.lineNumber);
-    if (!first) {
-      console.warning(where + "line repeats line " + std::to_string(earlier->second) +
-                      " exactly; skipped");
       return;
     }
     const int j = gap->second;

@@ -110,7 +110,7 @@ void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
                      int ChamberEntryStep3, std::vector<std::string>& status);
 
 // Counts every gap's measurements per HV step of both schemes and returns the
-// text of Entries.csv.
+// text of Entries.csv. The lines the graphs skip are not counted either.
 std::string entriesReport(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console);
 
