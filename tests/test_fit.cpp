@@ -85,20 +85,6 @@ TEST(FitErrors, ScaledOnlyWithScatterAndPositiveNdf) {
   EXPECT_DOUBLE_EQ(tk::fitConstant(flat, 1, 4, "f2")->err[0], 0.5);
 }
 
-TEST(FitConstant, MeanWithScatterScaledError) {
-  const std::vector<double> y = {0.11, 0.13, 0.08, 0.12, 0.10, 0.09};
-  tk::Graph g = graphOf({500, 550, 600, 650, 700, 750}, y);
-  const auto f = tk::fitConstant(g, 500, 750, "f2");
-  ASSERT_TRUE(f);
-  double mean = 0, chi2 = 0;
-  for (double v : y) mean += v / 6;
-  for (double v : y) chi2 += (v - mean) * (v - mean);
-  EXPECT_NEAR(f->par[0], mean, 1e-15);
-  EXPECT_NEAR(f->chi2, chi2, 1e-15);
-  EXPECT_EQ(f->ndf, 5);
-  EXPECT_NEAR(f->err[0], std::sqrt(chi2 / 5) / std::sqrt(6.0), 1e-15);
-}
-
 TEST(FitLine, UndeterminedWindowsLeaveTheGraphAlone) {
   tk::Graph g = graphOf({100, 200, 300, 300, 300}, {1, 2, 3, 4, 5});
   ASSERT_TRUE(tk::fitLine(g, 100, 300, "f2"));
