@@ -15,21 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "tools/gapohm.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
-
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return c == traits_type::eof() ? 0 : c; }
-};
-
-}  // namespace
+using fuzzsupport::NullBuffer;
+using fuzzsupport::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string pattern = (fs::temp_directory_path() / "gapohm-fuzz-XXXXXX").string();

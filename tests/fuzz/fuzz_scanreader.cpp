@@ -9,20 +9,11 @@
 #include <sstream>
 #include <string>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "tools/gapohm.h"
 
-namespace {
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
-
-// A stream that drops everything: the log lines are not under test here.
-struct NullBuffer : std::streambuf {
-  int overflow(int c) override { return c == traits_type::eof() ? 0 : c; }
-};
-
-}  // namespace
+using fuzzsupport::NullBuffer;
+using fuzzsupport::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
