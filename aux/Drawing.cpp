@@ -216,13 +216,13 @@ bool searchOhmicRegion(tk::Graph& Current, const std::string& chambername, const
   fitstatus fitvalues{};
   std::vector<fitstatus> fitvaluesvector;
 
-  if (Current.xAxis().high < 2500) {
+  if (Current.xAxis().high < kArgonScanLimit) {
     const std::vector<double>& X = Current.GetX();
     if (INFO) {
       log << "INFO :: Drawing : PlottingEachAndDoLinearFit : Total Point : " << Current.GetN()
           << std::endl;
     }
-    Int_t j = 15;
+    Int_t j = kFirstWindowPoint;
     while (j < Current.GetN()) {
       const Int_t last = Current.GetN() - 1;
       if (INFO) {
@@ -272,7 +272,7 @@ bool searchOhmicRegion(tk::Graph& Current, const std::string& chambername, const
   const double sU = (L == B) ? (sL + sB) / std::fabs(A)
                              : std::fabs(U) * ((sL + sB) / std::fabs(L - B) + sA / std::fabs(A));
   Onset = {U, sU};
-  Resistance = {1e9 / (A * 0.4), sA * 2.5e9 / (A * A)};
+  Resistance = {1e9 / (A * kGapLength), sA * (1e9 / kGapLength) / (A * A)};
   Offset = {L, sL};
   return true;
 }

@@ -15,6 +15,17 @@
 #include "toolkit/Style.h"
 #include "toolkit/Types.h"
 
+// Electrode gap of the chambers, in cm: resistivity = 1e9 / (slope x gap), the
+// slope in nA/cm^2 per V, and resistance x area = resistivity x gap.
+inline constexpr double kGapLength = 0.4;
+// The ohmic-region search runs only on argon scans, whose HV axis ends below this (V).
+inline constexpr double kArgonScanLimit = 2500.0;
+// First point of every window the search tries; every window ends at the last point.
+inline constexpr int kFirstWindowPoint = 15;
+// A window keeps a degree of freedom from three points on, so a gap needs this many
+// points for any window to be able to pass.
+inline constexpr int kFewestSearchPoints = kFirstWindowPoint + 3;
+
 // A gap's name with its marker colour and marker style (toolkit indices).
 struct plotprofile {
   std::string chambername;

@@ -28,15 +28,8 @@ constexpr double kReferencePressure = 990.0;  // P0, in the unit of the pressure
 // Gaps whose name holds this word are single-point measurements taken at their
 // effective HV, which is stored as read.
 constexpr const char* kOnePoint = "OnePoint";
-// Argon scans stay below this HV; only they have an ohmic region to search.
-constexpr double kArgonScanLimit = 2500.0;
-// The ohmic-region search fits windows from point 16 to the last point; a window
-// of three points is the smallest with a degree of freedom left.
-constexpr int kFewestSearchPoints = 18;
 // Start value of the result pairs.
 constexpr double kNoResult = 3000.0;
-// Electrode gap of the chambers, in cm: turns resistivity into resistance x area.
-constexpr double kGapLength = 0.4;
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -197,12 +190,13 @@ std::map<std::string, int> gapIndexByName(const ChamberIndexList& ChamberIndex) 
 // Reads the whole file into `content`; false with a message when it cannot.
 bool readWholeFile(const std::string& file, std::string& content, tk::Console& console) {
   struct stat info {};
-  if (stat(file.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  const bool known = stat(file.c_str(), &info) == 0;
+  if (known && S_ISDIR(info.st_mode)) {
     console.error("cannot read scan file " + file + ": it is a directory");
     return false;
   }
   // A device such as /dev/zero never ends; a pipe does, and is read once.
-  if (stat(file.c_str(), &info) == 0 && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+  if (known && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
     console.error("cannot read scan file " + file + ": it is a device");
     return false;
   }
