@@ -8,6 +8,8 @@ PACKAGES=(
   libgsl-dev                          # line and constant fits, histograms
   libplplot-dev plplot-driver-cairo   # figures (memcairo, svgcairo, pdfcairo devices)
   libpng-dev                          # fast PNG encoding of painted figures
+  libcairo2-dev                       # figure pixels painted in place (extcairo device)
+  libisal-dev                         # fast deflate of PNG figures
   fonts-dejavu-core                   # sans font for figure text
   libcli11-dev                        # command line
   libgtest-dev libgmock-dev           # tests

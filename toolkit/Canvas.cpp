@@ -3,9 +3,9 @@
 // sizes come out as users know them whatever the axis ranges are.
 #include "toolkit/Canvas.h"
 
+#include <cairo.h>
 #include <plplot.h>
-#include <png.h>
-#include <csetjmp>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,13 +13,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
-#include <unistd.h>
-
 #include "toolkit/Look.h"
+#include "toolkit/Png.h"
 
 namespace tk {
 
@@ -88,13 +88,14 @@ bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// PNG figures are painted into memory ("memcairo") and encoded here: the cairo
-// PNG device compresses at a level that costs about 60 ms per 2000 x 1000 figure,
-// several times the painting itself.
+// PNG figures are painted by the cairo device into pixels of our own
+// ("extcairo") and encoded here: the cairo PNG device compresses at a level that
+// costs about 60 ms per 2000 x 1000 figure, several times the painting itself,
+// and the memory device copies the page in and out of a buffer of its own.
 const char* deviceFor(const std::string& path) {
   std::string lower = path;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (endsWith(lower, ".png")) return "memcairo";
+  if (endsWith(lower, ".png")) return "extcairo";
   if (endsWith(lower, ".svg")) return "svgcairo";
   if (endsWith(lower, ".pdf")) return "pdfcairo";
   return nullptr;
@@ -486,50 +487,6 @@ class Painter {
   double xlo_ = 0, xhi_ = 1, ylo_ = 0, yhi_ = 1;        // frame ranges, data units
 };
 
-// Writes RGBA pixels, top row first, as an 8-bit RGB PNG. Fast compression
-// without row filters suits figures: large even areas compress well anyway.
-bool writePng(const std::string& path, const std::vector<unsigned char>& rgba, int width, int height) {
-  std::vector<unsigned char> row(static_cast<std::size_t>(width) * 3);
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  // libpng would print its own line for a failed write; the caller reports it.
-  png_structp png = png_create_write_struct(
-      PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); },
-      [](png_structp, png_const_charp) {});
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  if (png == nullptr || info == nullptr) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return false;
-  }
-  // libpng reports write errors by jumping back here; nothing with a destructor
-  // is created between here and the jump.
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return false;
-  }
-  png_init_io(png, file);
-  png_set_compression_level(png, 3);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
-  png_write_info(png, info);
-  const std::size_t stride = static_cast<std::size_t>(width) * 4;
-  for (int y = 0; y < height; ++y) {
-    const unsigned char* in = rgba.data() + static_cast<std::size_t>(y) * stride;
-    for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
-      row[3 * x] = in[4 * x];
-      row[3 * x + 1] = in[4 * x + 1];
-      row[3 * x + 2] = in[4 * x + 2];
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(file) == 0;
-}
-
 // True when the painted file ends as a complete file of its format does.
 bool endsComplete(const std::string& file, const char* device) {
   std::FILE* f = std::fopen(file.c_str(), "rb");
@@ -553,6 +510,46 @@ std::string temporaryNameFor(const std::string& path) {
 }
 
 }  // namespace
+
+void Canvas::paintPage(const char* device, std::FILE* output, cairo_t* context) const {
+  const Rgb background = colourOf(style_.canvasColor);
+  std::lock_guard<std::mutex> guard(plplotLock());
+  PLINT previous = 0;
+  plgstrm(&previous);
+  PLINT stream = 0;
+  plmkstrm(&stream);
+  plsdev(device);
+  plspage(0.0, 0.0, width_, height_, 0, 0);
+  if (output != nullptr) plsfile(output);
+  plscolbg(background.r, background.g, background.b);
+  plinit();
+  if (context != nullptr) pl_cmd(PLESC_DEVINIT, context);
+  pladv(0);
+  Painter painter(width_, height_, style_);
+  painter.paint(items_);
+  plend1();
+  plsstrm(previous);
+}
+
+bool Canvas::Paint(Image& image, std::string& error) const {
+  if (image.data() == nullptr || image.width() != width_ || image.height() != height_) {
+    error = "no room for a " + std::to_string(width_) + "x" + std::to_string(height_) + " image";
+    return false;
+  }
+  // The page is painted straight into the image, over the canvas colour.
+  const Rgb background = colourOf(style_.canvasColor);
+  image.fill(background.r, background.g, background.b);
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(image.data(), CAIRO_FORMAT_RGB24, width_,
+                                                                 height_, image.stride());
+  cairo_t* context = cairo_create(surface);
+  const bool ready = cairo_status(context) == CAIRO_STATUS_SUCCESS;
+  if (ready) paintPage("extcairo", nullptr, context);
+  cairo_destroy(context);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+  if (!ready) error = "cairo cannot paint the image";
+  return ready;
+}
 
 bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   const char* device = deviceFor(path);
@@ -595,45 +592,18 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
     }
   }
 
-  const bool inMemory = std::strcmp(device, "memcairo") == 0;
-  if (inMemory) std::fclose(output);  // encoded and written after painting
-  const Rgb background = colourOf(style_.canvasColor);
-  std::vector<unsigned char> pixels;
+  const bool inMemory = std::strcmp(device, "extcairo") == 0;
   if (inMemory) {
-    // The memory device paints over what the buffer holds: start from the canvas colour.
-    pixels.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4);
-    for (std::size_t k = 0; k < pixels.size(); k += 4) {
-      pixels[k] = static_cast<unsigned char>(background.r);
-      pixels[k + 1] = static_cast<unsigned char>(background.g);
-      pixels[k + 2] = static_cast<unsigned char>(background.b);
-      pixels[k + 3] = 255;
+    std::fclose(output);  // encoded and written after painting
+    Image image(width_, height_);
+    std::string reason;
+    if (!Paint(image, reason) || !writePng(temporary, image, kPngLevel, reason)) {
+      std::remove(temporary.c_str());
+      error = "cannot write figure " + path + ": " + reason;
+      return false;
     }
-  }
-  {
-    std::lock_guard<std::mutex> guard(plplotLock());
-    PLINT previous = 0;
-    plgstrm(&previous);
-    PLINT stream = 0;
-    plmkstrm(&stream);
-    plsdev(device);
-    plspage(0.0, 0.0, width_, height_, 0, 0);
-    if (inMemory) {
-      plsmema(width_, height_, pixels.data());
-    } else {
-      plsfile(output);
-    }
-    plscolbg(background.r, background.g, background.b);
-    plinit();
-    pladv(0);
-    Painter painter(width_, height_, style_);
-    painter.paint(items_);
-    plend1();
-    plsstrm(previous);
-  }
-  if (inMemory && !writePng(temporary, pixels, width_, height_)) {
-    std::remove(temporary.c_str());
-    error = "cannot write figure " + path + ": " + std::strerror(errno);
-    return false;
+  } else {
+    paintPage(device, output, nullptr);
   }
 
   // PLplot does not report a vector file it could not finish; a complete one

@@ -1,0 +1,200 @@
+#include "toolkit/Png.h"
+
+#include <isa-l/igzip_lib.h>
+#include <png.h>
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tk {
+
+Image::Image(int width, int height)
+    : width_(width), height_(height), stride_(width > 0 ? width * 4 : 0) {
+  if (width <= 0 || height <= 0) return;
+  size_ = static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height);
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  void* memory = nullptr;
+  if (::posix_memalign(&memory, kHugePage, size_) != 0) return;
+  data_ = static_cast<unsigned char*>(memory);
+#ifdef MADV_HUGEPAGE
+  ::madvise(memory, size_, MADV_HUGEPAGE);  // advice only: fine if refused
+#endif
+}
+
+Image::~Image() { std::free(data_); }
+
+unsigned long Image::pixel(int x, int y) const {
+  std::uint32_t word = 0;
+  std::memcpy(&word, data_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_) + 4U * static_cast<std::size_t>(x), 4);
+  return word & 0xffffffU;
+}
+
+void Image::fill(int red, int green, int blue) {
+  if (data_ == nullptr) return;
+  const std::uint32_t word = (static_cast<std::uint32_t>(red & 0xff) << 16) |
+                             (static_cast<std::uint32_t>(green & 0xff) << 8) |
+                             static_cast<std::uint32_t>(blue & 0xff);
+  auto* words = reinterpret_cast<std::uint32_t*>(data_);
+  std::fill(words, words + size_ / sizeof word, word);
+}
+
+namespace {
+
+// One PNG row as the file holds it: filter byte 0 (none), then R, G, B a pixel.
+void packRow(const unsigned char* in, int width, unsigned char* out) {
+  *out++ = 0;
+  for (int x = 0; x < width; ++x) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, in + 4 * x, 4);
+    *out++ = static_cast<unsigned char>(word >> 16);
+    *out++ = static_cast<unsigned char>(word >> 8);
+    *out++ = static_cast<unsigned char>(word);
+  }
+}
+
+std::size_t levelBufferSize(int level) {
+  switch (level) {
+    case 1: return ISAL_DEF_LVL1_DEFAULT;
+    case 2: return ISAL_DEF_LVL2_DEFAULT;
+    case 3: return ISAL_DEF_LVL3_DEFAULT;
+    default: return 0;
+  }
+}
+
+// Compresses an image's rows into one zlib stream. The buffers are made up
+// front, so that nothing with a destructor is made while libpng may jump.
+class RowDeflater {
+ public:
+  RowDeflater(const Image& image, int level)
+      : image_(image),
+        level_(level),
+        rowBytes_(1 + 3 * static_cast<std::size_t>(std::max(image.width(), 0))),
+        rows_(rowBytes_ * kRowsAPass),
+        out_(std::size_t{256} * 1024),
+        levelBuffer_(levelBufferSize(level)) {}
+
+  // Hands the stream to `chunk(data, size)` piece by piece. Returns false when
+  // ISA-L reports an error.
+  template <typename Sink>
+  bool run(Sink&& chunk) {
+    isal_zstream stream;
+    isal_deflate_init(&stream);
+    stream.level = static_cast<std::uint32_t>(level_);
+    stream.level_buf = levelBuffer_.empty() ? nullptr : levelBuffer_.data();
+    stream.level_buf_size = static_cast<std::uint32_t>(levelBuffer_.size());
+    stream.gzip_flag = IGZIP_ZLIB;
+    stream.flush = NO_FLUSH;
+    for (int y = 0; y < image_.height(); y += kRowsAPass) {
+      const int count = std::min(kRowsAPass, image_.height() - y);
+      for (int k = 0; k < count; ++k) {
+        packRow(image_.data() + static_cast<std::size_t>(y + k) * static_cast<std::size_t>(image_.stride()),
+                image_.width(), rows_.data() + static_cast<std::size_t>(k) * rowBytes_);
+      }
+      stream.next_in = rows_.data();
+      stream.avail_in = static_cast<std::uint32_t>(rowBytes_ * static_cast<std::size_t>(count));
+      stream.end_of_stream = y + count >= image_.height() ? 1 : 0;
+      do {
+        stream.next_out = out_.data();
+        stream.avail_out = static_cast<std::uint32_t>(out_.size());
+        if (isal_deflate(&stream) != COMP_OK) return false;
+        const std::size_t produced = out_.size() - stream.avail_out;
+        if (produced > 0) chunk(out_.data(), produced);
+      } while (stream.avail_in > 0 || stream.avail_out == 0 ||
+               (stream.end_of_stream != 0 && stream.internal_state.state != ZSTATE_END));
+    }
+    return true;
+  }
+
+ private:
+  static constexpr int kRowsAPass = 64;
+  const Image& image_;
+  int level_;
+  std::size_t rowBytes_;
+  std::vector<unsigned char> rows_;
+  std::vector<unsigned char> out_;
+  std::vector<unsigned char> levelBuffer_;
+};
+
+// Where libpng's bytes go. A failed write is remembered rather than reported to
+// libpng, which would jump out of the compression loop.
+struct Output {
+  std::FILE* file = nullptr;
+  int error = 0;
+};
+
+void writeBytes(png_structp png, png_bytep data, png_size_t size) {
+  auto* output = static_cast<Output*>(png_get_io_ptr(png));
+  if (output->error != 0) return;
+  errno = 0;
+  if (std::fwrite(data, 1, size, output->file) != size) output->error = errno != 0 ? errno : EIO;
+}
+
+void flushBytes(png_structp png) {
+  auto* output = static_cast<Output*>(png_get_io_ptr(png));
+  if (output->error == 0 && std::fflush(output->file) != 0) output->error = errno != 0 ? errno : EIO;
+}
+
+}  // namespace
+
+bool writePng(const std::string& path, const Image& image, int level, std::string& error) {
+  if (image.data() == nullptr) {
+    error = "no pixels to write";
+    return false;
+  }
+  RowDeflater deflater(image, level);
+  Output output;
+  output.file = std::fopen(path.c_str(), "wb");
+  if (output.file == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  // libpng would print its own line for an error; the caller reports it.
+  png_structp png = png_create_write_struct(
+      PNG_LIBPNG_VER_STRING, nullptr, [](png_structp p, png_const_charp) { png_longjmp(p, 1); },
+      [](png_structp, png_const_charp) {});
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (png == nullptr || info == nullptr) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(output.file);
+    error = "out of memory";
+    return false;
+  }
+  // libpng reports its own errors by jumping back here.
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(output.file);
+    error = "the PNG file could not be made";
+    return false;
+  }
+  png_set_write_fn(png, &output, writeBytes, flushBytes);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()), static_cast<png_uint_32>(image.height()), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE, PNG_FILTER_TYPE_BASE);
+  png_write_info(png, info);
+  // The rows are compressed here rather than by libpng, and go out as IDAT
+  // chunks that libpng frames and checksums; IEND closes the file.
+  const bool deflated = deflater.run([png](const unsigned char* data, std::size_t size) {
+    png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), data, size);
+  });
+  if (deflated) png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+  png_destroy_write_struct(&png, &info);
+  errno = 0;
+  if (std::fclose(output.file) != 0 && output.error == 0) output.error = errno != 0 ? errno : EIO;
+  if (!deflated) {
+    error = "the image could not be compressed";
+    return false;
+  }
+  if (output.error != 0) {
+    error = std::strerror(output.error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tk
