@@ -38,12 +38,16 @@ void applyProfile(tk::Graph& graph, const plotprofile& profile) {
   graph.markerSize = kMarkerSize;
 }
 
-void save(const tk::Canvas& canvas, const std::string& output, tk::Console& console) {
-  std::string error;
-  if (!canvas.SaveAs(output, error)) console.error(error);
-}
-
 }  // namespace
+
+void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context) {
+  if (context.queue != nullptr) {
+    context.queue->save(canvas, path);
+    return;
+  }
+  std::string error;
+  if (!canvas.SaveAs(path, error)) context.console.error(error);
+}
 
 tk::Style figureStyle(const FigureContext& context, Bool_t INFO) {
   std::string HOMEPATH;
@@ -135,7 +139,7 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
     c1.DrawGraph(Currents[i], false);
   }
   c1.DrawLegend(legend);
-  save(c1, output, context.console);
+  saveFigure(c1, output, context);
 }
 
 void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameters, std::string file,
@@ -166,7 +170,7 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
   c1.DrawLegend(legend);
   const std::string output = getPathToSave(file, context.place, context.console) +
                              safeFileName(chambername) + context.extension;
-  save(c1, output, context.console);
+  saveFigure(c1, output, context);
 }
 
 // ============================================================ ohmic-region search
@@ -245,7 +249,7 @@ bool searchOhmicRegion(tk::Graph& Current, const std::string& chambername, const
   if (INFO) {
     plottingChiSquared(fitvaluesvector, chambername, FittingTest,
                        getPathToSave(file, context.place, context.console), INFO, style,
-                       context.extension, context.console);
+                       context.extension, context.console, context.queue);
   }
 
   if (!StatFit) return false;

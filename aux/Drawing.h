@@ -11,6 +11,7 @@
 #include "aux/ScanInput.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Console.h"
+#include "toolkit/FigureQueue.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Style.h"
 #include "toolkit/Types.h"
@@ -38,7 +39,12 @@ struct FigureContext {
   const OutputPlace& place;     // where outputs go
   tk::Console& console;         // progress lines and errors
   std::string extension = ".png";  // figure file format: ".png", ".svg" or ".pdf"
+  tk::FigureQueue* queue = nullptr;  // saves the figures concurrently; null: in place
 };
+
+// Saves the canvas as `path` through the context's queue, or in place; a figure
+// that cannot be written is reported through the context's console.
+void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context);
 
 // The figure style set-up made at the start of each figure: the default look,
 // then the user's style macro ($HOME/.root/rootstyle.C, settings made on the style

@@ -62,6 +62,17 @@ void Canvas::DrawHistogram(const Histogram& histogram) {
 
 void Canvas::Clear() { items_.clear(); }
 
+void Canvas::RebindGraphs(const std::function<const Graph*(const Graph*)>& replace) {
+  for (Item& item : items_) {
+    if (item.graph != nullptr) item.graph = replace(item.graph);
+    for (Legend& legend : item.legend) {
+      for (Legend::Entry& entry : legend.entries) {
+        if (entry.graph != nullptr) entry.graph = replace(entry.graph);
+      }
+    }
+  }
+}
+
 namespace {
 
 // PLplot keeps its streams in global tables and is not re-entrant.

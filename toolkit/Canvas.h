@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,9 @@ class Canvas {
   void DrawHistogram(const Histogram& histogram);
   // Removes everything drawn so far.
   void Clear();
+  // Points every graph the canvas refers to (graphs drawn, legend samples) at
+  // replace(graph) instead; a canvas can so be made to paint copies of its graphs.
+  void RebindGraphs(const std::function<const Graph*(const Graph*)>& replace);
 
   // Paints everything drawn so far into `path`; the format follows the extension
   // (".png", ".svg", ".pdf"). The figure is painted into a temporary file next to
