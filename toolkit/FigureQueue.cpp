@@ -117,12 +117,13 @@ void removePartial(const std::string& path, pid_t pid) {
 
 }  // namespace
 
-void FigureQueue::paintShare(std::size_t share, std::size_t shares, int reasons) {
+void FigureQueue::paintShare(std::size_t share, std::size_t shares, int reasons,
+                             std::vector<std::string>& errors) {
   for (std::size_t k = share; k < kept_.size(); k += shares) {
     std::string error;
     const bool saved = kept_[k]->canvas->SaveAs(kept_[k]->path, error);
     if (reasons < 0) {
-      if (!saved) console_.error(error);
+      if (!saved) errors[k] = error;
       continue;
     }
     const Record record{static_cast<std::uint32_t>(k), saved ? 1U : 0U,
@@ -131,7 +132,8 @@ void FigureQueue::paintShare(std::size_t share, std::size_t shares, int reasons)
   }
 }
 
-void FigureQueue::collectShare(std::size_t share, std::size_t shares, pid_t pid, int reasons) {
+void FigureQueue::collectShare(std::size_t share, std::size_t shares, pid_t pid, int reasons,
+                               std::vector<std::string>& errors) {
   const std::string records = readAll(reasons);
   ::close(reasons);
   int status = 0;
@@ -144,7 +146,7 @@ void FigureQueue::collectShare(std::size_t share, std::size_t shares, pid_t pid,
     at += sizeof record;
     if (record.index >= kept_.size() || at + record.length > records.size()) break;
     told[record.index] = true;
-    if (record.saved == 0) console_.error(records.substr(at, record.length));
+    if (record.saved == 0) errors[record.index] = records.substr(at, record.length);
     at += record.length;
   }
   const std::string how = WIFSIGNALED(status) ? "was killed by signal " + std::to_string(WTERMSIG(status))
@@ -154,7 +156,7 @@ void FigureQueue::collectShare(std::size_t share, std::size_t shares, pid_t pid,
     // The painter died before it could say (the plotting library ends the
     // process on some failures).
     removePartial(kept_[k]->path, pid);
-    console_.error("cannot write figure " + kept_[k]->path + ": its painting process " + how);
+    errors[k] = "cannot write figure " + kept_[k]->path + ": its painting process " + how;
   }
 }
 
@@ -182,7 +184,8 @@ void FigureQueue::finish() {
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::close(reasons[0]);
-      paintShare(share, shares, reasons[1]);
+      std::vector<std::string> unused;
+      paintShare(share, shares, reasons[1], unused);
       // No atexit handlers, no flushing of buffers that belong to the parent.
       ::_exit(0);
     }
@@ -194,8 +197,13 @@ void FigureQueue::finish() {
     }
     children.push_back({share, pid, reasons[0]});
   }
-  for (const std::size_t share : mine) paintShare(share, shares, -1);
-  for (const Child& child : children) collectShare(child.share, shares, child.pid, child.reasons);
+  // Failures are told in the order the figures were handed over.
+  std::vector<std::string> errors(kept_.size());
+  for (const std::size_t share : mine) paintShare(share, shares, -1, errors);
+  for (const Child& child : children) collectShare(child.share, shares, child.pid, child.reasons, errors);
+  for (const std::string& error : errors) {
+    if (!error.empty()) console_.error(error);
+  }
   kept_.clear();
 }
 

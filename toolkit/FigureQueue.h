@@ -13,6 +13,8 @@
 // The process that owns a queue must have no other threads when finish() forks.
 #pragma once
 
+#include <sys/types.h>
+
 #include <deque>
 #include <memory>
 #include <string>
@@ -45,7 +47,8 @@ class FigureQueue {
   void save(const Canvas& canvas, const std::string& path);
 
   // Saves every figure kept, in up to `workers` processes, and returns when all
-  // are written or reported with console.error: a figure that cannot be written
+  // are written or reported with console.error, in the order they were handed
+  // over: a figure that cannot be written
   // with SaveAs's reason, one whose painting process died with how it died (its
   // partial file removed). Where no process can be forked, this one paints.
   void finish();
@@ -57,8 +60,12 @@ class FigureQueue {
     std::unique_ptr<Canvas> canvas;
     std::string path;
   };
-  void paintShare(std::size_t share, std::size_t shares, int reasons);
-  void collectShare(std::size_t share, std::size_t shares, pid_t pid, int reasons);
+  // Paints every shares-th kept figure from `share` on; tells each outcome
+  // through the pipe `reasons`, or (reasons < 0) puts failures in `errors`.
+  void paintShare(std::size_t share, std::size_t shares, int reasons, std::vector<std::string>& errors);
+  // Reads a child's outcomes into `errors` and waits for it.
+  void collectShare(std::size_t share, std::size_t shares, pid_t pid, int reasons,
+                    std::vector<std::string>& errors);
 
   int workers_;
   Console& console_;

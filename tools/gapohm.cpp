@@ -341,7 +341,8 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
 }
 
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
-                  const RunOptions& options, const OutputPlace& place, tk::Console& console) {
+                  const RunOptions& options, const OutputPlace& place, tk::Console& console,
+                  std::vector<GapOutcome>* outcomes) {
   printINFO(file, console.out);
 
   if (!place.outputDir && !place.env("HOME")) {
@@ -381,14 +382,19 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   init_plotprofile(plottingprofile, ChamberIndex);
   std::vector<tk::Graph*> Currents;
   for (tk::Graph& g : points.graphs) Currents.push_back(&g);
+  // Every gap's outcome, filled in as the run finds it.
+  std::vector<GapOutcome> found(ChamberIndex.size());
   for (std::size_t k = 0; k < ChamberIndex.size(); ++k) {
+    found[k].gap = ChamberIndex[k].first;
     if (Currents[k]->GetN() == 0) {
+      found[k].why = "no usable measurement";
       console.warning(file + ": gap \"" + excerpt(ChamberIndex[k].first) +
                       "\" has no usable measurement; it is not drawn or searched");
     }
   }
 
-  FigureContext figures{place, console, options.extension};
+  tk::FigureQueue queue(options.jobs, console);
+  FigureContext figures{place, console, options.extension, &queue};
   DrawingVectorTogether(Currents, plottingprofile, ChamberIndex, points.maxcurrentindex, file,
                         legendtitle, figures);
 
@@ -403,7 +409,13 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
       break;
     }
   }
-  if (first != nullptr && first->xAxis().high < kArgonScanLimit) {
+  const bool argon = first != nullptr && first->xAxis().high < kArgonScanLimit;
+  if (!argon) {
+    for (GapOutcome& gap : found) {
+      if (gap.why.empty()) gap.why = "not an argon scan (HV axis ends at or above 2500 V): not searched";
+    }
+  }
+  if (argon) {
     ResistanceReport report;
     report.Open();
     std::pair<double, double> Resistance{kNoResult, 0.0};
@@ -417,6 +429,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
       if (Currents[k]->GetN() == 0) continue;
       const std::string gap = file + ": gap \"" + excerpt(name) + "\": ";
       if (points.notAscendingLine[k] != 0) {
+        found[k].why = "HV comes down at line " + std::to_string(points.notAscendingLine[k]) + ": not searched";
         console.warning(gap + "not searched (its HV comes down at line " +
                         std::to_string(points.notAscendingLine[k]) +
                         "); it has no line in Resistance.csv");
@@ -445,17 +458,26 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
           console.warning(message.str());
         }
         report.AddGap(name, Resistance, OffSet, Onset);
+        found[k].fitted = true;
+        found[k].values = gapValues(name, Resistance, OffSet, Onset);
       } else if (Currents[k]->GetN() < kFewestSearchPoints) {
+        found[k].why = "only " + std::to_string(Currents[k]->GetN()) + " points (the search needs " +
+                       std::to_string(kFewestSearchPoints) + ")";
         console.warning(gap + "only " + std::to_string(Currents[k]->GetN()) +
                         " points, too few for the ohmic-region search (it needs " +
                         std::to_string(kFewestSearchPoints) + "); it has no line in Resistance.csv");
       } else {
+        found[k].why = "no ohmic region found";
         console.warning(gap + "no ohmic region found (no window from point 16 to the last point "
                               "passed the line-fit test); it has no line in Resistance.csv");
       }
     }
+    // The figures are written first, as the report always followed them.
+    queue.finish();
     report.Save(getPathToSave(file, place, console) + "Resistance.csv", console);
   }
+  queue.finish();
+  if (outcomes != nullptr) outcomes->insert(outcomes->end(), found.begin(), found.end());
   return console.failed() ? 1 : 0;
 }
 
@@ -470,7 +492,7 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   std::string format = "png";
   app.add_option("file_and_title", positional,
                  "scan file (default: the historical scan path) and the legend title of the "
-                 "combined figure; further arguments are ignored");
+                 "combined figure; further arguments are ignored. With --batch: the scans");
   app.add_option("-o,--output-dir", outputDir,
                  "write every output into DIR (created if missing) instead of the dated "
                  "directory under $HOME/Dropbox")
@@ -481,6 +503,20 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--format", format, "figure file format")
       ->check(CLI::IsMember({"png", "svg", "pdf"}))
       ->type_name("png|svg|pdf");
+  int jobs = 0;
+  app.add_option("-j,--jobs", jobs,
+                 "processes painting figures at once (with --batch: scans analysed at once); "
+                 "default: one per processor")
+      ->check(CLI::Range(1, 1024))
+      ->type_name("N");
+  bool batch = false;
+  app.add_flag("--batch", batch,
+               "analyse every scan given (files, or directories of .csv files), each into its "
+               "own output directory, and write a summary of every gap");
+  std::string summary;
+  app.add_option("--summary", summary,
+                 "with --batch: the summary file (default: BatchSummary.csv in the output root)")
+      ->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -488,16 +524,28 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return code == 0 ? 0 : 2;
   }
   options.extension = "." + format;
+  options.jobs = jobs > 0 ? jobs : tk::availableCores();
+  if (!summary.empty() && !batch) {
+    err << "gapohm: --summary needs --batch\nRun with --help for more information.\n";
+    return 2;
+  }
+
+  OutputPlace place{env, localDate(now), std::nullopt};
+  if (!outputDir.empty()) place.outputDir = outputDir;
+  tk::Console console(out, err);
+  if (batch) {
+    if (positional.empty()) {
+      err << "gapohm: --batch needs at least one scan file or directory\nRun with --help for more information.\n";
+      return 2;
+    }
+    return runBatch(positional, options, place, summary, console);
+  }
 
   const std::string file =
       positional.empty()
           ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
           : positional[0];
   const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
-
-  OutputPlace place{env, localDate(now), std::nullopt};
-  if (!outputDir.empty()) place.outputDir = outputDir;
-  tk::Console console(out, err);
   return readFiles_KVT(file, legendtitle, options, place, console);
 }
 
@@ -511,20 +559,34 @@ void ResistanceReport::Open() {
 void ResistanceReport::AddGap(const std::string& name, const std::pair<double, double>& Resistance,
                               const std::pair<double, double>& OffSet,
                               const std::pair<double, double>& Onset) {
-  const double A = getarea(name);
-  const double rho = Resistance.first;
-  const double resistance = rho * kGapLength / A;
-  const double resistanceArea = rho * kGapLength;
+  const GapValues v = gapValues(name, Resistance, OffSet, Onset);
   std::ostringstream line;
-  line << name << " , " << rho << " , " << resistance << " , " << resistanceArea << " , "
-       << OffSet.first << " , " << Onset.first << "\n";
+  line << name << " , " << v.resistivity << " , " << v.resistance << " , " << v.resistanceArea
+       << " , " << v.offset << " , " << v.onset << "\n";
   line << latexEscape(name) << " &, ";
-  printPair(line, rho, Resistance.second) << " &, ";
-  printPair(line, resistance, Resistance.second * std::fabs(kGapLength / A)) << " &,";
-  printPair(line, resistanceArea, Resistance.second * kGapLength) << " &, ";
-  printPair(line, OffSet.first, OffSet.second) << " &, ";
-  printPair(line, Onset.first, Onset.second) << " \\\\ \n";
+  printPair(line, v.resistivity, v.resistivityError) << " &, ";
+  printPair(line, v.resistance, v.resistanceError) << " &,";
+  printPair(line, v.resistanceArea, v.resistanceAreaError) << " &, ";
+  printPair(line, v.offset, v.offsetError) << " &, ";
+  printPair(line, v.onset, v.onsetError) << " \\\\ \n";
   text += line.str();
+}
+
+GapValues gapValues(const std::string& name, const std::pair<double, double>& Resistance,
+                    const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset) {
+  const double A = getarea(name);
+  GapValues v;
+  v.resistivity = Resistance.first;
+  v.resistivityError = Resistance.second;
+  v.resistance = Resistance.first * kGapLength / A;
+  v.resistanceError = Resistance.second * std::fabs(kGapLength / A);
+  v.resistanceArea = Resistance.first * kGapLength;
+  v.resistanceAreaError = Resistance.second * kGapLength;
+  v.offset = OffSet.first;
+  v.offsetError = OffSet.second;
+  v.onset = Onset.first;
+  v.onsetError = Onset.second;
+  return v;
 }
 
 bool ResistanceReport::Save(const std::string& path, tk::Console& console) const {

@@ -46,6 +46,31 @@ struct RunOptions {
   bool verbose = false;            // verbose lines and diagnostic figures of the fits
   bool entries = false;            // also write Entries.csv
   std::string extension = ".png";  // figure file format
+  int jobs = 1;                    // processes painting figures (batch: scans) at once
+};
+
+// A gap's values as the report gives them, each with its uncertainty.
+struct GapValues {
+  double resistivity = 0, resistivityError = 0;        // Ohm*cm
+  double resistance = 0, resistanceError = 0;          // Ohm
+  double resistanceArea = 0, resistanceAreaError = 0;  // Ohm*cm^2
+  double offset = 0, offsetError = 0;                  // nA/cm^2
+  double onset = 0, onsetError = 0;                    // V
+};
+
+// The values of a fitted gap from its resistivity, offset and onset pairs: the
+// resistance is resistivity x 0.4 cm / area, the resistance x area resistivity
+// x 0.4 cm (the area from getarea).
+GapValues gapValues(const std::string& name, const std::pair<double, double>& Resistance,
+                    const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
+
+// What a run found for each gap of its list, in list order: the values of a
+// fitted gap, or why it has none.
+struct GapOutcome {
+  std::string gap;
+  bool fitted = false;
+  GapValues values;  // when fitted
+  std::string why;   // when not
 };
 
 // Writes the four lines that announce the scan file.
@@ -76,8 +101,28 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
 // Runs the whole analysis of one scan file. Returns the exit status: 0 on
 // success, 1 when the file cannot be read, holds no measurement, or an output
 // could not be written.
+// Figures are painted by up to options.jobs processes; the run returns once all
+// are written. With `outcomes`, every listed gap's outcome is appended to it.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
-                  const RunOptions& options, const OutputPlace& place, tk::Console& console);
+                  const RunOptions& options, const OutputPlace& place, tk::Console& console,
+                  std::vector<GapOutcome>* outcomes = nullptr);
+
+// Analyses many scans, each as a single run with `options` into the directory a
+// single run would use (with place.outputDir D: D/<scan name>/), options.jobs at
+// once, each in a process of its own. `paths` are scan files or directories (their
+// ".csv" files, in name order). Writes a progress line per scan to console.out,
+// forwards each scan's warnings and errors to console.err as one block, and
+// writes the summary of every gap of every scan to `summaryPath` (empty: the
+// batch's output root, "BatchSummary.csv"). A scan that fails does not stop the
+// others. Returns 0 when every scan and the summary succeeded, else 1.
+int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
+             const OutputPlace& place, const std::string& summaryPath, tk::Console& console);
+
+// The summary's header line and the rows of one scan: scan, gap, the five values
+// and their errors, and "fitted" or why the gap has none. Fields holding a comma,
+// quote or line end are quoted.
+std::string batchSummaryHeader();
+std::string batchSummaryRows(const std::string& scan, const std::vector<GapOutcome>& outcomes);
 
 // The program: parses the command line and runs. Exit status 0 on success, 1 on a
 // failed run, 2 on a usage error. `env` and `now` stand for the environment and
