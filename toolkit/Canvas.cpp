@@ -520,27 +520,29 @@ std::string temporaryNameFor(const std::string& path) {
   return path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-}  // namespace
-
-void Canvas::paintPage(const char* device, std::FILE* output, cairo_t* context) const {
-  const Rgb background = colourOf(style_.canvasColor);
+// Paints the canvas's page with the PLplot device, into `output` (vector
+// devices) or onto `context` (extcairo).
+void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cairo_t* context) {
+  const Rgb background = colourOf(canvas.style().canvasColor);
   std::lock_guard<std::mutex> guard(plplotLock());
   PLINT previous = 0;
   plgstrm(&previous);
   PLINT stream = 0;
   plmkstrm(&stream);
   plsdev(device);
-  plspage(0.0, 0.0, width_, height_, 0, 0);
+  plspage(0.0, 0.0, canvas.width(), canvas.height(), 0, 0);
   if (output != nullptr) plsfile(output);
   plscolbg(background.r, background.g, background.b);
   plinit();
   if (context != nullptr) pl_cmd(PLESC_DEVINIT, context);
   pladv(0);
-  Painter painter(width_, height_, style_);
-  painter.paint(items_);
+  Painter painter(canvas.width(), canvas.height(), canvas.style());
+  painter.paint(canvas.items());
   plend1();
   plsstrm(previous);
 }
+
+}  // namespace
 
 bool Canvas::Paint(Image& image, std::string& error) const {
   if (image.data() == nullptr || image.width() != width_ || image.height() != height_) {
@@ -554,7 +556,7 @@ bool Canvas::Paint(Image& image, std::string& error) const {
                                                                  height_, image.stride());
   cairo_t* context = cairo_create(surface);
   const bool ready = cairo_status(context) == CAIRO_STATUS_SUCCESS;
-  if (ready) paintPage("extcairo", nullptr, context);
+  if (ready) paintPage(*this, "extcairo", nullptr, context);
   cairo_destroy(context);
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
@@ -614,7 +616,7 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
       return false;
     }
   } else {
-    paintPage(device, output, nullptr);
+    paintPage(*this, device, output, nullptr);
   }
 
   // PLplot does not report a vector file it could not finish; a complete one

@@ -9,7 +9,6 @@
 // process-wide lock, so canvases may be saved from several threads.
 #pragma once
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,8 +17,6 @@
 #include "toolkit/Histogram.h"
 #include "toolkit/Png.h"
 #include "toolkit/Style.h"
-
-typedef struct _cairo cairo_t;
 
 namespace tk {
 
@@ -99,10 +96,6 @@ class Canvas {
   const std::vector<Item>& items() const { return items_; }
 
  private:
-  // Paints the page with the PLplot device, into `output` (vector devices) or
-  // onto `context` (extcairo).
-  void paintPage(const char* device, std::FILE* output, cairo_t* context) const;
-
   std::string name_;
   std::string title_;
   int width_;

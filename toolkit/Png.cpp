@@ -53,9 +53,9 @@ namespace {
 // One PNG row as the file holds it: filter byte 0 (none), then R, G, B a pixel.
 void packRow(const unsigned char* in, int width, unsigned char* out) {
   *out++ = 0;
-  for (int x = 0; x < width; ++x) {
+  for (int x = 0; x < width; ++x, in += 4) {
     std::uint32_t word = 0;
-    std::memcpy(&word, in + 4 * x, 4);
+    std::memcpy(&word, in, 4);
     *out++ = static_cast<unsigned char>(word >> 16);
     *out++ = static_cast<unsigned char>(word >> 8);
     *out++ = static_cast<unsigned char>(word);
