@@ -25,6 +25,20 @@ int availableCores() {
   return online > 0 ? static_cast<int>(online) : 1;
 }
 
+bool singleThreaded(int patienceMs) {
+  for (int waited = 0;; waited += 5) {
+    std::error_code ec;
+    int threads = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end; it.increment(ec)) {
+      ++threads;
+    }
+    if (ec) return false;  // cannot tell: do not fork
+    if (threads <= 1) return true;
+    if (waited >= patienceMs) return false;
+    ::usleep(5000);
+  }
+}
+
 void warmUpPainting() {
   Graph graph;
   for (int i = 0; i < 5; ++i) graph.AddPoint(1000.0 + 100.0 * i, 0.1 * i);
@@ -170,6 +184,7 @@ void FigureQueue::finish() {
   };
   std::vector<Child> children;
   std::vector<std::size_t> mine{0};
+  const bool mayFork = singleThreaded(200);
   // Whatever is buffered now would otherwise be written again by a child that
   // the plotting library ends with exit().
   console_.out.flush();
@@ -177,7 +192,7 @@ void FigureQueue::finish() {
   std::fflush(nullptr);
   for (std::size_t share = 1; share < shares; ++share) {
     int reasons[2];
-    if (::pipe2(reasons, O_CLOEXEC) != 0) {
+    if (!mayFork || ::pipe2(reasons, O_CLOEXEC) != 0) {
       mine.push_back(share);
       continue;
     }

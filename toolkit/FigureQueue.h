@@ -28,6 +28,11 @@ namespace tk {
 // The number of processors this process may run on (at least 1).
 int availableCores();
 
+// True once this process runs on one thread, waiting up to `patienceMs` for the
+// threads that the font libraries start and end by themselves. Forking is safe
+// only then: a thread gone in the child may hold a lock the child needs.
+bool singleThreaded(int patienceMs);
+
 // Paints a figure of the usual size with the default style into memory and
 // drops it, so that processes forked afterwards start with fonts and glyphs set up.
 void warmUpPainting();
@@ -50,7 +55,8 @@ class FigureQueue {
   // are written or reported with console.error, in the order they were handed
   // over: a figure that cannot be written
   // with SaveAs's reason, one whose painting process died with how it died (its
-  // partial file removed). Where no process can be forked, this one paints.
+  // partial file removed). Where no process can be forked (or this process has
+  // other threads), this one paints them all.
   void finish();
 
  private:

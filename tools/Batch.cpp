@@ -127,6 +127,7 @@ struct Child {
 // Forks a child that analyses the scan. False when no child could be started.
 bool start(ScanRun& run, std::size_t index, const RunOptions& options, Child& child) {
   child.index = index;
+  if (!tk::singleThreaded(200)) return false;
   child.messages = std::tmpfile();
   child.result = std::tmpfile();
   if (child.messages == nullptr || child.result == nullptr) {
