@@ -12,6 +12,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "tools/gapohm.h"
@@ -40,15 +41,20 @@ bool isCsvFile(const fs::path& path) {
   return extension == ".csv";
 }
 
+// A scan the batch names, and why it cannot be analysed (empty when it can).
+struct Named {
+  std::string path;
+  std::string unusable;
+};
+
 // The scans the batch names: files as given, and the ".csv" files directly inside
-// a directory, in name order. A path that is neither is reported and counted.
-std::vector<std::string> listScans(const std::vector<std::string>& paths, tk::Console& console,
-                                   int& unusable) {
-  std::vector<std::string> scans;
+// a directory, in name order. A directory that cannot be listed is kept, with why.
+std::vector<Named> listScans(const std::vector<std::string>& paths, tk::Console& console) {
+  std::vector<Named> scans;
   for (const std::string& path : paths) {
     std::error_code ec;
     if (!fs::is_directory(path, ec)) {
-      scans.push_back(path);  // a file that cannot be read fails as a single run would
+      scans.push_back({path, ""});  // a file that cannot be read fails as a single run would
       continue;
     }
     std::vector<std::string> inside;
@@ -57,13 +63,12 @@ std::vector<std::string> listScans(const std::vector<std::string>& paths, tk::Co
       if (isCsvFile(it->path()) && !it->is_directory(typeError)) inside.push_back(it->path().string());
     }
     if (ec) {
-      console.error("cannot list the scans in " + path + ": " + ec.message());
-      ++unusable;
+      scans.push_back({path, "cannot list the scans in it: " + ec.message()});
       continue;
     }
     if (inside.empty()) console.warning(path + ": no .csv scan files in this directory");
     std::sort(inside.begin(), inside.end());
-    scans.insert(scans.end(), inside.begin(), inside.end());
+    for (std::string& scan : inside) scans.push_back({std::move(scan), ""});
   }
   return scans;
 }
@@ -226,15 +231,19 @@ std::string batchSummaryRows(const std::string& scan, const std::vector<GapOutco
 
 int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
              const OutputPlace& place, const std::string& summaryPath, tk::Console& console) {
-  int unusable = 0;
-  const std::vector<std::string> scans = listScans(paths, console, unusable);
-  const std::string home = place.env("HOME").value_or("");
+  const std::vector<Named> scans = listScans(paths, console);
+  const std::optional<std::string> home = place.env("HOME");
+  if (!place.outputDir && !home && summaryPath.empty()) {
+    // Without a home directory the dated layout would land at the file-system root.
+    console.error("HOME is not set: no place for the outputs; give one with --output-dir");
+    return 1;
+  }
 
   std::vector<ScanRun> runs(scans.size());
   std::map<std::string, std::string> dirOwner;
   for (std::size_t k = 0; k < scans.size(); ++k) {
     ScanRun& run = runs[k];
-    run.scan = scans[k];
+    run.scan = scans[k].path;
     run.place = place;
     if (place.outputDir) {
       std::string root = *place.outputDir;
@@ -242,7 +251,12 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
       run.place.outputDir = root + scanName(run.scan);
       run.outputDir = *run.place.outputDir + "/";
     } else {
-      run.outputDir = dirForScan(run.scan, home, place.date);
+      run.outputDir = dirForScan(run.scan, home.value_or(""), place.date);
+    }
+    if (!scans[k].unusable.empty()) {
+      run.failed = true;
+      run.why = scans[k].unusable;
+      continue;
     }
     const auto [owner, mine] = dirOwner.emplace(run.outputDir, run.scan);
     if (!mine) {
@@ -318,7 +332,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   }
 
   std::string text = batchSummaryHeader();
-  int failed = unusable;
+  int failed = 0;
   for (const ScanRun& run : runs) {
     text += run.rows;
     if (run.failed) {
