@@ -13,7 +13,7 @@ PACKAGES=(
   fonts-dejavu-core                   # sans font for figure text
   libcli11-dev                        # command line
   libgtest-dev libgmock-dev           # tests
-  libbenchmark-dev                    # benchmarks
+  libbenchmark-dev time               # benchmarks (Google Benchmark, /usr/bin/time for whole runs)
   clang clang-tidy libclang-rt-14-dev # sanitizers, fuzzer, static checks
 )
 
