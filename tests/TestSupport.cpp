@@ -1,15 +1,17 @@
 #include "tests/TestSupport.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -23,67 +25,90 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
   std::error_code ec;
-  // Give back write permission to anything a test made read-only, then remove.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 }
 
 void writeFile(const std::string& path, const std::string& content) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << content;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string readFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
   std::ostringstream s;
-  s << f.rdbuf();
+  s << std::ifstream(path, std::ios::binary).rdbuf();
   return s.str();
 }
 
-bool fileExists(const std::string& path) { return fs::exists(path); }
+bool fileExists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
 
 std::vector<std::string> listDir(const std::string& path) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(path, ec)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(path, ec)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
 
-RunResult runGapohm(const std::vector<std::string>& args, const std::string& home, const std::string& cwd) {
-  ScratchDir capture;
-  const std::string outPath = capture.file("out");
-  const std::string errPath = capture.file("err");
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+std::string join(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return text;
+}
+
+std::string examplePath(const std::string& name) {
+  return std::string(GAPOHM_SOURCE_DIR) + "/examples/" + name;
+}
+
+RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& setting) {
+  // Pipes, not files, take the output: a file-size limit must not cut it.
+  int pipes[2][2];
+  if (pipe(pipes[0]) != 0 || pipe(pipes[1]) != 0) throw std::runtime_error("pipe failed");
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
-    if (home == "<unset>") {
-      unsetenv("HOME");
-    } else {
-      setenv("HOME", home.c_str(), 1);
+    dup2(pipes[0][1], 1);
+    dup2(pipes[1][1], 2);
+    for (auto& p : pipes) close(p[0]), close(p[1]);
+    if (!setting.cwd.empty() && chdir(setting.cwd.c_str()) != 0) _exit(127);
+    if (setting.home ? setenv("HOME", setting.home->c_str(), 1) : unsetenv("HOME")) _exit(127);
+    if (setting.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+    if (setting.fileSizeLimit) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{*setting.fileSizeLimit, *setting.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
-    if (!freopen(outPath.c_str(), "w", stdout) || !freopen(errPath.c_str(), "w", stderr)) _exit(127);
-    std::vector<char*> argv;
-    std::string binary = GAPOHM_BINARY;
-    argv.push_back(binary.data());
-    std::vector<std::string> copies = args;
-    for (auto& a : copies) argv.push_back(a.data());
+    std::vector<char*> argv = {const_cast<char*>(GAPOHM_BINARY)};  // execv changes none of them
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
+    execv(GAPOHM_BINARY, argv.data());
     _exit(127);
   }
+  close(pipes[0][1]);
+  close(pipes[1][1]);
+  auto drain = [](int fd, std::string& sink) {
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) sink.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+  };
+  RunResult r;
+  std::thread errors(drain, pipes[1][0], std::ref(r.err));  // both at once: neither pipe may fill up
+  drain(pipes[0][0], r.out);
+  errors.join();
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
-  RunResult r;
   r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-  r.out = readFile(outPath);
-  r.err = readFile(errPath);
   return r;
 }
-
-std::string examplePath(const std::string& name) { return std::string(GAPOHM_SOURCE_DIR) + "/examples/" + name; }
 
 }  // namespace testsupport

@@ -1,13 +1,15 @@
-// Helpers shared by the tests: scratch directories, files, running the program.
+// Helpers shared by the tests: scratch directories and files, the bundled
+// example scans, and starting the built program.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
 // A fresh, empty directory under the system's temporary directory, removed with
-// everything in it when the object goes away.
+// everything in it (read-only parts included) when the object goes away.
 class ScratchDir {
  public:
   ScratchDir();
@@ -15,33 +17,39 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
-  // path() + "/" + name
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
 };
 
-// Writes `content` to `path` (binary, replacing it).
-void writeFile(const std::string& path, const std::string& content);
-// The whole content of `path` ("" if it cannot be read).
-std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);  // binary, replacing
+std::string readFile(const std::string& path);                        // "" if unreadable
 bool fileExists(const std::string& path);
-// Names of the entries of a directory, sorted.
-std::vector<std::string> listDir(const std::string& path);
+std::vector<std::string> listDir(const std::string& path);  // entry names, sorted
+std::vector<std::string> lines(const std::string& text);    // without their line feeds
+std::string join(const std::vector<std::string>& lines);    // each ending in a line feed
+std::string examplePath(const std::string& name);           // a file of examples/
 
-// Result of running the gapohm binary.
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
+// How the built program is started: HOME (unset when nullopt), working directory
+// (unchanged when empty), a limit on the size of the files it writes (writes past
+// it fail with EFBIG), and as the user "nobody" (only when the tests run as root,
+// who could write anywhere).
+struct RunSetting {
+  std::optional<std::string> home;
+  std::string cwd;
+  std::optional<unsigned long> fileSizeLimit;
+  bool unprivileged = false;
 };
-// Runs the built gapohm with `args`, HOME set to `home` (unset when home is
-// "<unset>"), in working directory `cwd` (unchanged when empty).
-RunResult runGapohm(const std::vector<std::string>& args, const std::string& home,
-                    const std::string& cwd = "");
-
-// Path of a file under the source tree's examples/.
-std::string examplePath(const std::string& name);
+inline RunSetting inHome(const std::string& dir) {  // HOME and working directory
+  RunSetting s;
+  s.home = s.cwd = dir;
+  return s;
+}
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out, err;
+};
+RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& setting);
 
 }  // namespace testsupport

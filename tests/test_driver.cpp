@@ -1,94 +1,97 @@
-// The run driver's reading of a scan into graphs, and the two reports' bytes.
+// The run driver in process: the reading of a scan into graphs, the gap
+// catalogue, and the bytes of the two reports.
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "tests/TestSupport.h"
 #include "tools/gapohm.h"
 
 namespace {
 
-struct Read {
-  ScanPoints points;
-  std::string err;
-};
-
-Read readScan(const std::string& scan, const ChamberIndexList& gaps) {
-  std::istringstream in(scan);
+TEST(ReadScanPoints, EachLineIsAPointOfItsOwnGapOrAWarningNamingItsLine) {
+  std::istringstream scan(
+      "DETECTOR,HVeff,HVapp,I,P,T,H\n"     // 1 the format, not a fault
+      "G,1000,1000,1.5,990,20,40\n"        // 2 at the reference pressure: HV as applied
+      "G,1001,1000,2.5,950\n"              // 3 corrected for the pressure
+      "G-OnePoint,1234,1000,7,950\n"       // 4 taken at its effective HV, as read
+      "G1,1,100,7,990\n"                   // 5 the same largest current: the earlier gap keeps it
+      "\n"                                 // 6 blank: silent
+      "G,1,100\n"                          // 7
+      ",1,100,1,990\n"                     // 8
+      "G,1,abc,1,990\n"                    // 9
+      "G,nan,100,1,990\n"                  // 10
+      "G,1,100,inf,990\n"                  // 11
+      "G,0x1p3,1000,1,990\n"               // 12 hexadecimal is no reading
+      "G,1,100,1,-990\n"                   // 13
+      "G,1,100,1,0\n"                      // 14
+      "G,1013,1e308,1,1e-300\n"            // 15 finite reading, infinite corrected HV
+      "DETECTOR,HVeff\n"                   // 16
+      "H,1,100,1,990\n"                    // 17
+      "G,1e400,1,1,990\n"                  // 18
+      "G1, 1012 V, 1012 V, 7 nA,990\r\n"   // 19 blanks, units and CR around numbers are fine
+      "G,1020,1020,1e-400,990\n"           // 20 underflow is a zero current
+      "G,1000,1000,1.5,990,20,40\n");      // 21
   std::ostringstream out, err;
   tk::Console console(out, err);
-  Read r{readScanPoints(in, "scan.csv", gaps, console), err.str()};
+  const ScanPoints p = readScanPoints(scan, "scan.csv", {{"G", 0}, {"G-OnePoint", 1}, {"G1", 2}}, console);
+  const std::string w = "gapohm: warning: scan.csv:";
+  EXPECT_EQ(testsupport::lines(err.str()),
+            (std::vector<std::string>{
+                w + "7: line with 3 fields skipped (needs gap name, HV, applied HV, current, pressure)",
+                w + "8: line without a gap name skipped",
+                w + "9: applied HV field \"abc\" is not a finite number; line skipped",
+                w + "10: effective HV field \"nan\" is not a finite number; line skipped",
+                w + "11: current field \"inf\" is not a finite number; line skipped",
+                w + "12: effective HV field \"0x1p3\" is not a finite number; line skipped",
+                w + "13: pressure -990 is not positive; line skipped",
+                w + "14: pressure 0 is not positive; line skipped",
+                w + "15: applied HV 1e+308 at pressure 1e-300 gives a corrected HV that is not finite; line skipped",
+                w + "16: header line inside the scan skipped",
+                w + "17: gap \"H\" is not in the gap list; line skipped",
+                w + "18: effective HV field \"1e400\" is not a finite number; line skipped",
+                w + "21: line repeats line 2 exactly; skipped"}));
   EXPECT_EQ(out.str(), "");
-  return r;
+  EXPECT_FALSE(console.failed());
+  EXPECT_EQ(p.graphs[0].GetX(), (std::vector<double>{1000, 1000 / (0.2 + 0.8 * 950 / 990.0), 1020}));
+  EXPECT_EQ(p.graphs[0].GetY(), (std::vector<double>{1.5, 2.5, 0}));
+  EXPECT_EQ(p.graphs[1].GetX(), std::vector<double>{1234});
+  EXPECT_EQ(p.graphs[2].GetX(), (std::vector<double>{100, 1012}));
+  EXPECT_EQ(p.maxcurrentindex, 1);
+  EXPECT_EQ(p.usedLines, 6);
+  EXPECT_EQ(p.notAscendingLine, (std::vector<long>{0, 0, 0}));
 }
 
-TEST(ReadScanPoints, CorrectsHVForPressureExceptOnePointGaps) {
-  const Read r = readScan(
-      "DETECTOR,HVeff,HVapp,I,P,T,H\n"
-      "G,1000,1000,1.5,990,20,40\n"
-      "G,1000,1000,2.5,950,20,40\n"
-      "G-OnePoint,1234,1000,3,950,20,40\n",
-      {{"G", 0}, {"G-OnePoint", 1}});
-  ASSERT_EQ(r.points.graphs[0].GetN(), 2);
-  EXPECT_DOUBLE_EQ(r.points.graphs[0].GetX()[0], 1000.0);
-  EXPECT_DOUBLE_EQ(r.points.graphs[0].GetX()[1], 1000.0 / (0.2 + 0.8 * 950.0 / 990.0));
-  EXPECT_EQ(r.points.graphs[0].GetY()[1], 2.5);
-  ASSERT_EQ(r.points.graphs[1].GetN(), 1);
-  EXPECT_EQ(r.points.graphs[1].GetX()[0], 1234.0);
-  EXPECT_EQ(r.points.usedLines, 3);
-  EXPECT_EQ(r.err, "");  // the leading header line is the format, not a fault
-}
-
-TEST(ReadScanPoints, ALineBelongsOnlyToTheGapOfItsExactName) {
-  const Read r = readScan("A1,1,1,1,990\nA10,2,2,2,990\nA10,3,3,3,990\n", {{"A1", 0}, {"A10", 1}});
-  EXPECT_EQ(r.points.graphs[0].GetN(), 1);
-  EXPECT_EQ(r.points.graphs[1].GetN(), 2);
-  EXPECT_EQ(r.points.graphs[1].GetY(), (std::vector<double>{2, 3}));
-}
-
-TEST(ReadScanPoints, MaximumCurrentGapEarliestWinsTiesZeroWhenNothingPositive) {
-  EXPECT_EQ(readScan("A,1,1,5,990\nB,1,1,7,990\nC,1,1,7,990\n", {{"A", 0}, {"B", 1}, {"C", 2}})
-                .points.maxcurrentindex,
-            1);
-  EXPECT_EQ(readScan("A,1,1,-5,990\nB,1,1,0,990\n", {{"A", 0}, {"B", 1}}).points.maxcurrentindex, 0);
-}
-
-TEST(ReadScanPoints, UnusableLinesAreSkippedWithFileAndLineAndNeverRepeatThePrevious) {
-  const Read r = readScan(
-      "G,1,100,1,990\n"           // 1 good
-      "\n"                        // 2 blank: silent
-      "G,1,100\n"                 // 3 too few fields
-      ",1,100,1,990\n"            // 4 no gap name
-      "G,1,abc,1,990\n"           // 5 HV not a number
-      "G,1,100,nan,990\n"         // 6 current not finite
-      "G,1,100,1,inf\n"           // 7 pressure not finite
-      "G,1,100,1,0\n"             // 8 pressure not positive
-      "DETECTOR,HVeff\n"          // 9 header inside the file
-      "H,1,100,1,990\n"           // 10 gap not listed
-      "G,2,200,2,990\r\n",        // 11 good, CRLF
-      {{"G", 0}});
-  EXPECT_EQ(r.points.graphs[0].GetY(), (std::vector<double>{1, 2}));
-  for (int line : {3, 4, 5, 6, 7, 8, 9, 10}) {
-    EXPECT_NE(r.err.find("scan.csv:" + std::to_string(line) + ": "), std::string::npos) << line;
+TEST(Catalogue, AreasAndStylesByNameOthersByPosition) {
+  struct Case {
+    std::string name;
+    int position;
+    double area, factor;
+    int colour, marker;
+  };
+  const double b = 1000 / 19660.0, n = 1000 / 5550.0, w = 1000 / 13130.0;
+  const Case cases[] = {
+      {"KODEL-HXD-RE4-3-B002", 0, 19660, b, 3, 8},    {"KODEL-HXD-RE4-3-B009", 2, 19660, b, 7, 8},
+      {"RE3-PK-154-BOTTOM", 0, 19660, b, 4, 8},       {"RE3-PK-154-TOPNARROW", 5, 5550, n, 4, 33},
+      {"RE3-PK-154-TOPWIDE", 0, 13130, w, 4, 22},     {"RE3-PK-065-BOTTOM", 0, 19660, b, 2, 8},
+      {"RE3-PK-065-TOPWIDE", 0, 13130, w, 2, 22},     {"RE3-PK-065-TOPNARROW", 0, 5550, n, 2, 33},
+      {"RE3-PK-154-BOTTOM_run2", 7, 19660, b, 4, 8},  // a catalogued name with a suffix
+      {"X-B-TOPWIDE", 0, 13130, w, 1, 19},             // the last matching type decides
+      {"GAP_BOT", 0, 1, b, 1, 19},                     {"re3-pk-154-bottom", 3, 1, 1, 4, 22},
+      {"LAB-GAP-07", 0, 1, 1, 1, 19},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(getarea(c.name), c.area) << c.name;
+    EXPECT_DOUBLE_EQ(getareafactor(c.name), c.factor) << c.name;
+    EXPECT_EQ(getcolor(c.name, c.position), c.colour) << c.name;
+    EXPECT_EQ(getmarker(c.name, c.position), c.marker) << c.name;
   }
-  EXPECT_EQ(r.err.find("scan.csv:2:"), std::string::npos);
-  EXPECT_EQ(r.err.find("scan.csv:1:"), std::string::npos);
-  EXPECT_EQ(r.err.find("scan.csv:11:"), std::string::npos);
-}
-
-TEST(ReadScanPoints, ByteOrderMarkBeforeTheHeaderIsDropped) {
-  const Read r = readScan("\xEF\xBB\xBF" "DETECTOR,a\nG,1,1,1,990\n", {{"G", 0}});
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.points.graphs[0].GetN(), 1);
-}
-
-TEST(PrintINFO, AnnouncesTheFile) {
-  std::ostringstream out;
-  printINFO("/data/scan.csv", out);
-  EXPECT_EQ(out.str(),
-            "INFO :: gapohm : printINFO #############################\n"
-            "INFO :: processing files : \n"
-            "INFO :: \t /data/scan.csv\n"
-            "INFO :: ########################################################\n");
+  std::vector<plotprofile> profiles;
+  init_plotprofile(profiles, {{"LAB-A", 0}, {"RE3-PK-065-BOTTOM", 1}, {"LAB-B", 2}});
+  ASSERT_EQ(profiles.size(), 3u);
+  EXPECT_EQ(profiles[2].chambername + " " + std::to_string(profiles[2].color) + " " +
+                std::to_string(profiles[2].marker),
+            "LAB-B 3 21");
 }
 
 TEST(ResistanceReport, HeaderThenCsvLineAndLatexRowPerGap) {
@@ -105,75 +108,38 @@ TEST(ResistanceReport, HeaderThenCsvLineAndLatexRowPerGap) {
             "LAB_GAP#1 , 2.5e+10 , 1e+10 , 1e+10 , -0.25 , 3000\n"
             "LAB\\_GAP\\#1 &, 2.5e+10 \\pm 1e+09 &, 1e+10 \\pm 4e+08 &,1e+10 \\pm 4e+08 &, "
             "-0.25 \\pm 0.125 &, 3000 \\pm 0 \\\\ \n");
+  EXPECT_EQ(latexEscape("a_b&c%d#e$f{g}h~^\\ ü"),
+            "a\\_b\\&c\\%d\\#e\\$f\\{g\\}h\\textasciitilde{}\\textasciicircum{}\\textbackslash{} ü");
 }
 
-TEST(LatexEscape, EscapesEverySpecialCharacter) {
-  EXPECT_EQ(latexEscape("a_b&c%d#e$f{g}h"), "a\\_b\\&c\\%d\\#e\\$f\\{g\\}h");
-  EXPECT_EQ(latexEscape("~^\\"), "\\textasciitilde{}\\textasciicircum{}\\textbackslash{}");
-  EXPECT_EQ(latexEscape("RE3-PK-154 ü"), "RE3-PK-154 ü");
-}
-
-TEST(CheckingEntries, OkOnlyForThePlannedCounts) {
-  std::vector<std::string> status = {"stale"};
-  CheckingEntries(14, 31, 20, 8, 1, 11, status);
-  EXPECT_EQ(status, std::vector<std::string>(6, "OK"));
-  CheckingEntries(13, 32, 20, 9, 0, 11, status);
-  EXPECT_EQ(status, (std::vector<std::string>{"NOT OK", "NOT OK", "OK", "NOT OK", "NOT OK", "OK"}));
-}
-
-std::string entries(const std::string& scan, const ChamberIndexList& gaps) {
-  std::istringstream in(scan);
-  std::ostringstream out, err;
-  tk::Console console(out, err);
-  return entriesReport(in, "scan.csv", gaps, console);
-}
-
-const char* kEntriesHeader =
-    "Chamber Name, Number of Entries Step1,15/8,Number of Entries Step2,30/2,Number of Entries "
-    "Step3,20/10 \n";
-
-TEST(EntriesReport, ArgonScanOfPlannedStepsIsAllOk) {
+TEST(EntriesReport, CountsPerStepTheEdgesInTheLowerStep) {
   std::string scan = "DETECTOR,x\n";
-  auto add = [&scan](double hv, int n) {
-    for (int k = 0; k < n; ++k) scan += "G," + std::to_string(hv) + ",1," + std::to_string(k) + ",990\n";
-  };
-  add(1700, 14);  // at the edge: step 1
-  add(2000, 31);  // at the edge: step 2
-  add(2300, 20);
-  EXPECT_EQ(entries(scan, {{"G", 0}}), std::string(kEntriesHeader) + "G , 14 , OK , 31 , OK , 20 , OK\n");
-}
-
-TEST(EntriesReport, StandardEdgesCountOnceAndDecideTheLineKind) {
-  std::string scan;
   auto add = [&scan](const std::string& gap, double hv, int n) {
-    for (int k = 0; k < n; ++k) {
-      scan += gap + "," + std::to_string(hv) + ",1," + std::to_string(k) + ",990\n";
-    }
+    for (int k = 0; k < n; ++k) scan += gap + "," + std::to_string(hv) + ",1," + std::to_string(k) + ",990\n";
   };
-  // S: 7 below 8000 and one at 8000 (step 1), one at 9000 (step 2), 11 above.
-  add("S", 5000, 7);
+  add("A", 1700, 14);  // the planned argon scan, steps ending at 1700 and 2000 V
+  add("A", 2000, 31);
+  add("A", 2300, 20);
+  scan += "\nA,1700\nA,abc,1,1,990\nB,1700,1,1,990\nA,1700.000000,1,0,990\n";  // none counted
+  add("S", 5000, 7);   // the planned standard scan, steps ending at 8000 and 9000 V
   add("S", 8000, 1);
   add("S", 9000, 1);
   add("S", 9500, 11);
-  // T: 9 in standard step 1, of them 3 in argon step 1: an argon line.
-  add("T", 1000, 3);
+  add("T", 1000, 3);   // 9 in standard step 1, 3 of them in argon step 1: an argon line
   add("T", 1800, 6);
-  // U: only 2 in argon step 1: a standard line.
-  add("U", 1000, 2);
+  add("U", 1000, 2);   // only 2 in argon step 1: a standard line
   add("U", 1800, 7);
-  EXPECT_EQ(entries(scan, {{"S", 0}, {"T", 1}, {"U", 2}, {"V", 3}}),
-            std::string(kEntriesHeader) +
-                "S , 8 , OK , 1 , OK , 11 , OK\n"
-                "T , 3 , NOT OK , 6 , NOT OK , 0 , NOT OK\n"
-                "U , 9 , NOT OK , 0 , NOT OK , 0 , NOT OK\n"
-                "V , 0 , NOT OK , 0 , NOT OK , 0 , NOT OK\n");
-}
-
-TEST(EntriesReport, SkippedLinesAreNotCounted) {
-  // A blank line, too few fields, no number, another gap, a repeated reading.
-  EXPECT_EQ(entries("G,1000,1,1,990\n\nG,1000\nG,abc,1,1,990\nG10,1000,1,1,990\nG,1000,1,1,990\n",
-                    {{"G", 0}}),
-            std::string(kEntriesHeader) + "G , 1 , NOT OK , 0 , NOT OK , 0 , NOT OK\n");
+  std::istringstream in(scan);
+  std::ostringstream out, err;
+  tk::Console console(out, err);
+  EXPECT_EQ(entriesReport(in, "scan.csv", {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, console),
+            "Chamber Name, Number of Entries Step1,15/8,Number of Entries Step2,30/2,Number of "
+            "Entries Step3,20/10 \n"
+            "A , 14 , OK , 31 , OK , 20 , OK\n"
+            "S , 8 , OK , 1 , OK , 11 , OK\n"
+            "T , 3 , NOT OK , 6 , NOT OK , 0 , NOT OK\n"
+            "U , 9 , NOT OK , 0 , NOT OK , 0 , NOT OK\n"
+            "V , 0 , NOT OK , 0 , NOT OK , 0 , NOT OK\n");
 }
 
 }  // namespace

@@ -1,9 +1,6 @@
-// Where outputs go: the dated directory layout, its creation, path utilities.
+// Where outputs go: the dated directory layout, its creation, safe file names.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <map>
 #include <sstream>
 
 #include "aux/OutputPlaces.h"
@@ -11,136 +8,63 @@
 
 namespace {
 
-EnvLookup fixedEnv(std::map<std::string, std::string> vars) {
-  return [vars](const std::string& name) -> std::optional<std::string> {
-    const auto it = vars.find(name);
-    if (it == vars.end()) return std::nullopt;
-    return it->second;
-  };
+using testsupport::ScratchDir;
+
+EnvLookup homeAt(const std::optional<std::string>& home) {
+  return [home](const std::string& name) { return name == "HOME" ? home : std::nullopt; };
 }
 
 TEST(DirForScan, LayoutsByHomeAndScanName) {
-  EXPECT_EQ(dirForScan("/data/scans/scan_A.csv", "/home/op", "20131001"),
-            "/home/op/Dropbox/KVT/HVScan/20131001_KVTHVscan/scan_A/");
-  EXPECT_EQ(dirForScan("/data/scans/CAEN904_scan_B.csv", "/home/op", "20131001"),
-            "/home/op/Dropbox/KVT/HVScan/20131001_904HVscan/CAEN904_scan_B/");
-  EXPECT_EQ(dirForScan("/data/CAEN904/scan_C.csv", "/home/op", "20131001"),
-            "/home/op/Dropbox/KVT/HVScan/20131001_904HVscan/scan_C/");
-  EXPECT_EQ(dirForScan("scan_A.csv", "/home/ulmena", "20131001"),
-            "/home/ulmena/Dropbox//ZELK/HXD/RPCs/20130620_KVT/testKVT/ResistanceAndCurrentPLOTS/"
-            "20131001_KVTHVscan/scan_A/");
-  EXPECT_EQ(dirForScan("x/caen904.csv", "/srv/ulmena2/x", "1"),
-            "/srv/ulmena2/x/Dropbox//ZELK/HXD/RPCs/20130620_KVT/testKVT/ResistanceAndCurrentPLOTS/"
-            "1_KVTHVscan/caen904/");
-  EXPECT_EQ(dirForScan("s", "/home/Ulmena", "1"), "/home/Ulmena/Dropbox/KVT/HVScan/1_KVTHVscan/s/");
+  const std::string kvt = "/h/Dropbox/KVT/HVScan/d";
+  const std::string ulm = "/srv/ulmena2/Dropbox//ZELK/HXD/RPCs/20130620_KVT/testKVT/ResistanceAndCurrentPLOTS/d";
+  const std::tuple<std::string, std::string, std::string> cases[] = {
+      {"/data/scans/scan_A.csv", "/h", kvt + "_KVTHVscan/scan_A/"},
+      {"/data/scans/CAEN904_scan_B.csv", "/h", kvt + "_904HVscan/CAEN904_scan_B/"},
+      {"/data/CAEN904/scan_C.csv", "/h", kvt + "_904HVscan/scan_C/"},
+      {"x/caen904.csv", "/srv/ulmena2", ulm + "_KVTHVscan/caen904/"},
+      {"run.csv.csv", "/h", kvt + "_KVTHVscan/run/"},
+      {"a.csv_b.csv", "/h", kvt + "_KVTHVscan/a_b/"},
+      {"run.CSV", "/h", kvt + "_KVTHVscan/run.CSV/"},
+  };
+  for (const auto& [scan, home, dir] : cases) EXPECT_EQ(dirForScan(scan, home, "d"), dir) << scan;
 }
 
-TEST(DirForScan, RemovesEveryCsvCaseSensitively) {
-  EXPECT_EQ(dirForScan("run.csv.csv", "/h", "d"), "/h/Dropbox/KVT/HVScan/d_KVTHVscan/run/");
-  EXPECT_EQ(dirForScan("a.csv_b.csv", "/h", "d"), "/h/Dropbox/KVT/HVScan/d_KVTHVscan/a_b/");
-  EXPECT_EQ(dirForScan("run.CSV", "/h", "d"), "/h/Dropbox/KVT/HVScan/d_KVTHVscan/run.CSV/");
-}
-
-TEST(GetEnviroment, LogsAndReportsWhetherTheVariableIsSet) {
-  std::ostringstream log;
-  std::string path = "old";
-  EXPECT_EQ(GetEnviroment(path, "HOME", fixedEnv({{"HOME", "/home/op"}}), log), 0);
-  EXPECT_EQ(path, "/home/op");
-  EXPECT_EQ(GetEnviroment(path, "HOME", fixedEnv({{"HOME", ""}}), log), 0);
-  EXPECT_EQ(path, "");
-  EXPECT_EQ(GetEnviroment(path, "HOME", fixedEnv({}), log), 1);
-  EXPECT_EQ(log.str(),
-            "INFO :: OutputPlaces : GetEnviroment: HOME directory used  /home/op\n"
-            "INFO :: OutputPlaces : GetEnviroment: HOME directory used  \n"
-            "INFO :: OutputPlaces : GetEnviroment: The environment variables can not be properly set \n");
-}
-
-TEST(GetPathToSave, CreatesEveryMissingLevelUnderHome) {
-  testsupport::ScratchDir home;
+TEST(GetPathToSave, CreatesEveryLevelOrNamesTheOneThatCannotBe) {
+  ScratchDir root;
   std::ostringstream out, err;
   tk::Console console(out, err);
-  const OutputPlace place{fixedEnv({{"HOME", home.path()}}), "20131001", std::nullopt};
-  const std::string dir = getPathToSave("/data/scan_A.csv", place, console);
-  EXPECT_EQ(dir, home.path() + "/Dropbox/KVT/HVScan/20131001_KVTHVscan/scan_A/");
-  struct stat info {};
-  EXPECT_EQ(stat(dir.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISDIR(info.st_mode));
-  EXPECT_EQ(getPathToSave("/data/scan_A.csv", place, console), dir);  // same run, same place
-  EXPECT_FALSE(console.failed());
-  EXPECT_EQ(err.str(), "");
-}
+  const OutputPlace dated{homeAt(root.path()), "20131231", std::nullopt};
+  const std::string dir = getPathToSave("/data/scan_A.csv", dated, console);
+  EXPECT_EQ(dir, root.path() + "/Dropbox/KVT/HVScan/20131231_KVTHVscan/scan_A/");
+  EXPECT_EQ(testsupport::listDir(dir), std::vector<std::string>{});
+  EXPECT_EQ(out.str(), "INFO :: OutputPlaces : GetEnviroment: HOME directory used  " + root.path() + "\n");
+  const OutputPlace given{homeAt(std::nullopt), "d", root.file("a/b")};
+  EXPECT_EQ(getPathToSave("scan.csv", given, console), root.file("a/b/"));
+  EXPECT_TRUE(testsupport::fileExists(root.file("a/b")));
+  EXPECT_FALSE(console.failed()) << err.str();
 
-TEST(GetPathToSave, TheDateIsTheRunsNotTheClocks) {
-  // The place carries the date read at the start; a later call cannot move days.
-  testsupport::ScratchDir home;
-  std::ostringstream out, err;
-  tk::Console console(out, err);
-  const OutputPlace place{fixedEnv({{"HOME", home.path()}}), "20131231", std::nullopt};
-  EXPECT_NE(getPathToSave("s.csv", place, console).find("/20131231_KVTHVscan/"), std::string::npos);
-}
-
-TEST(GetPathToSave, UnsetHomeIsAnErrorAndCreatesNothingAtTheRoot) {
-  std::ostringstream out, err;
-  tk::Console console(out, err);
-  const OutputPlace place{fixedEnv({}), "20131001", std::nullopt};
-  getPathToSave("never-made-scan-q7.csv", place, console);
-  EXPECT_TRUE(console.failed());
-  EXPECT_NE(err.str().find("HOME is not set"), std::string::npos);
-  EXPECT_FALSE(testsupport::fileExists("/Dropbox/KVT/HVScan/20131001_KVTHVscan/never-made-scan-q7"));
-}
-
-TEST(GetPathToSave, OutputDirectoryOptionIsUsedAndCreated) {
-  testsupport::ScratchDir root;
-  std::ostringstream out, err;
-  tk::Console console(out, err);
-  const OutputPlace place{fixedEnv({}), "20131001", root.file("a/b/c")};
-  EXPECT_EQ(getPathToSave("scan.csv", place, console), root.file("a/b/c/"));
-  EXPECT_TRUE(testsupport::fileExists(root.file("a/b/c")));
-  EXPECT_EQ(out.str(), "");  // no HOME needed, none looked up
-  EXPECT_FALSE(console.failed());
-}
-
-TEST(GetPathToSave, ADirectoryThatCannotBeMadeIsNamed) {
-  testsupport::ScratchDir root;
   testsupport::writeFile(root.file("file"), "x");
-  std::ostringstream out, err;
-  tk::Console console(out, err);
-  const OutputPlace place{fixedEnv({}), "d", root.file("file/sub")};
-  getPathToSave("scan.csv", place, console);
-  EXPECT_TRUE(console.failed());
-  EXPECT_NE(err.str().find(root.file("file")), std::string::npos);
+  getPathToSave("scan.csv", {homeAt(std::nullopt), "d", root.file("file/sub")}, console);
+  EXPECT_EQ(err.str(), "gapohm: error: cannot create directory " + root.file("file") +
+                           ": it exists and is not a directory\n");
+  // Without HOME nothing is made at the root of the file system.
+  tk::Console homeless(out, err);
+  getPathToSave("never-made-q7.csv", {homeAt(std::nullopt), "d", std::nullopt}, homeless);
+  EXPECT_TRUE(homeless.failed());
+  EXPECT_FALSE(testsupport::fileExists("/Dropbox/KVT/HVScan/d_KVTHVscan/never-made-q7"));
 }
 
-TEST(PathUtilities, SplitAtTheLastSlash) {
-  EXPECT_EQ(ExtractFilename("/data/"), "");
-  EXPECT_EQ(ExtractFilename("scan.csv"), "scan.csv");
-  EXPECT_EQ(ExtractFilename("/a/b/scan.csv"), "scan.csv");
-  EXPECT_EQ(ExtractDirectory("scan.csv"), "");
-  EXPECT_EQ(ExtractDirectory("/a/b/scan.csv"), "/a/b/");
-  EXPECT_EQ(ChangeExtension("/a.b/c", ".png"), "/a.b/c.png");
-  EXPECT_EQ(ChangeExtension("/x/run.v2.csv", ".png"), "/x/run.v2.png");
-  EXPECT_EQ(getName(), "ALLcurrents");
-}
-
-TEST(SafeFileName, GapNamesCannotLeaveTheOutputDirectory) {
-  EXPECT_EQ(safeFileName("RE3-PK-154-BOTTOM"), "RE3-PK-154-BOTTOM");
-  EXPECT_EQ(safeFileName("../../etc/passwd"), ".._.._etc_passwd");
-  EXPECT_EQ(safeFileName(".."), "_");
-  EXPECT_EQ(safeFileName("."), "_");
-  EXPECT_EQ(safeFileName(""), "_");
-  EXPECT_EQ(safeFileName("a\\b:c\n"), "a_b_c_");
-  EXPECT_EQ(safeFileName("gap ü 1"), "gap ü 1");
-}
-
-TEST(WriteFileAtomically, ReplacesWholeOrLeavesTheOldFile) {
-  testsupport::ScratchDir dir;
-  std::string error;
-  ASSERT_TRUE(writeFileAtomically(dir.file("r.csv"), "old\n", error));
-  ASSERT_TRUE(writeFileAtomically(dir.file("r.csv"), "new\n", error));
-  EXPECT_EQ(testsupport::readFile(dir.file("r.csv")), "new\n");
-  EXPECT_EQ(testsupport::listDir(dir.path()), std::vector<std::string>{"r.csv"});
-  EXPECT_FALSE(writeFileAtomically(dir.file("missing/r.csv"), "x", error));
-  EXPECT_NE(error.find(dir.file("missing/r.csv")), std::string::npos);
+TEST(SafeFileName, GapNamesStayOneFileInsideTheOutputDirectory) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"RE3-PK-154-BOTTOM", "RE3-PK-154-BOTTOM"}, {"../../etc/passwd", ".._.._etc_passwd"}, {"..", "_"},
+      {".", "_"}, {"", "_"}, {"a\\b:c\n*?\"<>|\x7f", "a_b_c________"}, {"gap ü 1", "gap ü 1"}};
+  for (const auto& [name, safe] : cases) EXPECT_EQ(safeFileName(name), safe) << name;
+  // Long names keep 180 bytes, never cut inside a character, and a hash of the whole.
+  const std::string a = std::string(300, 'A'), b = std::string(299, 'A') + "B";
+  const std::string c = std::string(179, 'A') + "\xC3\xA4" + std::string(100, 'C');
+  EXPECT_EQ(safeFileName(a).size(), 180u + 1u + 16u);
+  EXPECT_NE(safeFileName(a), safeFileName(b));
+  EXPECT_EQ(safeFileName(c).substr(0, 180), std::string(179, 'A') + "~");
 }
 
 }  // namespace

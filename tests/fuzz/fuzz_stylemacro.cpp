@@ -1,42 +1,29 @@
 // libFuzzer target over the style-macro reader: any bytes as the user's
-// ~/.root/rootstyle.C. The reader must never crash or hang, and whatever it
-// applies must leave a style the figures can paint with.
+// ~/.root/rootstyle.C. The reader never crashes or hangs, and what it applies
+// leaves a style the figures can paint with.
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <sstream>
-#include <string>
-#include <vector>
 
+#include "tests/fuzz/FuzzSupport.h"
 #include "toolkit/Look.h"
 #include "toolkit/Style.h"
 
-namespace {
+using fuzzsupport::require;
 
-void require(bool condition) {
-  if (!condition) std::abort();
-}
-
-bool fraction(double v, double low, double high) { return std::isfinite(v) && v >= low && v <= high; }
-
-}  // namespace
+bool within(double v, double low, double high) { return std::isfinite(v) && v >= low && v <= high; }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   std::istringstream macro(text);
-  tk::Style style;
+  tk::Style s;
   std::vector<std::string> ignored;
-  tk::readStyleMacro(macro, "uLm", style, ignored);
-  require(fraction(style.padLeftMargin, 0, 0.45) && fraction(style.padRightMargin, 0, 0.45));
-  require(fraction(style.padTopMargin, 0, 0.45) && fraction(style.padBottomMargin, 0, 0.45));
-  require(fraction(style.labelSize, 0, 0.2) && fraction(style.titleSize, 0, 0.2));
-  require(fraction(style.titleOffsetX, 0, 10) && fraction(style.titleOffsetY, 0, 10));
-  require(style.font == "sans" || style.font == "serif" || style.font == "mono");
-  require(style.lineWidth >= 0 && style.lineWidth <= 20);
-  require(style.legendBorderSize >= 0 && style.legendBorderSize <= 20);
-  require(style.legendFillColor >= 0);
-  // The text converter sees gap names and titles; it must not throw either.
-  (void)tk::toPlplotText(text.substr(0, 256));
+  tk::readStyleMacro(macro, "uLm", s, ignored);
+  for (double margin : {s.padLeftMargin, s.padRightMargin, s.padTopMargin, s.padBottomMargin}) require(within(margin, 0, 0.45));
+  require(within(s.labelSize, 0, 0.2) && within(s.titleSize, 0, 0.2));
+  require(within(s.titleOffsetX, 0, 10) && within(s.titleOffsetY, 0, 10));
+  require(s.font == "sans" || s.font == "serif" || s.font == "mono");
+  require(within(s.lineWidth, 0, 20) && within(s.legendBorderSize, 0, 20) && s.legendFillColor >= 0);
+  (void)tk::toPlplotText(text.substr(0, 256));  // sees gap names and titles; must not throw
   return 0;
 }

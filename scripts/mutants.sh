@@ -1,0 +1,199 @@
+#!/usr/bin/env bash
+# A small mutation check of the test suite: each mutant below changes one thing
+# a user relies on (a comparison, a constant, a statement) in aux/ or tools/; the
+# program and its tests are rebuilt with it and ctest is run. A mutant no test
+# fails on "survives". Not run by CI: it takes about 20 minutes on two cores.
+#
+# The tree itself is never edited: the sources are copied into $MUT_DIR/src
+# (only files whose content changed are rewritten, so rebuilds stay incremental),
+# each mutant is applied to that copy and undone there, also on Ctrl-C.
+# A mutant is found by an exact snippet that must occur exactly once in its
+# file; one that does not (the code moved on) is reported "stale", not counted.
+#
+#   MUT_DIR      work directory (default build-mut)
+#   MUT_ONLY     regular expression: run only the mutants whose id matches
+#   MUT_ALL=1    run every test for each mutant and list all that fail
+#   MUT_JOBS     parallel build and test jobs (default 2)
+#   MUT_TIMEOUT  seconds per test (default 60)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export MUT_DIR=${MUT_DIR:-build-mut}
+exec python3 - "$@" <<'PYTHON'
+import os, re, resource, shutil, subprocess, sys, time
+
+ROOT = os.getcwd()
+WORK = os.path.join(ROOT, os.environ["MUT_DIR"])
+SRC = os.path.join(WORK, "src")
+BUILD = os.path.join(WORK, "build")
+JOBS = os.environ.get("MUT_JOBS", "2")
+TIMEOUT = os.environ.get("MUT_TIMEOUT", "60")
+ONLY = os.environ.get("MUT_ONLY", "")
+ALL = os.environ.get("MUT_ALL", "") == "1"
+
+G, D, H = "tools/gapohm.cpp", "aux/Drawing.cpp", "aux/Drawing.h"
+S, O, R = "aux/ScanInput.cpp", "aux/OutputPlaces.cpp", "aux/Regression.cpp"
+
+# (id, file, exact snippet, replacement, what it breaks)
+MUTANTS = [
+    ("pressure-weight", G, "kPressureWeight = 0.8;", "kPressureWeight = 0.7;", "pressure correction weight"),
+    ("pressure-inverted", G, "(m.presure / kReferencePressure)", "(kReferencePressure / m.presure)", "P/P0 inverted"),
+    ("onepoint-corrected", G, "contains(m.chambern, kOnePoint) ? m.HVeff :", "false ? m.HVeff :", "OnePoint gaps corrected too"),
+    ("semicolon-accepted", G, "if (fields[0].find(';') != std::string::npos) {", "if (false) {", "decimal-comma exports misread"),
+    ("cut-line-equal", G, "if (unterminated && fields.size() < previousFields) {", "if (unterminated && fields.size() <= previousFields) {", "complete last line without LF dropped"),
+    ("cut-line-unseen", G, "    previousFields = fields.size();\n", "", "cut last line accepted"),
+    ("pressure-zero-ok", G, "if (!(m.presure > 0.0)) {", "if (m.presure < 0.0) {", "zero pressure accepted"),
+    ("duplicates-kept", G, "if (!first) {", "if (false) {", "repeated lines counted twice"),
+    ("no-lines-ok", G, "if (points.usedLines == 0) {", "if (points.usedLines < 0) {", "empty scan not a failure"),
+    ("cr-only-kept", G, "    std::replace(content.begin(), content.end(), '\\r', '\\n');\n", "", "CR-only files read as one line"),
+    ("descending-searched", G, "if (points.notAscendingLine[k] != 0) {", "if (false) {", "non-ascending gaps searched"),
+    ("argon-test-flipped", G, "first->xAxis().high < kArgonScanLimit", "first->xAxis().high > kArgonScanLimit", "argon/standard scan swapped"),
+    ("negative-silent", G, "if (!(Resistance.first > 0.0)) {", "if (Resistance.first < -1e300) {", "negative resistivity not warned"),
+    ("too-few-silent", G, "} else if (Currents[k]->GetN() < kFewestSearchPoints) {", "} else if (false) {", "too-few-points message lost"),
+    ("exit-always-0", G, "return console.failed() ? 1 : 0;", "return 0;", "failed run exits 0"),
+    ("usage-exit-1", G, "return code == 0 ? 0 : 2;", "return code == 0 ? 0 : 1;", "usage error exits 1"),
+    ("report-resistance", G, "const double resistance = rho * kGapLength / A;", "const double resistance = rho * kGapLength * A;", "resistance column"),
+    ("report-rxa", G, "const double resistanceArea = rho * kGapLength;", "const double resistanceArea = rho / kGapLength;", "resistance x area column"),
+    ("report-header", G, 'Onset [V] \\n";', 'Onset [V]\\n";', "report header bytes"),
+    ("latex-underscore", G, "case '_': case '&':", "case '&':", "'_' not escaped"),
+    ("entries-8000", G, "m.HVeff <= step1 ? 0", "m.HVeff < step1 ? 0", "8000 V counted in step 2"),
+    ("entries-9000", G, "m.HVeff <= step2 ? 1 : 2", "m.HVeff < step2 ? 1 : 2", "9000 V counted in step 3"),
+    ("entries-kind", G, "c.argon[0] > 2 && c.standard[0] > 8", "c.argon[0] >= 2 && c.standard[0] > 8", "argon/standard line kind"),
+    ("area-topwide", G, "kTopWideArea = 13130.0;", "kTopWideArea = 13310.0;", "top-wide area"),
+    ("style-catalogue", G, "{4, 22}, {2, 8}, {2, 22}, {2, 33}", "{4, 22}, {2, 8}, {2, 33}, {2, 22}", "catalogue markers swapped"),
+    ("argon-limit", H, "kArgonScanLimit = 2500.0;", "kArgonScanLimit = 3000.0;", "argon scan limit"),
+    ("first-window", H, "kFirstWindowPoint = 15;", "kFirstWindowPoint = 14;", "first point of the search windows"),
+    ("option-2-edge", D, "if (top < 15) test = 2;", "if (top <= 15) test = 2;", "goodness option at y = 15"),
+    ("search-narrowest", D, "      if (StatFit) break;\n", "", "search takes the narrowest pass"),
+    ("level-window", D, "X[0], X[j - 1], ParameterC", "X[0], X[j - 2], ParameterC", "level window misses the first window point"),
+    ("flat-slope-ok", D, "if (A == 0 || !std::isfinite(A)", "if (!std::isfinite(A)", "zero slope reported"),
+    ("onset-sign", D, "const double U = (L - B) / A;", "const double U = (B - L) / A;", "onset sign"),
+    ("onset-error", D, " + sA / std::fabs(A));", ");", "onset error without the slope term"),
+    ("canvas-colour", D, "  style.canvasColor = 0;\n", "", "macro canvas colour wins"),
+    ("marker-size", D, "kMarkerSize = 2.0;", "kMarkerSize = 1.0;", "marker size"),
+    ("marker-colour", D, "graph.markerColor = static_cast<std::int16_t>(profile.color);", "graph.markerColor = 1;", "marker colour"),
+    ("pressure-column", S, "{&HVeff, &HVapp, &current, &presure, &temp, &humidity}", "{&HVeff, &HVapp, &current, &temp, &presure, &humidity}", "pressure read from column 6"),
+    ("header-listed", S, "if (name == kHeaderName || name.empty()) continue;", "if (name.empty()) continue;", "header listed as a gap"),
+    ("hex-accepted", S, "if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;", "", "hexadecimal read as a number"),
+    ("dir-904", O, '"_904HVscan/" : "_KVTHVscan/"', '"_KVTHVscan/" : "_904HVscan/"', "CAEN904 directory suffix"),
+    ("outdir-slash", O, "if (result.empty() || result.back() != '/') result += '/';", "", "--output-dir without '/'"),
+    ("safe-slash", O, "if (c == '/' || c == '\\\\' ||", "if (c == '\\\\' ||", "'/' kept in figure names"),
+    ("safe-utf8-cut", O, "    while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80) --cut;\n", "", "long names cut inside a character"),
+    ("atomic-leftover", O, "    std::remove(temporary.c_str());\n    return false;", "    return false;", "temporary file left on failure"),
+    ("mkdir-file-ok", O, "if (!S_ISDIR(info.st_mode)) {", "if (false) {", "a file where a directory goes"),
+    ("band-1-upper", R, "{0.8, 2}, {0.07, 0.12}", "{0.8, 2.5}, {0.07, 0.12}", "option 1 upper bound"),
+    ("band-inclusive", R, "good = (upper > Goodness) && (Goodness > lower);", "good = (upper >= Goodness) && (Goodness >= lower);", "bounds inclusive"),
+    ("line-colour", R, "kBlue = 600;", "kBlue = 601;", "fit line colour"),
+    ("diag-suffix", R, '{&ChiSquaredH, "_ChiS"}', '{&ChiSquaredH, "_Chi"}', "diagnostic figure name"),
+]
+
+
+def sources():
+    """Relative paths of every file the build reads."""
+    out = ["CMakeLists.txt"]
+    for top in ("tools", "aux", "toolkit", "tests", "examples", "bench"):
+        for d, _, files in os.walk(top):
+            out += [os.path.join(d, f) for f in files]
+    return sorted(out)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)  # a fresh mtime, so make rebuilds it
+
+
+def sync():
+    """Makes SRC a copy of the tree, rewriting only files whose content differs."""
+    wanted = set(sources())
+    for rel in wanted:
+        data, dst = read(rel), os.path.join(SRC, rel)
+        if not os.path.exists(dst) or read(dst) != data:
+            write(dst, data)
+    for d, _, files in os.walk(SRC):
+        for f in files:
+            rel = os.path.relpath(os.path.join(d, f), SRC)
+            if rel not in wanted:
+                os.remove(os.path.join(d, f))
+
+
+def limit_memory():
+    # A mutant that loops while allocating must not take the shared machine down.
+    resource.setrlimit(resource.RLIMIT_AS, (4 << 30, 4 << 30))
+
+
+def build():
+    r = subprocess.run(["cmake", "--build", BUILD, "-j" + JOBS], stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, text=True)
+    return r.returncode == 0, r.stdout
+
+
+def ctest():
+    cmd = ["ctest", "--test-dir", BUILD, "-j" + JOBS, "--timeout", TIMEOUT]
+    if not ALL:
+        cmd.append("--stop-on-failure")
+    r = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                       preexec_fn=limit_memory)
+    failed = re.findall(r"^\s*\d+ - (\S+) \(", r.stdout, re.M)
+    return r.returncode == 0, failed
+
+
+def main():
+    os.makedirs(BUILD, exist_ok=True)
+    sync()
+    subprocess.run(["cmake", "-S", SRC, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                    "-DGAPOHM_TESTS=ON", "-DGAPOHM_BENCH=OFF", "-DGAPOHM_FUZZ=OFF",
+                    "-DGAPOHM_WERROR=OFF"], check=True, stdout=subprocess.DEVNULL)
+    ok, log = build()
+    if not ok:
+        sys.exit("mutants: the unmutated tree does not build:\n" + log[-3000:])
+    passed, failed = ctest()
+    if not passed:
+        sys.exit("mutants: the unmutated tree fails tests: " + " ".join(failed))
+
+    chosen = [m for m in MUTANTS if re.search(ONLY, m[0])]
+    pristine = {f: read(os.path.join(SRC, f)) for f in {m[1] for m in chosen}}
+    rows = []
+    start = time.time()
+    for ident, rel, old, new, why in chosen:
+        text = pristine[rel].decode()
+        if text.count(old) != 1:
+            rows.append((ident, rel, why, "stale", "snippet found %d times" % text.count(old)))
+            print("%-24s stale" % ident, flush=True)
+            continue
+        target = os.path.join(SRC, rel)
+        try:
+            write(target, text.replace(old, new).encode())
+            ok, log = build()
+            if not ok:
+                verdict, detail = "no-build", log.strip().splitlines()[-1][:60]
+            else:
+                passed, failed = ctest()
+                verdict = "survived" if passed else "killed"
+                detail = ", ".join(failed) if failed else ""
+        finally:
+            write(target, pristine[rel])  # also on Ctrl-C; rebuilt by the next build
+        rows.append((ident, rel, why, verdict, detail))
+        print("%-24s %-8s %s" % (ident, verdict, detail[:100]), flush=True)
+
+    print("\n%-24s %-22s %-9s %s" % ("mutant", "file", "result", "what it breaks / killed by"))
+    for ident, rel, why, verdict, detail in rows:
+        print("%-24s %-22s %-9s %s%s" % (ident, rel, verdict, why,
+                                         (" [" + detail + "]") if detail else ""))
+    killed = sum(r[3] == "killed" for r in rows)
+    counted = sum(r[3] in ("killed", "survived") for r in rows)
+    stale = sum(r[3] == "stale" for r in rows)
+    nobuild = sum(r[3] == "no-build" for r in rows)
+    print("\nmutants: %d of %d killed (%.0f%%); %d stale, %d did not build; %.0f s"
+          % (killed, counted, 100.0 * killed / max(counted, 1), stale, nobuild, time.time() - start))
+    survivors = [r[0] for r in rows if r[3] == "survived"]
+    if survivors:
+        print("survivors: " + " ".join(survivors))
+
+
+main()
+PYTHON
