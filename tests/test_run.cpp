@@ -34,10 +34,7 @@ TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
                               "ALLcurrents.png", "KODEL-HXD-RE4-3-B002.png", "LAB-GAP-07.png",
                               "RE3-PK-065-BOTTOM.png", "RE3-PK-154-BOTTOM.png",
                               "RE3-PK-154-TOPNARROW.png", "RE3-PK-154-TOPWIDE.png", "Resistance.csv"}));
-  const auto out = lines(r.out);
-  ASSERT_GE(out.size(), 11u);
-  EXPECT_EQ(out[2], "INFO :: \t " + examplePath("argon_scan.csv"));
-  EXPECT_EQ(out[5], "INFO :: ScanInput: getChambers :  \t KODEL-HXD-RE4-3-B002");
+  EXPECT_EQ(lines(r.out).at(2), "INFO :: \t " + examplePath("argon_scan.csv"));
   EXPECT_EQ(r.out.find("INFO :: Regression"), std::string::npos);  // not verbose
 
   // The values examples/make_examples.py made the scan from: resistivity, onset.
@@ -59,31 +56,6 @@ TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
     EXPECT_NEAR(std::stod(onsetTex[0]), onset, 60.0) << csv[0];
     EXPECT_GT(std::stod(onsetTex[1]), 0.0);
     EXPECT_LT(std::stod(onsetTex[1]), 200.0) << csv[0];  // in volts
-  }
-}
-
-TEST(StandardRun, DrawsAllGapsButSearchesAndReportsNothing) {
-  ScratchDir out;
-  const RunResult r = runGapohm({"-o", out.path(), "--entries", examplePath("standard_scan.csv")}, inHome(out.path()));
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(listDir(out.path()), (std::vector<std::string>{"ALLcurrents.png", "Entries.csv"}));
-  EXPECT_EQ(readFile(out.file("Entries.csv")),
-            "Chamber Name, Number of Entries Step1,15/8,Number of Entries Step2,30/2,Number of "
-            "Entries Step3,20/10 \n"
-            "RE3-PK-154-BOTTOM , 8 , OK , 1 , OK , 11 , OK\n"
-            "RE3-PK-154-TOPNARROW , 8 , OK , 1 , OK , 11 , OK\n"
-            "RE3-PK-154-TOPWIDE , 8 , OK , 1 , OK , 11 , OK\n");
-}
-
-TEST(ArgonRun, VerboseSvgRunAddsFitLinesAndDiagnosticFigures) {
-  ScratchDir out;
-  const RunResult r = runGapohm({"-v", "--format", "svg", "-o", out.path(), examplePath("argon_scan.csv")},
-                                inHome(out.path()));
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("INFO :: Drawing : PlottingEachAndDoLinearFit : Total Point : 65\n"), std::string::npos);
-  EXPECT_NE(readFile(out.file("ALLcurrents.svg")).find("<svg"), std::string::npos);
-  for (const char* f : {"LAB-GAP-07.svg", "LAB-GAP-07_ChiS.svg", "LAB-GAP-07_NDf.svg", "LAB-GAP-07_GoodNessOfFitH.svg"}) {
-    EXPECT_TRUE(fileExists(out.file(f))) << f;
   }
 }
 
