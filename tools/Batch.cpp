@@ -293,6 +293,13 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   };
 
   std::deque<Child> running;
+  // Waits for whichever scan ends first and tells what came of it.
+  auto finishOne = [&] {
+    const std::size_t slot = waitForOne(running);
+    collect(running[slot], runs[running[slot].index], console);
+    report(runs[running[slot].index]);
+    running.erase(running.begin() + static_cast<std::ptrdiff_t>(slot));
+  };
   for (std::size_t k = 0; k < runs.size(); ++k) {
     ScanRun& run = runs[k];
     if (run.failed) {
@@ -300,12 +307,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
       report(run);
       continue;
     }
-    while (static_cast<int>(running.size()) >= workers) {
-      const std::size_t slot = waitForOne(running);
-      collect(running[slot], runs[running[slot].index], console);
-      report(runs[running[slot].index]);
-      running.erase(running.begin() + static_cast<std::ptrdiff_t>(slot));
-    }
+    while (static_cast<int>(running.size()) >= workers) finishOne();
     console.out.flush();
     console.err.flush();
     Child child;
@@ -324,12 +326,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
     }
     report(run);
   }
-  while (!running.empty()) {
-    const std::size_t slot = waitForOne(running);
-    collect(running[slot], runs[running[slot].index], console);
-    report(runs[running[slot].index]);
-    running.erase(running.begin() + static_cast<std::ptrdiff_t>(slot));
-  }
+  while (!running.empty()) finishOne();
 
   std::string text = batchSummaryHeader();
   int failed = 0;
