@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "aux/OhmicSearch.h"
 #include "aux/Regression.h"
 
 // ===================================================================== figures
@@ -148,25 +149,39 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
                                 std::pair<double, double>& Onset, bool& StatFit, bool INFO,
                                 const FigureContext& context) {
   StatFit = false;
-  const tk::Style style = figureStyle(context, INFO);
-  const std::string& chambername = profileparameters.chambername;
   if (Current == nullptr || Current->GetN() == 0) {
-    context.console.warning(file + ": gap " + chambername +
+    figureStyle(context, INFO);  // its log line, as for every figure
+    context.console.warning(file + ": gap " + profileparameters.chambername +
                             " has no points; no figure drawn from a missing graph");
     return;
   }
+  const OhmicSearch search = searchOhmicWindow(*Current);
+  Current->function = search.attached;
+  applyProfile(*Current, profileparameters);
+  drawGapFigure(*Current, profileparameters, search, file, INFO, context);
+  StatFit = search.statFit;
+  if (!StatFit) return;
+  Resistance = search.resistivity;
+  Offset = search.offset;
+  Onset = search.onset;
+}
+
+void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const OhmicSearch& search,
+                   const std::string& file, bool INFO, const FigureContext& context) {
+  const tk::Style style = figureStyle(context, INFO);
+  const std::string& chambername = profile.chambername;
   tk::Canvas c1("KVT Measurements" + chambername, "KVT Measurements " + chambername, kFigureWidth,
                 kFigureHeight, style);
+  // The gap as the search leaves it: its points with the function of the latest fit.
+  tk::Graph gap = points;
+  gap.function = search.attached;
+  gap.yTitle = kCurrentTitle;
+  gap.xTitle = kVoltageTitle;
+  applyProfile(gap, profile);
   tk::Legend legend = legendBox("");
-  legend.AddEntry(Current, chambername, "p");
-  Current->yTitle = kCurrentTitle;
-  Current->xTitle = kVoltageTitle;
-  applyProfile(*Current, profileparameters);
-  c1.DrawGraph(Current, true);
-
-  StatFit = searchOhmicRegion(*Current, chambername, file, c1, style, Resistance, Offset, Onset,
-                              INFO, context);
-
+  legend.AddEntry(&gap, chambername, "p");
+  c1.DrawGraph(&gap, true);
+  renderSearch(search, chambername, file, INFO, style, c1, context);
   c1.DrawLegend(legend);
   const std::string output = getPathToSave(file, context.place, context.console) +
                              safeFileName(chambername) + context.extension;
@@ -174,24 +189,9 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
 }
 
 // ============================================================ ohmic-region search
-// (searchOhmicRegion)
-//
-// Windows X[j]..X[N-1] for j = 15, 16, ... are fitted in turn and the first good
-// one, the widest, is taken. The pass is then reported and the level in front of
-// it fitted over X[0]..X[j] (the two regions share the window's first point) for
-// a pass at any j, the last one included.
+// (its log lines and its lines on a figure)
 
 namespace {
-
-// The goodness option for a curve whose y axis ends at `top` (nA/cm^2): the
-// chi-square per degree of freedom for well-lit curves, fixed chi-square bands
-// for faint ones, whose scatter the unit point errors overstate.
-Int_t fittingTestFor(double top) {
-  Int_t test = 1;
-  if (top < 15) test = 2;
-  if (top < 3) test = 3;
-  return test;
-}
 
 void printPass(std::ostream& log, const std::string& chambername, Int_t FittingTest,
                const fitstatus& f) {
@@ -209,74 +209,62 @@ void printPass(std::ostream& log, const std::string& chambername, Int_t FittingT
 
 }  // namespace
 
+void logOhmicSearch(const OhmicSearch& search, const std::string& chambername, bool INFO,
+                    std::ostream& log) {
+  if (!search.searched) return;
+  const char* prefix = "INFO :: Drawing : PlottingEachAndDoLinearFit : ";
+  if (INFO) {
+    log << prefix << "Total Point : " << search.points << std::endl;
+    for (const WindowTry& w : search.windows) {
+      log << prefix << "Fit Number   : " << w.first << "--------------------------------------------"
+          << std::endl;
+      log << prefix << "Fitting From : " << w.from << " to " << w.to << std::endl;
+      logWindowFit(w.fit, search.fitTest, log);
+    }
+  }
+  if (!search.passed) return;
+  printPass(log, chambername, search.fitTest, search.pass()->fit.values);
+  if (INFO) logLevelFit(search.level, log);
+}
+
+void drawOhmicSearch(const OhmicSearch& search, tk::Canvas& pad) {
+  if (!search.passed) return;
+  pad.DrawFunction(*search.pass()->fit.line);
+  // Drawn with the default look of a function: red, width 2.
+  if (search.level.level) pad.DrawFunction(*search.level.level);
+}
+
+void renderSearch(const OhmicSearch& search, const std::string& chambername,
+                  const std::string& file, bool INFO, const tk::Style& style, tk::Canvas& pad,
+                  const FigureContext& context) {
+  logOhmicSearch(search, chambername, INFO, context.console.out);
+  drawOhmicSearch(search, pad);
+  if (INFO) {
+    std::vector<fitstatus> tried;
+    for (const WindowTry& w : search.windows) tried.push_back(w.fit.values);
+    plottingChiSquared(tried, chambername, search.fitTest,
+                       getPathToSave(file, context.place, context.console), INFO, style,
+                       context.extension, context.console, context.queue);
+  }
+  if (search.passed && !search.statFit) {
+    std::ostringstream why;
+    why << chambername << ": the accepted ohmic window gives slope "
+        << search.pass()->fit.values.ParameterA << " and level " << search.level.ParameterC.first
+        << "; no resistivity is reported for this gap";
+    context.console.warning(why.str());
+  }
+}
+
 bool searchOhmicRegion(tk::Graph& Current, const std::string& chambername, const std::string& file,
                        tk::Canvas& pad, const tk::Style& style,
                        std::pair<double, double>& Resistance, std::pair<double, double>& Offset,
                        std::pair<double, double>& Onset, bool INFO, const FigureContext& context) {
-  std::ostream& log = context.console.out;
-  const Int_t FittingTest = fittingTestFor(Current.yAxis().high);
-  bool StatFit = false;
-  std::pair<double, double> ParameterC(0, 0);
-  fitstatus fitvalues{};
-  std::vector<fitstatus> fitvaluesvector;
-
-  if (Current.xAxis().high < kArgonScanLimit) {
-    const std::vector<double>& X = Current.GetX();
-    if (INFO) {
-      log << "INFO :: Drawing : PlottingEachAndDoLinearFit : Total Point : " << Current.GetN()
-          << std::endl;
-    }
-    Int_t j = kFirstWindowPoint;
-    while (j < Current.GetN()) {
-      const Int_t last = Current.GetN() - 1;
-      if (INFO) {
-        log << "INFO :: Drawing : PlottingEachAndDoLinearFit : Fit Number   : " << j
-            << "--------------------------------------------" << std::endl;
-        log << "INFO :: Drawing : PlottingEachAndDoLinearFit : Fitting From : " << X[j] << " to "
-            << X[last] << std::endl;
-      }
-      StatFit = fit(&Current, X[j], X[last], fitvalues, FittingTest, INFO, pad, log);
-      fitvaluesvector.push_back(fitvalues);
-      ++j;
-      if (StatFit) break;
-    }
-    if (StatFit) {
-      printPass(log, chambername, FittingTest, fitvalues);
-      fitleft(&Current, X[0], X[j - 1], ParameterC, INFO, pad, log);
-    }
-  }
-
-  if (INFO) {
-    plottingChiSquared(fitvaluesvector, chambername, FittingTest,
-                       getPathToSave(file, context.place, context.console), INFO, style,
-                       context.extension, context.console, context.queue);
-  }
-
-  if (!StatFit) return false;
-  const double A = fitvalues.ParameterA;
-  const double B = fitvalues.ParameterB;
-  const double sA = fitvalues.ErrorA;
-  const double sB = fitvalues.ErrorB;
-  const double L = ParameterC.first;
-  const double sL = ParameterC.second;
-  // A flat or undefined slope has no resistivity, and a level that could not be
-  // fitted no onset: reporting them would hand on numbers no fit of this gap made.
-  if (A == 0 || !std::isfinite(A) || !std::isfinite(B) || !std::isfinite(L)) {
-    std::ostringstream why;
-    why << chambername << ": the accepted ohmic window gives slope " << A << " and level " << L
-        << "; no resistivity is reported for this gap";
-    context.console.warning(why.str());
-    return false;
-  }
-
-  // The onset U = (L - B) / A, where the line meets the level, with its error in
-  // volts: |U| ((sL + sB) / |L - B| + sA / |A|). Where the level meets the line at
-  // its intercept the first term is written as (sL + sB) / |A|, its limit.
-  const double U = (L - B) / A;
-  const double sU = (L == B) ? (sL + sB) / std::fabs(A)
-                             : std::fabs(U) * ((sL + sB) / std::fabs(L - B) + sA / std::fabs(A));
-  Onset = {U, sU};
-  Resistance = {1e9 / (A * kGapLength), sA * (1e9 / kGapLength) / (A * A)};
-  Offset = {L, sL};
+  const OhmicSearch search = searchOhmicWindow(Current);
+  Current.function = search.attached;
+  renderSearch(search, chambername, file, INFO, style, pad, context);
+  if (!search.statFit) return false;
+  Resistance = search.resistivity;
+  Offset = search.offset;
+  Onset = search.onset;
   return true;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "aux/OhmicSearch.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Canvas.h"
@@ -15,17 +16,6 @@
 #include "toolkit/Graph.h"
 #include "toolkit/Style.h"
 #include "toolkit/Types.h"
-
-// Electrode gap of the chambers, in cm: resistivity = 1e9 / (slope x gap), the
-// slope in nA/cm^2 per V, and resistance x area = resistivity x gap.
-inline constexpr double kGapLength = 0.4;
-// The ohmic-region search runs only on argon scans, whose HV axis ends below this (V).
-inline constexpr double kArgonScanLimit = 2500.0;
-// First point of every window the search tries; every window ends at the last point.
-inline constexpr int kFirstWindowPoint = 15;
-// A window keeps a degree of freedom from three points on, so a gap needs this many
-// points for any window to be able to pass.
-inline constexpr int kFewestSearchPoints = kFirstWindowPoint + 3;
 
 // A gap's name with its marker colour and marker style (toolkit indices).
 struct plotprofile {
@@ -62,6 +52,26 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
                            std::vector<plotprofile> profileparameters,
                            ChamberIndexList ChamberIndex, int maxcurrentindex, std::string file,
                            std::string legendtitle, const FigureContext& context);
+
+// The gap's own figure from its points and its search: the points in the
+// profile's marker with the function of the latest fit, the passing line and the
+// level, and a legend row; saved as the gap's (file-name safe) name + extension.
+// Writes the search's log lines first (see logOhmicSearch) and, with INFO, the
+// fit-scan diagnostic figures. The search is not run again.
+void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const OhmicSearch& search,
+                   const std::string& file, bool INFO, const FigureContext& context);
+
+// The search's log lines: with INFO the point count and every window tried; the
+// result lines of a pass always; with INFO the level fit's lines.
+void logOhmicSearch(const OhmicSearch& search, const std::string& chambername, bool INFO,
+                    std::ostream& log);
+// Draws the passing line (blue) and the level (red) on `pad`; nothing without a pass.
+void drawOhmicSearch(const OhmicSearch& search, tk::Canvas& pad);
+// Everything a search shows: its log lines, its lines on `pad`, with INFO the
+// diagnostic figures, and the warning for a pass that gives no resistivity.
+void renderSearch(const OhmicSearch& search, const std::string& chambername,
+                  const std::string& file, bool INFO, const tk::Style& style, tk::Canvas& pad,
+                  const FigureContext& context);
 
 // Draws the gap's graph on its own canvas, searches its ohmic region (the widest
 // window from point 15 on, ending at the last point, whose line fit passes the

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 
 #include "aux/OutputPlaces.h"
 #include "toolkit/Fit.h"
@@ -58,18 +59,19 @@ bool goodFit(Double_t Chisquared, Int_t DegreesOfFreedom, Double_t& Goodness, In
   return good;
 }
 
-Bool_t fit(tk::Graph* Current, Double_t StartFit, Double_t EndFit, fitstatus& fitvalues,
-           Int_t FitTest, Bool_t INFO, tk::Canvas& pad, std::ostream& log) {
-  const auto line = tk::fitLine(*Current, StartFit, EndFit, kFunctionName);
-  if (line) {
-    Current->function->lineColor = kBlue;
-    Current->function->lineWidth = 2;
-    fitvalues.ChiSquared = line->chi2;
-    fitvalues.NDF = line->ndf;
-    fitvalues.ErrorA = line->err[1];
-    fitvalues.ErrorB = line->err[0];
-    fitvalues.ParameterA = line->par[1];
-    fitvalues.ParameterB = line->par[0];
+WindowFit fitWindow(const tk::Graph& Current, Double_t StartFit, Double_t EndFit, Int_t FitTest) {
+  WindowFit result;
+  fitstatus& fitvalues = result.values;
+  result.line = tk::lineFit(Current, StartFit, EndFit, kFunctionName);
+  if (result.line) {
+    result.line->lineColor = kBlue;
+    result.line->lineWidth = 2;
+    fitvalues.ChiSquared = result.line->chi2;
+    fitvalues.NDF = result.line->ndf;
+    fitvalues.ErrorA = result.line->err[1];
+    fitvalues.ErrorB = result.line->err[0];
+    fitvalues.ParameterA = result.line->par[1];
+    fitvalues.ParameterB = result.line->par[0];
   } else {
     // Too few points or a single HV: no line, nothing to judge but the window's
     // emptiness. The record still says so, so the fit scan shows every window.
@@ -81,48 +83,70 @@ Bool_t fit(tk::Graph* Current, Double_t StartFit, Double_t EndFit, fitstatus& fi
     fitvalues.ParameterA = nan;
     fitvalues.ParameterB = nan;
   }
-  if (INFO) {
-    log << "INFO :: Regression : fit : ChiSquared       : " << fitvalues.ChiSquared << std::endl;
-    log << "INFO :: Regression : fit : DegreesOfFreedom : " << fitvalues.NDF << std::endl;
-    log << "INFO :: Regression : fit : TestValue        : "
-        << TestValue(fitvalues.ChiSquared, fitvalues.NDF, FitTest, false, log) << std::endl;
+  std::ostringstream quiet;
+  result.good = goodFit(fitvalues.ChiSquared, fitvalues.NDF, fitvalues.Goodness, FitTest, false, quiet);
+  if (!result.line) result.good = false;  // an undetermined line is never good, whatever its numbers
+  return result;
+}
+
+void logWindowFit(const WindowFit& window, Int_t FitTest, std::ostream& log) {
+  const fitstatus& f = window.values;
+  log << "INFO :: Regression : fit : ChiSquared       : " << f.ChiSquared << std::endl;
+  log << "INFO :: Regression : fit : DegreesOfFreedom : " << f.NDF << std::endl;
+  log << "INFO :: Regression : fit : TestValue        : "
+      << TestValue(f.ChiSquared, f.NDF, FitTest, false, log) << std::endl;
+  Double_t goodness = 0.0;
+  goodFit(f.ChiSquared, f.NDF, goodness, FitTest, true, log);
+}
+
+Bool_t fit(tk::Graph* Current, Double_t StartFit, Double_t EndFit, fitstatus& fitvalues,
+           Int_t FitTest, Bool_t INFO, tk::Canvas& pad, std::ostream& log) {
+  const WindowFit window = fitWindow(*Current, StartFit, EndFit, FitTest);
+  fitvalues = window.values;
+  if (window.line) Current->function = window.line;
+  if (INFO) logWindowFit(window, FitTest, log);
+  if (window.good) pad.DrawFunction(*window.line);
+  return window.good;
+}
+
+tk::Function attachedLevel(const tk::Function& level) {
+  tk::Function attached = level;
+  attached.lineColor = kRed;
+  attached.lineWidth = 2;
+  return attached;
+}
+
+LevelFit fitLevel(const tk::Graph& Current, Double_t StartFit, Double_t EndFit) {
+  LevelFit result;
+  result.level = tk::constantFit(Current, StartFit, EndFit, kFunctionName);
+  if (result.level) {
+    result.Chisquared = result.level->chi2;
+    result.DegreesOfFreedom = static_cast<Double_t>(result.level->ndf);
+    result.ParameterC = {result.level->par[0], result.level->err[0]};
+  } else {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    result.ParameterC = {nan, nan};
   }
-  bool good = goodFit(fitvalues.ChiSquared, fitvalues.NDF, fitvalues.Goodness, FitTest, INFO, log);
-  if (!line) good = false;  // an undetermined line is never good, whatever its numbers
-  if (good) {
-    tk::Function drawn = *line;
-    drawn.lineColor = kBlue;
-    drawn.lineWidth = 2;
-    pad.DrawFunction(drawn);
-  }
-  return good;
+  result.StatusFit = result.DegreesOfFreedom / result.Chisquared;
+  return result;
+}
+
+void logLevelFit(const LevelFit& level, std::ostream& log) {
+  log << "INFO :: LinearFit: fitleft: degrees  " << level.DegreesOfFreedom << "  Chisquare "
+      << level.Chisquared << std::endl;
+  log << "INFO :: LinearFit: fitleft: status   " << level.StatusFit << std::endl;
 }
 
 Double_t fitleft(tk::Graph* Current, Double_t StartFit, Double_t EndFit,
                  std::pair<double, double>& ParameterC, Bool_t INFO, tk::Canvas& pad,
                  std::ostream& log) {
-  const auto level = tk::fitConstant(*Current, StartFit, EndFit, kFunctionName);
-  Double_t Chisquared = 0.0;
-  Double_t DegreesOfFreedom = 0.0;
-  if (level) {
-    Current->function->lineColor = kRed;
-    Current->function->lineWidth = 2;
-    Chisquared = level->chi2;
-    DegreesOfFreedom = static_cast<Double_t>(level->ndf);
-    ParameterC = {level->par[0], level->err[0]};
-  } else {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    ParameterC = {nan, nan};
-  }
-  const Double_t StatusFit = DegreesOfFreedom / Chisquared;
-  if (INFO) {
-    log << "INFO :: LinearFit: fitleft: degrees  " << DegreesOfFreedom << "  Chisquare "
-        << Chisquared << std::endl;
-    log << "INFO :: LinearFit: fitleft: status   " << StatusFit << std::endl;
-  }
+  const LevelFit level = fitLevel(*Current, StartFit, EndFit);
+  if (level.level) Current->function = attachedLevel(*level.level);
+  ParameterC = level.ParameterC;
+  if (INFO) logLevelFit(level, log);
   // Drawn with the default look of a function: red, width 2.
-  if (level) pad.DrawFunction(*level);
-  return StatusFit;
+  if (level.level) pad.DrawFunction(*level.level);
+  return level.StatusFit;
 }
 
 bool descending_on_chisquared(fitstatus a, fitstatus b) { return a.ChiSquared > b.ChiSquared; }

@@ -8,6 +8,7 @@
 // Progress lines go to the `log` stream passed in, only when INFO is true.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -38,6 +39,37 @@ Double_t TestValue(Double_t Chisquared, Int_t DegreesOfFreedom, Int_t test, Bool
 // writes the test value into Goodness.
 bool goodFit(Double_t Chisquared, Int_t DegreesOfFreedom, Double_t& Goodness, Int_t test,
              Bool_t INFO, std::ostream& log);
+
+// One window's straight-line fit and its verdict: `values` as fit() fills them,
+// the fitted line (blue 600, width 2) when the window determines one, and
+// whether it passes the option's test (never without a line).
+struct WindowFit {
+  fitstatus values{};
+  std::optional<tk::Function> line;
+  bool good = false;
+};
+// Fits the window [StartFit, EndFit] of the graph's points and judges it under
+// FitTest. Touches nothing: the graph keeps its function, nothing is drawn.
+WindowFit fitWindow(const tk::Graph& Current, Double_t StartFit, Double_t EndFit, Int_t FitTest);
+// The verbose lines fit() writes for this window (its fit values and goodFit's lines).
+void logWindowFit(const WindowFit& window, Int_t FitTest, std::ostream& log);
+
+// The constant level in front of an ohmic window: (level, error), the fit's
+// chi2 and NDF, NDF / chi2 as fitleft returns it, and the level (in the default
+// look of a function) when the window holds a point; (NaN, NaN) otherwise.
+struct LevelFit {
+  std::pair<double, double> ParameterC{0.0, 0.0};
+  Double_t Chisquared = 0.0;
+  Double_t DegreesOfFreedom = 0.0;
+  Double_t StatusFit = 0.0;
+  std::optional<tk::Function> level;
+};
+// Fits the level over [StartFit, EndFit]; touches nothing, as fitWindow.
+LevelFit fitLevel(const tk::Graph& Current, Double_t StartFit, Double_t EndFit);
+// The level as the graph carries it after fitleft: colour 632, width 2.
+tk::Function attachedLevel(const tk::Function& level);
+// The verbose lines fitleft() writes for this level.
+void logLevelFit(const LevelFit& level, std::ostream& log);
 
 // Fits the line over [StartFit, EndFit] of *Current, fills every field of
 // fitvalues and returns the verdict under FitTest. The graph then carries the

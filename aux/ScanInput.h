@@ -3,8 +3,11 @@
 // (fields 8 and later ignored). A line whose first field is exactly "DETECTOR" is a
 // header, not a gap. No quoting, no trimming: blanks belong to their field.
 //
-// This module lists and numbers the gaps of a file and splits lines into fields.
-// It keeps no state; the streams it reads are owned by the caller.
+// This module lists and numbers the gaps of a file, splits lines into fields and
+// owns every rule about which line is a measurement: readScan returns the
+// measurements and the refused lines as data and prints nothing; collectPoints
+// turns measurements into each gap's pressure-corrected points. It keeps no
+// state; the streams it reads are owned by the caller.
 #pragma once
 
 #include <istream>
@@ -52,3 +55,72 @@ bool readNumber(const std::string& field, double& value);
 
 // Removes a UTF-8 byte-order mark from the start of `text`, if there is one.
 void dropByteOrderMark(std::string& text);
+
+// A text as it is quoted in a message: cut to 64 bytes with a note of its length,
+// control bytes written as \xNN so that binary garbage cannot garble a terminal.
+std::string excerpt(const std::string& field);
+
+// One usable measurement line of a scan.
+struct Measurement {
+  long lineNumber = 0;
+  std::string chambern;
+  double HVeff = 0.0;
+  double HVapp = 0.0;
+  double current = 0.0;
+  double temp = 0.0;
+  double presure = 0.0;
+  double humidity = 0.0;
+};
+
+// A line of the scan that a reader passed over, and why, in the words the
+// warning gives after "file:line: ".
+struct LineNote {
+  long line = 0;
+  std::string reason;
+};
+
+// Everything read from one scan text: its measurements in file order and the
+// lines refused, in file order.
+struct ScanReading {
+  std::vector<Measurement> measurements;
+  std::vector<LineNote> refused;
+  long lines = 0;          // lines read
+  bool readError = false;  // the stream failed before its end
+};
+
+// Reads the scan line by line. Blank lines are passed over silently, a header
+// line after the first line, and every line that cannot be a measurement, with a
+// note: too few fields, no gap name, ';' separators, an HV, current or pressure
+// that is not a finite decimal number, a pressure that is not positive, a last
+// line cut short by the end of the file, a line repeating an earlier one exactly.
+// Nothing is carried over from one line to the next.
+ScanReading readScan(std::istream& scan);
+
+// The pressure correction of the applied HV: HV / (0.2 + 0.8 P / 990), the gas
+// gain following the gas density. Single-point gaps ("OnePoint" in the name) are
+// measured at their effective HV, which is returned as read.
+double correctedHV(const Measurement& m);
+
+// One gap's points, in file order, with the conditions each was taken at.
+struct GapPoints {
+  std::vector<double> hv;  // pressure-corrected
+  std::vector<double> current;
+  std::vector<double> pressure;
+  std::vector<double> temperature;
+  std::vector<double> humidity;
+  long notAscendingLine = 0;  // the line at which its effective HV first came down; 0: never
+};
+
+// The points of a scan, one entry per gap-list position.
+struct CollectedPoints {
+  std::vector<GapPoints> gaps;
+  int maxcurrentindex = 0;  // the gap in which the largest current was stored
+  long usedLines = 0;       // measurements stored in a gap
+  std::vector<LineNote> notes;  // lines passed over or warned about, in file order
+};
+
+// Assigns each measurement to the gap of exactly its name. A measurement of a gap
+// not in the list, or whose corrected HV is not finite, is passed over with a
+// note; a gap whose effective HV comes down gets one note at that line.
+CollectedPoints collectPoints(const std::vector<Measurement>& measurements,
+                              const ChamberIndexList& ChamberIndex);

@@ -53,7 +53,7 @@ Function baseFunction(const std::string& name, int npar, const Window& w) {
 
 }  // namespace
 
-std::optional<Function> fitLine(Graph& graph, double start, double end, const std::string& name) {
+std::optional<Function> lineFit(const Graph& graph, double start, double end, const std::string& name) {
   const Window w = selectWindow(graph, start, end);
   const std::size_t n = w.x.size();
   if (n < 2) return std::nullopt;
@@ -83,11 +83,11 @@ std::optional<Function> fitLine(Graph& graph, double start, double end, const st
     f.err[0] = std::sqrt(cov00);
     f.err[1] = std::sqrt(cov11);
   }
-  graph.function = f;
   return f;
 }
 
-std::optional<Function> fitConstant(Graph& graph, double start, double end, const std::string& name) {
+std::optional<Function> constantFit(const Graph& graph, double start, double end,
+                                    const std::string& name) {
   const Window w = selectWindow(graph, start, end);
   const std::size_t n = w.y.size();
   if (n < 1) return std::nullopt;
@@ -98,7 +98,18 @@ std::optional<Function> fitConstant(Graph& graph, double start, double end, cons
   f.chi2 = gsl_stats_tss_m(w.y.data(), 1, n, mean);
   const double unitError = 1.0 / std::sqrt(static_cast<double>(n));
   f.err[0] = scaleByScatter(f.chi2, f.ndf) ? std::sqrt(f.chi2 / f.ndf) * unitError : unitError;
-  graph.function = f;
+  return f;
+}
+
+std::optional<Function> fitLine(Graph& graph, double start, double end, const std::string& name) {
+  std::optional<Function> f = lineFit(graph, start, end, name);
+  if (f) graph.function = f;
+  return f;
+}
+
+std::optional<Function> fitConstant(Graph& graph, double start, double end, const std::string& name) {
+  std::optional<Function> f = constantFit(graph, start, end, name);
+  if (f) graph.function = f;
   return f;
 }
 

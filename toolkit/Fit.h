@@ -24,4 +24,9 @@ std::optional<Function> fitLine(Graph& graph, double start, double end, const st
 // contract as fitLine, needing at least one point.
 std::optional<Function> fitConstant(Graph& graph, double start, double end, const std::string& name);
 
+// The same fits without touching the graph: the function is only returned.
+std::optional<Function> lineFit(const Graph& graph, double start, double end, const std::string& name);
+std::optional<Function> constantFit(const Graph& graph, double start, double end,
+                                    const std::string& name);
+
 }  // namespace tk

@@ -19,18 +19,6 @@
 
 namespace {
 
-// ------------------------------------------------------------------ constants
-
-// Pressure correction of the applied HV: HV / ((1 - alpha) + alpha * P / P0), the
-// gas gain following the gas density; P0 is the reference pressure of the scans.
-constexpr double kPressureWeight = 0.8;      // alpha
-constexpr double kReferencePressure = 990.0;  // P0, in the unit of the pressure column
-// Gaps whose name holds this word are single-point measurements taken at their
-// effective HV, which is stored as read.
-constexpr const char* kOnePoint = "OnePoint";
-// Start value of the result pairs.
-constexpr double kNoResult = 3000.0;
-
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -62,124 +50,6 @@ int catalogueStyle(const std::string& chambername, int fallback, int CatalogueSt
   return value;
 }
 
-// ------------------------------------------------------------------ scan lines
-
-// A field as it is quoted in a message: cut to a readable length, control
-// characters written as \xNN so that binary garbage cannot garble the terminal.
-std::string excerpt(const std::string& field) {
-  constexpr std::size_t kShown = 64;
-  std::string out;
-  for (std::size_t k = 0; k < field.size() && k < kShown; ++k) {
-    const auto c = static_cast<unsigned char>(field[k]);
-    if (c < 0x20 || c == 0x7f) {
-      static const char* const kHex = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xf];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (field.size() > kShown) out += "... (" + std::to_string(field.size()) + " bytes)";
-  return out;
-}
-
-// One usable measurement line of a scan.
-struct Measurement {
-  long lineNumber = 0;
-  std::string chambern;
-  double HVeff = 0.0;
-  double HVapp = 0.0;
-  double current = 0.0;
-  double temp = 0.0;
-  double presure = 0.0;
-  double humidity = 0.0;
-};
-
-// Reads the scan line by line and hands every usable measurement to `use`, in file
-// order. Blank lines are passed over silently, a header line after the first
-// line, and every line that cannot be a measurement, with a warning naming file
-// and line: nothing is carried over from one line to the next.
-void forEachMeasurement(std::istream& scan, const std::string& file, tk::Console& console,
-                        const std::function<void(const Measurement&)>& use) {
-  std::string line;
-  long number = 0;
-  bool seenContent = false;
-  std::size_t previousFields = 0;  // of the last measurement line
-  // Every measurement line, by its text: a repeated line is the same reading
-  // written twice (a copy-paste, a logger that did not refresh), not a second
-  // measurement; it would weigh its point twice in the fits and count twice in
-  // the HV steps.
-  std::unordered_map<std::string, long> seenLines;
-  while (std::getline(scan, line)) {
-    ++number;
-    if (number == 1) dropByteOrderMark(line);
-    // getline stops at the end of the stream without a line feed only on the last line.
-    const bool unterminated = scan.eof();
-    const std::string where = file + ":" + std::to_string(number) + ": ";
-    if (line.empty() || line == "\r") continue;
-    const bool firstContent = !seenContent;
-    seenContent = true;
-    const std::vector<std::string> fields = splitFields(line);
-    if (fields[0] == kHeaderName) {
-      if (!firstContent) console.warning(where + "header line inside the scan skipped");
-      continue;
-    }
-    if (fields[0].empty()) {
-      console.warning(where + "line without a gap name skipped");
-      continue;
-    }
-    if (fields[0].find(';') != std::string::npos) {
-      // Spreadsheets set to a decimal comma export "G;1850,0;1846,1;...": split
-      // at commas, its pieces would read as numbers of the wrong columns.
-      console.warning(where + "fields separated by ';' (a spreadsheet export with decimal "
-                              "commas?); line skipped");
-      continue;
-    }
-    if (unterminated && fields.size() < previousFields) {
-      // A file cut in the middle of its last line: a number cut short ("985.2"
-      // read as "98") would pass for a reading.
-      console.warning(where + "the file ends inside this line (" + std::to_string(fields.size()) +
-                      " fields, the measurement before has " + std::to_string(previousFields) +
-                      "); line skipped");
-      continue;
-    }
-    if (fields.size() < 5) {
-      console.warning(where + "line with " + std::to_string(fields.size()) +
-                      " fields skipped (needs gap name, HV, applied HV, current, pressure)");
-      continue;
-    }
-    static const char* const kFieldNames[] = {"", "effective HV", "applied HV", "current",
-                                              "pressure"};
-    double value = 0.0;
-    bool ok = true;
-    for (std::size_t k = 1; k <= 4 && ok; ++k) {
-      if (!readNumber(fields[k], value)) {
-        console.warning(where + kFieldNames[k] + " field \"" + excerpt(fields[k]) +
-                        "\" is not a finite number; line skipped");
-        ok = false;
-      }
-    }
-    if (!ok) continue;
-    Measurement m;
-    m.lineNumber = number;
-    getParameters(line, m.chambern, m.HVeff, m.HVapp, m.current, m.temp, m.presure, m.humidity);
-    if (!(m.presure > 0.0)) {
-      console.warning(where + "pressure " + excerpt(fields[4]) + " is not positive; line skipped");
-      continue;
-    }
-    const auto [earlier, first] = seenLines.emplace(line, number);
-    if (!first) {
-      console.warning(where + "line repeats line " + std::to_string(earlier->second) +
-                      " exactly; skipped");
-      continue;
-    }
-    previousFields = fields.size();
-    use(m);
-  }
-  if (scan.bad()) console.error(file + ": read error after line " + std::to_string(number));
-}
-
 // Index of each gap name, for matching a line to its own gap only.
 std::map<std::string, int> gapIndexByName(const ChamberIndexList& ChamberIndex) {
   std::map<std::string, int> index;
@@ -187,48 +57,9 @@ std::map<std::string, int> gapIndexByName(const ChamberIndexList& ChamberIndex) 
   return index;
 }
 
-// Reads the whole file into `content`; false with a message when it cannot.
-bool readWholeFile(const std::string& file, std::string& content, tk::Console& console) {
-  struct stat info {};
-  const bool known = stat(file.c_str(), &info) == 0;
-  if (known && S_ISDIR(info.st_mode)) {
-    console.error("cannot read scan file " + file + ": it is a directory");
-    return false;
-  }
-  // A device such as /dev/zero never ends; a pipe does, and is read once.
-  if (known && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
-    console.error("cannot read scan file " + file + ": it is a device");
-    return false;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    console.error("cannot open scan file " + file + ": " + std::strerror(errno));
-    return false;
-  }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
-    console.error("cannot read scan file " + file + ": read error");
-    return false;
-  }
-  content = buffer.str();
-  return true;
-}
-
-// Writes Entries.csv for the scan whose text is `content`.
-void writeEntries(const std::string& content, const std::string& file,
-                  const ChamberIndexList& ChamberIndex, const OutputPlace& place,
-                  tk::Console& console) {
-  std::istringstream scan(content);
-  // Lines were already warned about while the graphs were filled.
-  std::ostringstream quiet;
-  tk::Console silent(console.out, quiet);
-  const std::string text = entriesReport(scan, file, ChamberIndex, silent);
-  std::string error;
-  if (!writeFileAtomically(getPathToSave(file, place, console) + "Entries.csv", text, error)) {
-    console.error(error);
-  }
-}
+// The Entries.csv text from the measurements of a scan.
+std::string entriesText(const std::vector<Measurement>& measurements,
+                        const ChamberIndexList& ChamberIndex);
 
 std::ostream& printPair(std::ostream& out, double value, double error) {
   return out << value << " \\pm " << error;
@@ -292,193 +123,25 @@ void printINFO(const std::string& filename, std::ostream& out) {
 
 ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console) {
+  const ScanReading reading = readScan(scan);
+  const CollectedPoints collected = collectPoints(reading.measurements, ChamberIndex);
+  std::vector<LineNote> notes = reading.refused;
+  notes.insert(notes.end(), collected.notes.begin(), collected.notes.end());
+  std::stable_sort(notes.begin(), notes.end(),
+                   [](const LineNote& x, const LineNote& y) { return x.line < y.line; });
+  for (const LineNote& note : notes) {
+    console.warning(file + ":" + std::to_string(note.line) + ": " + note.reason);
+  }
+  if (reading.readError) console.error(file + ": read error after line " + std::to_string(reading.lines));
   ScanPoints points;
-  points.graphs.resize(ChamberIndex.size());
-  points.notAscendingLine.assign(ChamberIndex.size(), 0);
-  std::vector<double> lastHVeff(ChamberIndex.size(), 0.0);
-  const std::map<std::string, int> index = gapIndexByName(ChamberIndex);
-  double currenttest = 0.0;
-  forEachMeasurement(scan, file, console, [&](const Measurement& m) {
-    const auto gap = index.find(m.chambern);
-    if (gap == index.end()) {
-      console.warning(file + ":" + std::to_string(m.lineNumber) + ": gap \"" + excerpt(m.chambern) +
-                      "\" is not in the gap list; line skipped");
-      return;
-    }
-    const double alphacorrection =
-        (1.0 - kPressureWeight) + kPressureWeight * (m.presure / kReferencePressure);
-    const double HV = contains(m.chambern, kOnePoint) ? m.HVeff : m.HVapp / alphacorrection;
-    const std::string where = file + ":" + std::to_string(m.lineNumber) + ": ";
-    if (!std::isfinite(HV)) {
-      std::ostringstream message;
-      message << where << "applied HV " << m.HVapp << " at pressure " << m.presure
-              << " gives a corrected HV that is not finite; line skipped";
-      console.warning(message.str());
-      return;
-    }
-    const int j = gap->second;
-    const auto slot = static_cast<std::size_t>(j);
-    // A scan steps its effective HV upwards; one that comes down again (a ramp
-    // back, or two scans in one file) has no single ohmic region at its end.
-    if (points.graphs[slot].GetN() > 0 && m.HVeff < lastHVeff[slot] &&
-        points.notAscendingLine[slot] == 0) {
-      points.notAscendingLine[slot] = m.lineNumber;
-      std::ostringstream message;
-      message << where << "gap \"" << excerpt(m.chambern) << "\": effective HV " << m.HVeff
-              << " V comes after " << lastHVeff[slot]
-              << " V: the scan is not ascending; the gap's ohmic region is not searched";
-      console.warning(message.str());
-    }
-    lastHVeff[slot] = m.HVeff;
-    points.graphs[slot].AddPoint(HV, m.current);
-    ++points.usedLines;
-    if (m.current > currenttest) {
-      currenttest = m.current;
-      points.maxcurrentindex = j;
-    }
-  });
+  points.maxcurrentindex = collected.maxcurrentindex;
+  points.usedLines = collected.usedLines;
+  for (const GapPoints& gap : collected.gaps) {
+    points.graphs.emplace_back();
+    for (std::size_t p = 0; p < gap.hv.size(); ++p) points.graphs.back().AddPoint(gap.hv[p], gap.current[p]);
+    points.notAscendingLine.push_back(gap.notAscendingLine);
+  }
   return points;
-}
-
-int readFiles_KVT(const std::string& file, const std::string& legendtitle,
-                  const RunOptions& options, const OutputPlace& place, tk::Console& console,
-                  std::vector<GapOutcome>* outcomes) {
-  printINFO(file, console.out);
-
-  if (!place.outputDir && !place.env("HOME")) {
-    // Without a home directory the dated layout would land at the file-system root.
-    std::string home;
-    GetEnviroment(home, "HOME", place.env, console.out);
-    console.error("HOME is not set: no output directory; give one with --output-dir");
-    return 1;
-  }
-
-  std::string content;
-  if (!readWholeFile(file, content, console)) {
-    ChamberIndexList none;
-    std::istringstream empty;
-    getChambers(empty, none, console.out);
-    return 1;
-  }
-  if (content.find('\n') == std::string::npos && content.find('\r') != std::string::npos) {
-    // Saved with carriage returns alone (old Mac spreadsheets): one line otherwise.
-    std::replace(content.begin(), content.end(), '\r', '\n');
-    console.warning(file + ": lines end in carriage returns alone; read as line ends");
-  }
-
-  ChamberIndexList ChamberIndex;
-  {
-    std::istringstream scan(content);
-    getChambers(scan, ChamberIndex, console.out);
-  }
-  std::istringstream scan(content);
-  ScanPoints points = readScanPoints(scan, file, ChamberIndex, console);
-  if (points.usedLines == 0) {
-    console.error(file + ": no measurement lines");
-    return 1;
-  }
-
-  std::vector<plotprofile> plottingprofile;
-  init_plotprofile(plottingprofile, ChamberIndex);
-  std::vector<tk::Graph*> Currents;
-  for (tk::Graph& g : points.graphs) Currents.push_back(&g);
-  // Every gap's outcome, filled in as the run finds it.
-  std::vector<GapOutcome> found(ChamberIndex.size());
-  for (std::size_t k = 0; k < ChamberIndex.size(); ++k) {
-    found[k].gap = ChamberIndex[k].first;
-    if (Currents[k]->GetN() == 0) {
-      found[k].why = "no usable measurement";
-      console.warning(file + ": gap \"" + excerpt(ChamberIndex[k].first) +
-                      "\" has no usable measurement; it is not drawn or searched");
-    }
-  }
-
-  tk::FigureQueue queue(options.jobs, console);
-  FigureContext figures{place, console, options.extension, &queue};
-  DrawingVectorTogether(Currents, plottingprofile, ChamberIndex, points.maxcurrentindex, file,
-                        legendtitle, figures);
-
-  // Counted from the text already read: a scan given through a pipe cannot be read twice.
-  if (options.entries) writeEntries(content, file, ChamberIndex, place, console);
-
-  // The scan's kind is told by the first gap that holds points.
-  const tk::Graph* first = nullptr;
-  for (const tk::Graph* g : Currents) {
-    if (g->GetN() > 0) {
-      first = g;
-      break;
-    }
-  }
-  const bool argon = first != nullptr && first->xAxis().high < kArgonScanLimit;
-  if (!argon) {
-    for (GapOutcome& gap : found) {
-      if (gap.why.empty()) gap.why = "not an argon scan (HV axis ends at or above 2500 V): not searched";
-    }
-  }
-  if (argon) {
-    ResistanceReport report;
-    report.Open();
-    std::pair<double, double> Resistance{kNoResult, 0.0};
-    std::pair<double, double> Onset{kNoResult, 0.0};
-    std::pair<double, double> OffSet{kNoResult, 0.0};
-    // Gap names that differ only in characters unsafe in file names ("a/b" and
-    // "a_b"), or a gap named like the combined figure, share one figure file.
-    std::map<std::string, std::string> figureOwner{{getName() + options.extension, ""}};
-    for (std::size_t k = 0; k < ChamberIndex.size(); ++k) {
-      const std::string& name = ChamberIndex[k].first;
-      if (Currents[k]->GetN() == 0) continue;
-      const std::string gap = file + ": gap \"" + excerpt(name) + "\": ";
-      if (points.notAscendingLine[k] != 0) {
-        found[k].why = "HV comes down at line " + std::to_string(points.notAscendingLine[k]) + ": not searched";
-        console.warning(gap + "not searched (its HV comes down at line " +
-                        std::to_string(points.notAscendingLine[k]) +
-                        "); it has no line in Resistance.csv");
-        continue;
-      }
-      const std::string figure = safeFileName(name) + options.extension;
-      const auto [owner, mine] = figureOwner.emplace(figure, name);
-      if (!mine) {
-        console.warning(gap + "its figure " + excerpt(figure) + " replaces the one of " +
-                        (owner->second.empty() ? std::string("the combined figure")
-                                               : "gap \"" + excerpt(owner->second) + "\""));
-        owner->second = name;
-      }
-      bool StatFit = false;
-      PlottingEachAndDoLinearFit(Currents[k], plottingprofile[k], file, Resistance, OffSet, Onset,
-                                 StatFit, options.verbose, figures);
-      if (StatFit) {
-        if (!(Resistance.first > 0.0)) {
-          // A current that falls as the HV rises (reversed polarity, a drifting
-          // offset) gives a negative resistivity: reported as fitted, its
-          // magnitude may still be the gap's, but never without a word.
-          std::ostringstream message;
-          message << gap << "the ohmic-region fit gives a negative resistivity, "
-                  << Resistance.first
-                  << " Ohm*cm (the current falls as the HV rises: reversed polarity?)";
-          console.warning(message.str());
-        }
-        report.AddGap(name, Resistance, OffSet, Onset);
-        found[k].fitted = true;
-        found[k].values = gapValues(name, Resistance, OffSet, Onset);
-      } else if (Currents[k]->GetN() < kFewestSearchPoints) {
-        found[k].why = "only " + std::to_string(Currents[k]->GetN()) + " points (the search needs " +
-                       std::to_string(kFewestSearchPoints) + ")";
-        console.warning(gap + "only " + std::to_string(Currents[k]->GetN()) +
-                        " points, too few for the ohmic-region search (it needs " +
-                        std::to_string(kFewestSearchPoints) + "); it has no line in Resistance.csv");
-      } else {
-        found[k].why = "no ohmic region found";
-        console.warning(gap + "no ohmic region found (no window from point 16 to the last point "
-                              "passed the line-fit test); it has no line in Resistance.csv");
-      }
-    }
-    // The figures are written first, as the report always followed them.
-    queue.finish();
-    report.Save(getPathToSave(file, place, console) + "Resistance.csv", console);
-  }
-  queue.finish();
-  if (outcomes != nullptr) outcomes->insert(outcomes->end(), found.begin(), found.end());
-  return console.failed() ? 1 : 0;
 }
 
 int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -559,7 +222,10 @@ void ResistanceReport::Open() {
 void ResistanceReport::AddGap(const std::string& name, const std::pair<double, double>& Resistance,
                               const std::pair<double, double>& OffSet,
                               const std::pair<double, double>& Onset) {
-  const GapValues v = gapValues(name, Resistance, OffSet, Onset);
+  AddGap(name, gapValues(name, Resistance, OffSet, Onset));
+}
+
+void ResistanceReport::AddGap(const std::string& name, const GapValues& v) {
   std::ostringstream line;
   line << name << " , " << v.resistivity << " , " << v.resistance << " , " << v.resistanceArea
        << " , " << v.offset << " , " << v.onset << "\n";
@@ -574,19 +240,7 @@ void ResistanceReport::AddGap(const std::string& name, const std::pair<double, d
 
 GapValues gapValues(const std::string& name, const std::pair<double, double>& Resistance,
                     const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset) {
-  const double A = getarea(name);
-  GapValues v;
-  v.resistivity = Resistance.first;
-  v.resistivityError = Resistance.second;
-  v.resistance = Resistance.first * kGapLength / A;
-  v.resistanceError = Resistance.second * std::fabs(kGapLength / A);
-  v.resistanceArea = Resistance.first * kGapLength;
-  v.resistanceAreaError = Resistance.second * kGapLength;
-  v.offset = OffSet.first;
-  v.offsetError = OffSet.second;
-  v.onset = Onset.first;
-  v.onsetError = Onset.second;
-  return v;
+  return gapValues(getarea(name), Resistance, OffSet, Onset);
 }
 
 bool ResistanceReport::Save(const std::string& path, tk::Console& console) const {
@@ -628,6 +282,17 @@ void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
 
 std::string entriesReport(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console) {
+  const ScanReading reading = readScan(scan);
+  for (const LineNote& note : reading.refused) {
+    console.warning(file + ":" + std::to_string(note.line) + ": " + note.reason);
+  }
+  return entriesText(reading.measurements, ChamberIndex);
+}
+
+namespace {
+
+std::string entriesText(const std::vector<Measurement>& measurements,
+                        const ChamberIndexList& ChamberIndex) {
   // Step edges, in volts of effective HV as read.
   constexpr double step1 = 8000.0;
   constexpr double step2 = 9000.0;
@@ -639,14 +304,14 @@ std::string entriesReport(std::istream& scan, const std::string& file,
   };
   std::vector<Counts> counts(ChamberIndex.size());
   const std::map<std::string, int> index = gapIndexByName(ChamberIndex);
-  forEachMeasurement(scan, file, console, [&](const Measurement& m) {
+  for (const Measurement& m : measurements) {
     const auto gap = index.find(m.chambern);
-    if (gap == index.end()) return;
+    if (gap == index.end()) continue;
     Counts& c = counts[static_cast<std::size_t>(gap->second)];
     // 8000 V belongs to step 1 and 9000 V to step 2, as the argon edges do.
     ++c.standard[m.HVeff <= step1 ? 0 : m.HVeff <= step2 ? 1 : 2];
     ++c.argon[m.HVeff <= step1argon ? 0 : m.HVeff <= step2argon ? 1 : 2];
-  });
+  }
   std::ostringstream report;
   report << "Chamber Name, Number of Entries Step1,15/8,Number of Entries Step2,30/2,Number of "
             "Entries Step3,20/10 \n";
@@ -665,9 +330,24 @@ std::string entriesReport(std::istream& scan, const std::string& file,
   return report.str();
 }
 
+}  // namespace
+
+void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& console) {
+  const std::string text = entriesText(run.reading.measurements, run.gapList);
+  std::string error;
+  if (!writeFileAtomically(getPathToSave(run.file, place, console) + "Entries.csv", text, error)) {
+    console.error(error);
+  }
+}
+
 void ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberIndex,
                            const OutputPlace& place, tk::Console& console) {
-  std::string content;
-  if (!readWholeFile(file, content, console)) content.clear();
-  writeEntries(content, file, ChamberIndex, place, console);
+  // The lines are not warned about here: the run that reads the scan does.
+  std::ifstream in(file, std::ios::binary);
+  if (!in) console.error("cannot open scan file " + file + ": " + std::strerror(errno));
+  RunOutcome run;
+  run.file = file;
+  run.gapList = std::move(ChamberIndex);
+  run.reading = readScan(in);
+  writeEntries(run, place, console);
 }

@@ -20,6 +20,7 @@
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Types.h"
+#include "tools/RunOutcome.h"
 
 // ---------------------------------------------------------------- catalogue
 
@@ -47,15 +48,6 @@ struct RunOptions {
   bool entries = false;            // also write Entries.csv
   std::string extension = ".png";  // figure file format
   int jobs = 1;                    // processes painting figures (batch: scans) at once
-};
-
-// A gap's values as the report gives them, each with its uncertainty.
-struct GapValues {
-  double resistivity = 0, resistivityError = 0;        // Ohm*cm
-  double resistance = 0, resistanceError = 0;          // Ohm
-  double resistanceArea = 0, resistanceAreaError = 0;  // Ohm*cm^2
-  double offset = 0, offsetError = 0;                  // nA/cm^2
-  double onset = 0, onsetError = 0;                    // V
 };
 
 // The values of a fitted gap from its resistivity, offset and onset pairs: the
@@ -98,7 +90,15 @@ struct ScanPoints {
 ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console);
 
-// Runs the whole analysis of one scan file. Returns the exit status: 0 on
+// The gaps of a run as the batch summary tells them.
+std::vector<GapOutcome> gapOutcomes(const RunOutcome& run);
+
+// Writes Entries.csv, the measurements of each gap per HV step, into the run's
+// output directory; a failed write is reported through `console`.
+void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& console);
+
+// Runs the whole analysis of one scan file: reads it, analyses it into a
+// RunOutcome and renders that as log lines, figures and reports. Returns the exit status: 0 on
 // success, 1 when the file cannot be read, holds no measurement, or an output
 // could not be written.
 // Figures are painted by up to options.jobs processes; the run returns once all
@@ -141,6 +141,8 @@ struct ResistanceReport {
   // Adds the gap's CSV line and LaTeX row from its resistivity, offset and onset.
   void AddGap(const std::string& name, const std::pair<double, double>& Resistance,
               const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
+  // The same from the gap's values.
+  void AddGap(const std::string& name, const GapValues& values);
   // Writes the report to `path` atomically; false with a message on failure.
   bool Save(const std::string& path, tk::Console& console) const;
 };

@@ -1,0 +1,74 @@
+// One run of the analysis as a value: what was read from the scan, every gap's
+// points, search and values, and why a gap has none. The console lines, the
+// reports, the figures and the batch summary are renderings of this value;
+// analyseScan computes it without printing, drawing or writing anything.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "aux/Drawing.h"
+#include "aux/OhmicSearch.h"
+#include "aux/ScanInput.h"
+#include "toolkit/Graph.h"
+
+// A gap's values as the report gives them, each with its uncertainty.
+struct GapValues {
+  double resistivity = 0, resistivityError = 0;        // Ohm*cm
+  double resistance = 0, resistanceError = 0;          // Ohm
+  double resistanceArea = 0, resistanceAreaError = 0;  // Ohm*cm^2
+  double offset = 0, offsetError = 0;                  // nA/cm^2
+  double onset = 0, onsetError = 0;                    // V
+};
+
+// Why a gap has no values, in the order the run finds out.
+enum class NoResult {
+  None,            // fitted
+  NoMeasurement,   // no usable line of the gap
+  NotArgon,        // the scan's HV axis ends at or above 2500 V: nothing searched
+  NotAscending,    // its effective HV comes down: not searched
+  TooFewPoints,    // fewer than the search needs
+  NoWindowPassed,  // windows were tried; none passed, or the pass gave no values
+};
+
+struct GapResult {
+  std::string name;
+  GapPoints points;         // its measurements, in file order
+  tk::Graph graph;          // (corrected HV, current) with its profile, as the figures draw it
+  plotprofile profile;      // marker colour and style
+  double area = 1.0;        // cm^2, for the resistance
+  std::string areaSource;   // "type word" (catalogue word in the name) or "unknown" (1 cm^2)
+  bool searched = false;    // the ohmic-region search ran on it
+  OhmicSearch search;       // when searched
+  NoResult noResult = NoResult::None;
+  GapValues values;         // when fitted
+  bool fitted() const { return noResult == NoResult::None; }
+  // The words of the batch summary for a gap without values ("" when fitted).
+  std::string why() const;
+};
+
+struct RunOutcome {
+  std::string file;           // the scan as named
+  std::string legendTitle;    // header of the combined figure's legend
+  bool crOnly = false;        // lines ended in carriage returns alone (read as line ends)
+  ChamberIndexList gapList;   // every gap named in the scan
+  std::string listing;        // the gap-listing log lines
+  std::vector<LineNote> notes;  // lines passed over or warned about, in file order
+  bool readError = false;     // the scan could not be read to its end
+  long usedLines = 0;         // measurements stored in a gap
+  int maxcurrentindex = 0;    // the gap of the largest current: the combined figure's frame
+  bool argon = false;         // the first gap with points has its HV axis end below 2500 V
+  std::vector<GapResult> gaps;  // in gap-list order
+  ScanReading reading;        // the measurements as read (for Entries.csv)
+};
+
+// Analyses the scan text `content` of `file`: lists its gaps, reads its lines,
+// collects each gap's points and, for an argon scan, searches each gap with
+// rising HV and enough points. Pure: prints, draws and writes nothing.
+RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
+                       std::string content);
+
+// The values of a fitted gap from its resistivity, offset and onset pairs: the
+// resistance is resistivity x 0.4 cm / area, the resistance x area resistivity x 0.4 cm.
+GapValues gapValues(double area, const std::pair<double, double>& Resistance,
+                    const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
