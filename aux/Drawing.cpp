@@ -196,7 +196,7 @@ namespace {
 void printPass(std::ostream& log, const std::string& chambername, Int_t FittingTest,
                const fitstatus& f) {
   const char* prefix = "INFO :: Drawing : PlottingEachAndDoLinearFit :  ";
-  log << prefix << "Chamber    : " << chambername << std::endl;
+  log << prefix << "Chamber    : " << escapeControls(chambername) << std::endl;
   log << prefix << "Fit Test   : " << FittingTest << std::endl;
   log << prefix << "ParameterA : " << f.ParameterA << " +/- " << f.ErrorA << std::endl;
   log << prefix << "ParameterB : " << f.ParameterB << " +/- " << f.ErrorB << std::endl;

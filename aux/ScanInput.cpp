@@ -53,16 +53,17 @@ void getChambers(std::istream& scan, ChamberIndexList& ChamberIndex, std::ostrea
       dropByteOrderMark(line);
       first = false;
     }
+    if (line == "\r") continue;  // a blank line of a file with CRLF line ends
     getChamber(line, name);
-    // An empty name is no gap: its lines are refused by every reader.
-    if (name == kHeaderName || name.empty()) continue;
+    // An empty name is no gap, nor a line split at ';': the reader refuses their lines.
+    if (name == kHeaderName || name.empty() || name.find(';') != std::string::npos) continue;
     names.insert(name);
   }
   log << "INFO :: ScanInput: getChambers : running on chambers: " << std::endl;
   int k = 0;
   for (const std::string& n : names) {
     ChamberIndex.emplace_back(n, k++);
-    log << "INFO :: ScanInput: getChambers :  \t " << n << std::endl;
+    log << "INFO :: ScanInput: getChambers :  \t " << escapeControls(n) << std::endl;
   }
 }
 
@@ -93,59 +94,105 @@ bool readNumber(const std::string& field, double& value) {
   return true;
 }
 
-std::string excerpt(const std::string& field) {
-  constexpr std::size_t kShown = 64;
+std::string escapeControls(const std::string& text) {
   static const char* const kHex = "0123456789abcdef";
   std::string out;
-  for (std::size_t k = 0; k < field.size() && k < kShown; ++k) {
-    const auto c = static_cast<unsigned char>(field[k]);
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
     if (c < 0x20 || c == 0x7f) {
       out += "\\x";
       out += kHex[c >> 4];
       out += kHex[c & 0xf];
     } else {
-      out += static_cast<char>(c);
+      out += byte;
     }
   }
+  return out;
+}
+
+std::string excerpt(const std::string& field) {
+  constexpr std::size_t kShown = 64;
+  std::string out = escapeControls(field.substr(0, kShown));
   if (field.size() > kShown) out += "... (" + std::to_string(field.size()) + " bytes)";
   return out;
 }
 
 namespace {
 
-// Why the line is not a measurement, or "" when it is one. `previousFields`
+// Length of the UTF-8 sequence starting at text[at], or 0 when there is none.
+std::size_t utf8Length(const std::string& text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (n == 0 || lead > 0xF4 || at + n > text.size()) return 0;
+  for (std::size_t k = 1; k < n; ++k) {
+    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+bool looksBinary(const std::string& content) {
+  const std::string head = content.substr(0, 4096);
+  if (head.find('\0') != std::string::npos) return true;
+  std::size_t odd = 0;
+  for (std::size_t at = 0; at < head.size();) {
+    const auto c = static_cast<unsigned char>(head[at]);
+    if (c >= 0x80) {
+      const std::size_t n = utf8Length(head, at);
+      // A sequence cut by the 4 KiB edge is text all the same.
+      if (n == 0 && head.size() - at >= 4) ++odd;
+      at += n == 0 ? 1 : n;
+      continue;
+    }
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7f) ++odd;
+    ++at;
+  }
+  return odd * 2 > head.size();
+}
+
+namespace {
+
+// Why the line is not a measurement (reason and kind, without a line number), or
+// an empty note when it is one. `previousFields`
 // is the field count of the last measurement; `unterminated` says the file
 // ended inside this line.
-std::string refusal(const std::vector<std::string>& fields, bool unterminated,
+LineNote refusal(const std::vector<std::string>& fields, bool unterminated,
                     std::size_t previousFields) {
-  if (fields[0].empty()) return "line without a gap name skipped";
+  if (fields[0].empty()) return {0, "line without a gap name skipped", "no gap name"};
   if (fields[0].find(';') != std::string::npos) {
     // Spreadsheets set to a decimal comma export "G;1850,0;1846,1;...": split
     // at commas, its pieces would read as numbers of the wrong columns.
-    return "fields separated by ';' (a spreadsheet export with decimal commas?); line skipped";
+    return {0, "fields separated by ';' (a spreadsheet export with decimal commas?); line skipped",
+            kSemicolon};
   }
   if (unterminated && fields.size() < previousFields) {
     // A file cut in the middle of its last line: a number cut short ("985.2"
     // read as "98") would pass for a reading.
-    return "the file ends inside this line (" + std::to_string(fields.size()) +
-           " fields, the measurement before has " + std::to_string(previousFields) +
-           "); line skipped";
+    return {0, "the file ends inside this line (" + std::to_string(fields.size()) +
+                " fields, the measurement before has " + std::to_string(previousFields) +
+                "); line skipped",
+            "cut short"};
   }
   if (fields.size() < 5) {
-    return "line with " + std::to_string(fields.size()) +
-           " fields skipped (needs gap name, HV, applied HV, current, pressure)";
+    return {0, "line with " + std::to_string(fields.size()) +
+                " fields skipped (needs gap name, HV, applied HV, current, pressure)",
+            kTooFewFields};
   }
   static const char* const kFieldNames[] = {"", "effective HV", "applied HV", "current",
                                             "pressure"};
   double value = 0.0;
   for (std::size_t k = 1; k <= 4; ++k) {
     if (!readNumber(fields[k], value)) {
-      return std::string(kFieldNames[k]) + " field \"" + excerpt(fields[k]) +
-             "\" is not a finite number; line skipped";
+      return {0, std::string(kFieldNames[k]) + " field \"" + excerpt(fields[k]) +
+                  "\" is not a finite number; line skipped",
+              kNotANumber};
     }
   }
-  if (!(value > 0.0)) return "pressure " + excerpt(fields[4]) + " is not positive; line skipped";
-  return "";
+  if (!(value > 0.0)) {
+    return {0, "pressure " + excerpt(fields[4]) + " is not positive; line skipped", "pressure not positive"};
+  }
+  return {};
 }
 
 }  // namespace
@@ -170,16 +217,22 @@ ScanReading readScan(std::istream& scan) {
     seenContent = true;
     const std::vector<std::string> fields = splitFields(line);
     if (fields[0] == kHeaderName) {
-      if (!firstContent) reading.refused.push_back({number, "header line inside the scan skipped"});
+      if (!firstContent) {
+        reading.refused.push_back({number, "header line inside the scan skipped", "header inside"});
+      }
       continue;
     }
-    std::string why = refusal(fields, unterminated, previousFields);
-    if (why.empty()) {
+    LineNote why = refusal(fields, unterminated, previousFields);
+    if (why.reason.empty()) {
       const auto [earlier, first] = seenLines.emplace(line, number);
-      if (!first) why = "line repeats line " + std::to_string(earlier->second) + " exactly; skipped";
+      if (!first) {
+        why = {0, "line repeats line " + std::to_string(earlier->second) + " exactly; skipped",
+               "repeated line"};
+      }
     }
-    if (!why.empty()) {
-      reading.refused.push_back({number, std::move(why)});
+    if (!why.reason.empty()) {
+      why.line = number;
+      reading.refused.push_back(std::move(why));
       continue;
     }
     previousFields = fields.size();
@@ -213,7 +266,7 @@ void noteDescent(const Measurement& m, double lastHVeff, GapPoints& gap,
   message << "gap \"" << excerpt(m.chambern) << "\": effective HV " << m.HVeff
           << " V comes after " << lastHVeff
           << " V: the scan is not ascending; the gap's ohmic region is not searched";
-  notes.push_back({m.lineNumber, message.str()});
+  notes.push_back({m.lineNumber, message.str(), ""});
 }
 
 }  // namespace
@@ -230,7 +283,8 @@ CollectedPoints collectPoints(const std::vector<Measurement>& measurements,
     const auto found = index.find(m.chambern);
     if (found == index.end()) {
       points.notes.push_back(
-          {m.lineNumber, "gap \"" + excerpt(m.chambern) + "\" is not in the gap list; line skipped"});
+          {m.lineNumber, "gap \"" + excerpt(m.chambern) + "\" is not in the gap list; line skipped",
+           "gap not listed"});
       continue;
     }
     const double HV = correctedHV(m);
@@ -238,7 +292,7 @@ CollectedPoints collectPoints(const std::vector<Measurement>& measurements,
       std::ostringstream message;
       message << "applied HV " << m.HVapp << " at pressure " << m.presure
               << " gives a corrected HV that is not finite; line skipped";
-      points.notes.push_back({m.lineNumber, message.str()});
+      points.notes.push_back({m.lineNumber, message.str(), "corrected HV not finite"});
       continue;
     }
     const std::size_t slot = found->second;

@@ -40,8 +40,9 @@ void getChamber(std::string line, std::string& chambern);
 
 // Reads the scan from `scan` and appends, behind what ChamberIndex holds, one
 // (name, k) pair per distinct gap name (k from 0, ascending byte-wise order), then
-// writes the listing lines to `log`. An empty name (a line starting with a comma)
-// is never listed. A UTF-8 byte-order mark at the very start is dropped.
+// writes the listing lines to `log` (control bytes escaped). An empty name (a line
+// starting with a comma), a blank line ended by a carriage return and a name
+// holding ';' (a spreadsheet export the reader refuses) are never listed. A UTF-8 byte-order mark at the very start is dropped.
 void getChambers(std::istream& scan, ChamberIndexList& ChamberIndex, std::ostream& log);
 
 // The same on the file at `file`. A file that cannot be opened lists nothing (the
@@ -60,6 +61,13 @@ void dropByteOrderMark(std::string& text);
 // control bytes written as \xNN so that binary garbage cannot garble a terminal.
 std::string excerpt(const std::string& field);
 
+// The text with control bytes written as \xNN, whole: for names on a terminal.
+std::string escapeControls(const std::string& text);
+
+// True when the start of a file (its first 4 KiB) is not text: it holds a NUL
+// byte, or more than half of its bytes are control bytes or not UTF-8.
+bool looksBinary(const std::string& content);
+
 // One usable measurement line of a scan.
 struct Measurement {
   long lineNumber = 0;
@@ -77,7 +85,15 @@ struct Measurement {
 struct LineNote {
   long line = 0;
   std::string reason;
+  // What kind of fault, in a few words ("fields separated by ';'"), the same for
+  // every line refused for one cause; empty for a note that refuses nothing.
+  std::string kind;
 };
+
+// The kinds of refused lines that a whole file can show, each with its own advice.
+inline constexpr const char* kSemicolon = "fields separated by ';'";
+inline constexpr const char* kTooFewFields = "too few fields";
+inline constexpr const char* kNotANumber = "a field that is not a number";
 
 // Everything read from one scan text: its measurements in file order and the
 // lines refused, in file order.

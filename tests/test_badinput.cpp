@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <sstream>
 
@@ -86,6 +87,9 @@ const std::vector<std::string> kNoOut = {"<none>"};  // out/ must not exist
 const std::vector<std::string> kAnyOut = {"<any>"};
 const std::string kNoLines = "gapohm: error: scan.csv: no measurement lines";
 const std::string kGap = "gapohm: warning: scan.csv: gap \"";
+// The example's one gap without a type word in its name gets its resistance for 1 cm2, with a word.
+const std::string kLabArea = kGap + "LAB-GAP-07\": its area is not known (no type word in its name, not in an areas file): "
+                                    "its resistance is given for 1 cm2; give its area with --areas FILE";
 
 struct Row {
   std::string name;
@@ -159,56 +163,68 @@ std::vector<Row> rows() {
     return kGap + gap + "\": the ohmic-region fit gives a negative resistivity, -* Ohm*cm (the current falls as the HV rises: reversed polarity?)";
   };
   return {
-      {"Garbage", garbage, kRun, 1, {"gapohm: warning: scan.csv:*", "**", kNoLines}, kNoOut, ""},
+      {"Garbage", garbage, kRun, 1, {"gapohm: error: scan.csv: not a text file (binary bytes at its start): not a scan"}, kNoOut, "",
+       {}, [](const std::string&, const RunResult& r) { EXPECT_EQ(r.out.find("getChambers"), std::string::npos); }},
       {"LongLines", join(longLines), kRun, 0,
        {"gapohm: warning: scan.csv:11: effective HV field \"" + std::string(64, '9') + "... (100000 bytes)\" is not a finite number; line skipped",
         "gapohm: warning: scan.csv:12: line with 1 fields skipped (needs gap name, HV, applied HV, current, pressure)",
-        kGap + std::string(64, 'x') + "... (100000 bytes)\" has no usable measurement; it is not drawn or searched"},
+        kGap + std::string(64, 'x') + "... (100000 bytes)\" has no usable measurement; it is not drawn or searched", kLabArea},
        argonOut(), "clean"},
-      {"ManyFields", argonBy([](const auto& l) { return l + std::string(4000, ',') + "nan\n"; }), kRun, 0, {}, argonOut(), "clean"},
-      {"Crlf", argonBy([](const auto& l) { return l + "\r\n"; }), kRun, 0, {}, argonOut(), "clean"},
-      {"ByteOrderMarkCrlf", "\xEF\xBB\xBF" + argonBy([](const auto& l) { return l + "\r\n"; }), kRun, 0, {}, argonOut(), "clean"},
+      {"ManyFields", argonBy([](const auto& l) { return l + std::string(4000, ',') + "nan\n"; }), kRun, 0, {kLabArea}, argonOut(), "clean"},
+      {"Crlf", argonBy([](const auto& l) { return l + "\r\n"; }) + "\r\n", kRun, 0, {kLabArea}, argonOut(), "clean", {},
+       [](const std::string&, const RunResult& r) { EXPECT_EQ(r.out.find("\t \\x0d"), std::string::npos) << r.out; }},
+      {"ByteOrderMarkCrlf", "\xEF\xBB\xBF" + argonBy([](const auto& l) { return l + "\r\n"; }), kRun, 0, {kLabArea}, argonOut(), "clean"},
       {"CarriageReturnsAlone", argonBy([](const auto& l) { return l + "\r"; }), kRun, 0,
-       {"gapohm: warning: scan.csv: lines end in carriage returns alone; read as line ends"}, argonOut(), "clean"},
+       {"gapohm: warning: scan.csv: lines end in carriage returns alone; read as line ends", kLabArea}, argonOut(), "clean"},
       {"CutLastLine", join(argon()) + cut, kRun, 0,
-       {"gapohm: warning: scan.csv:" + line + ": the file ends inside this line (5 fields, the measurement before has 7); line skipped"},
+       {"gapohm: warning: scan.csv:" + line + ": the file ends inside this line (5 fields, the measurement before has 7); line skipped", kLabArea},
        argonOut(), "clean"},
-      {"LastLineWithoutLineFeed", join(argon()).substr(0, join(argon()).size() - 1), kRun, 0, {}, argonOut(), "clean"},
+      {"LastLineWithoutLineFeed", join(argon()).substr(0, join(argon()).size() - 1), kRun, 0, {kLabArea}, argonOut(), "clean"},
       {"DecimalCommas", argonBy([](std::string l) {
          for (char& c : l) c = c == ',' ? ';' : c == '.' ? ',' : c;
          return l + "\n";
-       }), kRun, 1, {"gapohm: warning: scan.csv:1: fields separated by ';' (a spreadsheet export with decimal commas?); line skipped", "**", kNoLines}, kNoOut, ""},
+       }), kRun, 1, [] {
+         std::vector<std::string> err;
+         for (int l = 1; l <= 5; ++l) err.push_back("gapohm: warning: scan.csv:" + std::to_string(l) + ": fields separated by ';' (a spreadsheet export with decimal commas?); line skipped");
+         err.push_back("gapohm: warning: scan.csv: " + std::to_string(argon().size() - 5) + " more lines skipped (fields separated by ';')");
+         err.push_back("gapohm: warning: scan.csv: every line was skipped for fields separated by ';': export the scan with ',' as separator and '.' as decimal point");
+         err.push_back(kNoLines);
+         return err;
+       }(), kNoOut, "", {}, [](const std::string&, const RunResult& r) { EXPECT_EQ(r.out.find(";"), std::string::npos) << r.out; }},
       {"NegativeCurrents", argonBy([](const auto& l) { return withField(l, 3, [](const auto& v) { return v[0] == '-' ? v.substr(1) : "-" + v; }); }), kRun, 0,
-       {neg("KODEL-HXD-RE4-3-B002"), neg("LAB-GAP-07"), noSearch[2], noSearch[3], noSearch[4], neg("RE3-PK-154-TOPWIDE")}, argonOut(), ""},
+       {neg("KODEL-HXD-RE4-3-B002"), neg("LAB-GAP-07"), kLabArea, noSearch[2], noSearch[3], noSearch[4], neg("RE3-PK-154-TOPWIDE")}, argonOut(), ""},
       {"ZeroCurrents", argonBy([](const auto& l) { return withField(l, 3, [](const auto&) { return "0"; }); }), kRun, 0, noSearch, argonOut(), "header"},
       {"NotAnArgonScan", argonBy([](const auto& l) { return withField(l, 2, [](const auto& v) { return std::to_string(std::stod(v) * 1.1); }); }),
-       kRun, 0, {}, {"ALLcurrents.png"}, ""},
+       kRun, 0, {}, {"ALLcurrents.png"}, "", {}, [](const std::string&, const RunResult& r) {
+         EXPECT_NE(r.out.find("gapohm: scan.csv: not an argon scan: the HV axis of its first gap, \"KODEL-HXD-RE4-3-B002\", ends at "), std::string::npos);
+         EXPECT_NE(r.out.find("V, not below the 2500 V limit of the ohmic-region search; no gap is searched and no Resistance.csv is written\n"), std::string::npos) << r.out;
+       }},
       {"RampBack", rampBack, kRun, 0,
        {"gapohm: warning: scan.csv:" + line + ": gap \"RE3-PK-154-BOTTOM\": effective HV 2285 V comes after 2300 V: the scan is not ascending; the gap's ohmic region is not searched",
-        kGap + "RE3-PK-154-BOTTOM\": not searched (its HV comes down at line " + line + "); it has no line in Resistance.csv"},
-       argonOut({}, "RE3-PK-154-BOTTOM.png"), "clean-RE3-PK-154-BOTTOM"},
+        kLabArea, kGap + "RE3-PK-154-BOTTOM\": not searched (its HV comes down at line " + line + "); it has no line in Resistance.csv"},
+       argonOut(), "clean-RE3-PK-154-BOTTOM"},
       {"DuplicatedLines", argonBy([](const auto& l) { return l + "\n" + l + "\n"; }), kRun, 0,
        {"gapohm: warning: scan.csv:2: header line inside the scan skipped", "gapohm: warning: scan.csv:4: line repeats line 3 exactly; skipped", "**"},
        argonOut(), "clean"},
       {"TooFewPoints", join(argon()) + labAs("SHORT-GAP", 15), kRun, 0,
-       {kGap + "SHORT-GAP\": only 15 points, too few for the ohmic-region search (it needs 18); it has no line in Resistance.csv"},
+       {kLabArea, kGap + "SHORT-GAP\": only 15 points, too few for the ohmic-region search (it needs 18); it has no line in Resistance.csv"},
        argonOut({"SHORT-GAP.png"}), "clean"},
       // "." and ".." both become "_": the later replaces the earlier's figure, and says so.
-      {"AwkwardNames", labScanNamed(kAwkward), kRun, 0, {kGap + "..\": its figure _.png replaces the one of gap \".\""},
+      {"AwkwardNames", labScanNamed(kAwkward), kRun, 0, {"**", kGap + "..\": its figure _.png replaces the one of gap \".\"", "**"},
        {".._.._escape.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_.png", "a_b.png", "with space.png", "x_{1}&%$#~^_.png"},
        ""},
       {"SharedFigureFiles", labScanNamed({"a/b", "a_b", "ALLcurrents"}), kRun, 0,
-       {kGap + "ALLcurrents\": its figure ALLcurrents.png replaces the one of the combined figure",
-        kGap + "a_b\": its figure a_b.png replaces the one of gap \"a/b\""},
+       {kGap + "ALLcurrents\": its figure ALLcurrents.png replaces the one of the combined figure", "**",
+        kGap + "a_b\": its figure a_b.png replaces the one of gap \"a/b\"", "**"},
        {"ALLcurrents.png", "Resistance.csv", "a_b.png"}, ""},
-      {"NamesTooLongForAFile", labScanNamed({std::string(300, 'A'), std::string(299, 'A') + "B"}), {"-v", "-o", "out", "scan.csv"}, 0, {}, kAnyOut, ""},
-      {"VerboseSvg", join(argon()), {"-v", "--format", "svg", "-o", "out", "scan.csv"}, 0, {}, kAnyOut, "clean", {},
+      {"NamesTooLongForAFile", labScanNamed({std::string(300, 'A'), std::string(299, 'A') + "B"}), {"-v", "-o", "out", "scan.csv"}, 0, {"**"}, kAnyOut, ""},
+      {"VerboseSvg", join(argon()), {"-v", "--format", "svg", "-o", "out", "scan.csv"}, 0, {kLabArea}, kAnyOut, "clean", {},
        [](const std::string& home, const RunResult& r) {
          EXPECT_NE(r.out.find("INFO :: Drawing : PlottingEachAndDoLinearFit : Total Point : 65\n"), std::string::npos);
          for (const char* f : {"ALLcurrents.svg", "LAB-GAP-07.svg", "LAB-GAP-07_ChiS.svg", "LAB-GAP-07_NDf.svg", "LAB-GAP-07_GoodNessOfFitH.svg"})
            EXPECT_TRUE(fileExists(home + "/out/" + f)) << f;
        }},
-      {"NameNotUtf8", labScanNamed({"GAP-\xFF\xFE-07"}), kRun, 0, {}, {"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "Resistance.csv"}, ""},
+      {"NameNotUtf8", labScanNamed({"GAP-\xFF\xFE-07"}), kRun, 0, {"**"}, {"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "Resistance.csv"}, ""},
       {"NoMeasurement", "DETECTOR,HV\n\n,1,2,3,4\nG,abc,1,1,990\n", kRun, 1,
        {"gapohm: warning: scan.csv:3: line without a gap name skipped",
         "gapohm: warning: scan.csv:4: effective HV field \"abc\" is not a finite number; line skipped", kNoLines}, kNoOut, ""},
@@ -221,7 +237,7 @@ std::vector<Row> rows() {
          s.unprivileged = true;  // root could read it
          return chmod((home + "/scan.csv").c_str(), 0) == 0 && chmod(home.c_str(), 0777) == 0;
        }},
-      {"ScanThroughAPipe", "", {"-o", "out", "--entries", "scan.csv"}, 0, {}, argonOut({"Entries.csv"}), "clean",
+      {"ScanThroughAPipe", "", {"-o", "out", "--entries", "scan.csv"}, 0, {kLabArea}, argonOut({"Entries.csv"}), "clean",
        [](const std::string& home, RunSetting&) {
          if (unlink((home + "/scan.csv").c_str()) != 0 || mkfifo((home + "/scan.csv").c_str(), 0644) != 0) return false;
          if (fork() == 0) {
@@ -237,6 +253,7 @@ std::vector<Row> rows() {
        }},
       {"OutputReadOnly", join(argon()), kRun, 1, [] {
          auto err = figureErrors("Permission denied");
+         err.insert(err.begin(), kLabArea);
          err.push_back("gapohm: error: cannot write out/Resistance.csv: Permission denied");
          return err;
        }(), {}, "", [](const std::string& home, RunSetting& s) {
@@ -244,12 +261,16 @@ std::vector<Row> rows() {
          return mkdir((home + "/out").c_str(), 0555) == 0 && chmod(home.c_str(), 0755) == 0;
        }},
       // Room for the report, not for a figure; nothing is left half-written.
-      {"OutputDeviceFull", join(argon()), kRun, 1, figureErrors("File too large"), {"Resistance.csv"}, "clean",
+      {"OutputDeviceFull", join(argon()), kRun, 1, [] {
+         auto err = figureErrors("File too large");
+         err.insert(err.begin(), kLabArea);
+         return err;
+       }(), {"Resistance.csv"}, "clean",
        [](const std::string&, RunSetting& s) {
          s.fileSizeLimit = 8192;
          return true;
        }},
-      {"ReportPathIsADirectory", join(argon()), kRun, 1, {"gapohm: error: cannot write out/Resistance.csv: Is a directory"},
+      {"ReportPathIsADirectory", join(argon()), kRun, 1, {kLabArea, "gapohm: error: cannot write out/Resistance.csv: Is a directory"},
        argonOut(), "", [](const std::string& home, RunSetting&) {
          return mkdir((home + "/out").c_str(), 0755) == 0 && mkdir((home + "/out/Resistance.csv").c_str(), 0755) == 0;
        }},
@@ -257,7 +278,7 @@ std::vector<Row> rows() {
        {"gapohm: error: cannot create directory scan.csv: it exists and is not a directory", "**",
         "gapohm: error: cannot write scan.csv/Resistance.csv: Not a directory"},
        kNoOut, "", {}, [](const std::string& home, const RunResult&) { EXPECT_EQ(readFile(home + "/scan.csv"), join(argon())); }},
-      {"LinksInTheOutput", join(argon()), kRun, 0, {}, argonOut(), "clean",
+      {"LinksInTheOutput", join(argon()), kRun, 0, {kLabArea}, argonOut(), "clean",
        [](const std::string& home, RunSetting&) {
          writeFile(home + "/elsewhere", "keep");
          return mkdir((home + "/out").c_str(), 0755) == 0 && symlink("../elsewhere", (home + "/out/ALLcurrents.png").c_str()) == 0 &&
@@ -272,7 +293,71 @@ std::vector<Row> rows() {
          EXPECT_NE(r.out.find("GetEnviroment: The environment variables can not be properly set \n"), std::string::npos);
          EXPECT_EQ(listDir(home), std::vector<std::string>{"scan.csv"});
        }},
-      {"HomeUnsetWithOutputDir", join(argon()), kRun, 0, {}, argonOut(), "clean", unsetHome},
+      {"HomeUnsetWithOutputDir", join(argon()), kRun, 0, {kLabArea}, argonOut(), "clean", unsetHome},
+      {"HomeEmpty", join(argon()), {"scan.csv"}, 1, {"gapohm: error: HOME is not set: no output directory; give one with --output-dir"},
+       kNoOut, "", [](const std::string&, RunSetting& s) {
+         s.home = "";
+         return true;
+       }},
+      {"NulByte", std::string("DETECTOR,HVeff\0\n", 16) + join(argon()), kRun, 1,
+       {"gapohm: error: scan.csv: not a text file (binary bytes at its start): not a scan"}, kNoOut, ""},
+      {"ControlBytesInNames", labScanNamed({"G\x1b[31m-7"}), kRun, 0, {"**"}, {"ALLcurrents.png", "G_[31m-7.png", "Resistance.csv"}, "",
+       {}, [](const std::string&, const RunResult& r) {
+         EXPECT_NE(r.out.find(":  \t G\\x1b[31m-7\n"), std::string::npos) << r.out;
+         EXPECT_NE(r.out.find("Chamber    : G\\x1b[31m-7\n"), std::string::npos);
+         EXPECT_EQ((r.out + r.err).find('\x1b'), std::string::npos);
+       }},
+      {"OwnAxisAbove2500", join(argon()) + [] {
+         std::string high;
+         for (const auto& l : lines(labAs("X-HIGH"))) high += withField(l, 2, [](const auto& v) { return std::to_string(std::stod(v) * 1.5); });
+         return high;
+       }(), kRun, 0,
+       {kLabArea, kGap + "X-HIGH\": its HV axis ends at * V, at or above the 2500 V limit of the ohmic-region search: not searched; it has no line in Resistance.csv"},
+       argonOut({"X-HIGH.png"}), "clean"},
+      {"AreasFile", join(argon()), {"--areas", "areas.csv", "-o", "out", "scan.csv"}, 0, {}, argonOut(), "",
+       [](const std::string& home, RunSetting&) {
+         writeFile(home + "/areas.csv", "# measured on the bench\n\nLAB-GAP-07,8000\nRE3-PK-154-BOTTOM,20000\n");
+         return true;
+       },
+       [](const std::string& home, const RunResult&) {
+         // Resistance = resistivity x 0.4 cm / area, with the file's areas.
+         const std::map<std::string, double> given = {{"LAB-GAP-07 ", 8000.0}, {"RE3-PK-154-BOTTOM ", 20000.0}};
+         int checked = 0;
+         for (const auto& l : lines(readFile(home + "/out/Resistance.csv"))) {
+           std::vector<std::string> f;
+           std::istringstream in(l);
+           for (std::string field; std::getline(in, field, ',');) f.push_back(field);
+           if (given.count(f[0]) == 0) continue;
+           ++checked;
+           EXPECT_NEAR(std::stod(f[2]), std::stod(f[1]) * 0.4 / given.at(f[0]), std::stod(f[2]) * 1e-5) << l;
+         }
+         EXPECT_EQ(checked, 2);
+       }},
+      {"AreasNotANumber", join(argon()), {"--areas", "areas.csv", "-o", "out", "scan.csv"}, 2,
+       {"gapohm: areas.csv:2: area \"12k\" is not a number", "Run with --help for more information."}, kNoOut, "",
+       [](const std::string& home, RunSetting&) { writeFile(home + "/areas.csv", "A,1\nB,12k\n"); return true; }},
+      {"AreasNotPositive", join(argon()), {"--areas", "areas.csv", "-o", "out", "scan.csv"}, 2,
+       {"gapohm: areas.csv:1: area -5 is not positive", "**"}, kNoOut, "",
+       [](const std::string& home, RunSetting&) { writeFile(home + "/areas.csv", "A,-5\n"); return true; }},
+      {"AreasNameTwice", join(argon()), {"--areas", "areas.csv", "-o", "out", "scan.csv"}, 2,
+       {"gapohm: areas.csv:3: gap \"A\" has an area already", "**"}, kNoOut, "",
+       [](const std::string& home, RunSetting&) { writeFile(home + "/areas.csv", "A,5\n#\nA,6\n"); return true; }},
+      {"SecondScanGiven", join(argon()), {"-o", "out", "scan.csv", "scan.csv"}, 2,
+       {"gapohm: scan.csv is a second scan file; a run analyses one scan: give several with --batch", "**"}, kNoOut, ""},
+      {"ArgumentsAfterTheTitle", join(argon()), {"-o", "out", "scan.csv", "Title", "x", "y"}, 0,
+       {"gapohm: warning: arguments after the legend title are ignored: \"x\" \"y\"", kLabArea}, argonOut(), "clean", {},
+       [](const std::string&, const RunResult& r) { EXPECT_EQ(lines(r.out).back(), "gapohm: outputs in out/"); }},
+      {"DefaultScanMissing", "", {"-o", "out"}, 1,
+       {"gapohm: error: cannot open scan file /Users/*: No such file or directory",
+        "usage: gapohm [options] SCAN.csv [legend title]   (gapohm --help tells more)"}, kNoOut, ""},
+      {"EarlierOutputsLeft", join(argon()), kRun, 0,
+       {kLabArea, "gapohm: warning: out/ holds outputs of an earlier run that this run did not replace (left as they are): OLD-GAP.png"},
+       argonOut({"OLD-GAP.png", "notes.txt"}), "clean", [](const std::string& home, RunSetting&) {
+         mkdir((home + "/out").c_str(), 0755);
+         writeFile(home + "/out/OLD-GAP.png", "old");
+         writeFile(home + "/out/notes.txt", "mine");
+         return true;
+       }},
       {"UnknownOption", "", {"--no-such-option", "scan.csv"}, 2, {"**"}, kNoOut, ""},
       {"UnknownFormat", "", {"--format", "gif", "scan.csv"}, 2, {"**"}, kNoOut, ""},
       {"NoJobs", "", {"-j", "0", "scan.csv"}, 2, {"**"}, kNoOut, ""},

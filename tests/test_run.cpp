@@ -25,7 +25,10 @@ TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
   ScratchDir home;
   const RunResult r = runGapohm({examplePath("argon_scan.csv")}, inHome(home.path()));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.err, "");
+  // The one gap of the example without a type word in its name is named, once.
+  EXPECT_EQ(r.err, "gapohm: warning: " + examplePath("argon_scan.csv") +
+                       ": gap \"LAB-GAP-07\": its area is not known (no type word in its name, not in an "
+                       "areas file): its resistance is given for 1 cm2; give its area with --areas FILE\n");
   char today[16];
   const std::time_t now = std::time(nullptr);
   std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));

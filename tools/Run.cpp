@@ -1,5 +1,6 @@
 // One run of the analysis: read the scan, analyse it into a RunOutcome, render
 // the outcome as console lines, reports and figures.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "tools/RunOutcome.h"
@@ -62,14 +64,15 @@ bool isArgonScan(const std::vector<GapResult>& gaps) {
   return false;
 }
 
-GapResult gapFrom(const std::string& name, int position, GapPoints points) {
+GapResult gapFrom(const std::string& name, int position, GapPoints points, const GapAreas& areas) {
   GapResult g;
   g.name = name;
   g.profile.chambername = name;
   g.profile.color = getcolor(name, position);
   g.profile.marker = getmarker(name, position);
-  g.area = getarea(name);
-  g.areaSource = g.area == 1.0 ? "unknown" : "type word";
+  const auto given = areas.find(name);
+  g.area = given != areas.end() ? given->second : getarea(name);
+  g.areaSource = given != areas.end() ? "areas file" : g.area == 1.0 ? "unknown" : "type word";
   for (std::size_t p = 0; p < points.hv.size(); ++p) g.graph.AddPoint(points.hv[p], points.current[p]);
   g.points = std::move(points);
   if (g.graph.GetN() == 0) g.noResult = NoResult::NoMeasurement;
@@ -83,9 +86,12 @@ void analyseGap(GapResult& g) {
     g.noResult = NoResult::NotAscending;
     return;
   }
-  g.searched = true;
   g.search = searchOhmicWindow(g.graph);
-  if (g.search.statFit) {
+  g.searched = g.search.searched;
+  if (!g.searched) {
+    // The scan's kind is told by its first gap; this one's own axis ends higher.
+    g.noResult = NoResult::AxisTooHigh;
+  } else if (g.search.statFit) {
     g.values = gapValues(g.area, g.search.resistivity, g.search.offset, g.search.onset);
   } else {
     g.noResult = g.graph.GetN() < kFewestSearchPoints ? NoResult::TooFewPoints
@@ -102,6 +108,11 @@ std::string GapResult::why() const {
     case NoResult::NotArgon: return "not an argon scan (HV axis ends at or above 2500 V): not searched";
     case NoResult::NotAscending:
       return "HV comes down at line " + std::to_string(points.notAscendingLine) + ": not searched";
+    case NoResult::AxisTooHigh: {
+      std::ostringstream why;
+      why << "HV axis ends at " << graph.xAxis().high << " V (argon scans end below 2500 V): not searched";
+      return why.str();
+    }
     case NoResult::TooFewPoints:
       return "only " + std::to_string(graph.GetN()) + " points (the search needs " +
              std::to_string(kFewestSearchPoints) + ")";
@@ -127,7 +138,7 @@ GapValues gapValues(double area, const std::pair<double, double>& Resistance,
 }
 
 RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
-                       std::string content) {
+                       std::string content, const GapAreas& areas) {
   RunOutcome run;
   run.file = file;
   run.legendTitle = legendTitle;
@@ -150,7 +161,8 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
   run.usedLines = points.usedLines;
   run.maxcurrentindex = points.maxcurrentindex;
   for (std::size_t k = 0; k < run.gapList.size(); ++k) {
-    run.gaps.push_back(gapFrom(run.gapList[k].first, static_cast<int>(k), std::move(points.gaps[k])));
+    run.gaps.push_back(
+        gapFrom(run.gapList[k].first, static_cast<int>(k), std::move(points.gaps[k]), areas));
   }
   run.argon = isArgonScan(run.gaps);
   for (GapResult& g : run.gaps) {
@@ -166,12 +178,50 @@ namespace {
 
 // What the reading stage tells: the warnings of lines passed over, a read error,
 // and the gaps left without any measurement.
+// Lines refused for one cause are named one by one up to this many; the rest counted.
+constexpr std::size_t kNotesShown = 5;
+
+// What to do when every line of a scan is refused for the same cause.
+std::string adviceFor(const std::string& kind) {
+  if (kind == kSemicolon) {
+    return "export the scan with ',' as separator and '.' as decimal point";
+  }
+  if (kind == kTooFewFields) {
+    return "each line needs gap name, effective HV, applied HV, current and pressure, "
+           "separated by commas";
+  }
+  if (kind == kNotANumber) {
+    return "HV, current and pressure must be decimal numbers with '.' as decimal point";
+  }
+  return "check that the file is an HV scan of gas gaps";
+}
+
+// The notes of refused lines, at most kNotesShown of each kind, then a count.
+void logNotes(const RunOutcome& run, tk::Console& console) {
+  std::map<std::string, std::size_t> seen;
+  for (const LineNote& note : run.notes) {
+    if (!note.kind.empty() && ++seen[note.kind] > kNotesShown) continue;
+    console.warning(run.file + ":" + std::to_string(note.line) + ": " + note.reason);
+  }
+  for (const auto& [kind, count] : seen) {
+    if (count <= kNotesShown) continue;
+    console.warning(run.file + ": " + std::to_string(count - kNotesShown) + " more lines skipped (" +
+                    kind + ")");
+  }
+  const bool oneCause = seen.size() == 1 && run.usedLines == 0 &&
+                        seen.begin()->second == run.notes.size();
+  if (oneCause) {
+    console.warning(run.file + ": every line was skipped for " + seen.begin()->first + ": " +
+                    adviceFor(seen.begin()->first));
+  }
+}
+
+// What the reading stage tells: the warnings of lines passed over, a read error,
+// and the gaps left without any measurement.
 void logReading(const RunOutcome& run, tk::Console& console) {
   if (run.crOnly) console.warning(run.file + ": lines end in carriage returns alone; read as line ends");
   console.out << run.listing << std::flush;
-  for (const LineNote& note : run.notes) {
-    console.warning(run.file + ":" + std::to_string(note.line) + ": " + note.reason);
-  }
+  logNotes(run, console);
   if (run.readError) {
     console.error(run.file + ": read error after line " + std::to_string(run.reading.lines));
   }
@@ -202,7 +252,13 @@ void drawCombinedFigure(const RunOutcome& run, const FigureContext& figures) {
 // The warning that tells why a searched gap has no line in Resistance.csv.
 void warnNoResult(const RunOutcome& run, const GapResult& g, tk::Console& console) {
   const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
-  if (g.noResult == NoResult::TooFewPoints) {
+  if (g.noResult == NoResult::AxisTooHigh) {
+    std::ostringstream message;
+    message << gap << "its HV axis ends at " << g.graph.xAxis().high
+            << " V, at or above the 2500 V limit of the ohmic-region search: not searched; it "
+               "has no line in Resistance.csv";
+    console.warning(message.str());
+  } else if (g.noResult == NoResult::TooFewPoints) {
     console.warning(gap + "only " + std::to_string(g.graph.GetN()) +
                     " points, too few for the ohmic-region search (it needs " +
                     std::to_string(kFewestSearchPoints) + "); it has no line in Resistance.csv");
@@ -218,6 +274,10 @@ void warnNoResult(const RunOutcome& run, const GapResult& g, tk::Console& consol
             << g.search.resistivity.first
             << " Ohm*cm (the current falls as the HV rises: reversed polarity?)";
     console.warning(message.str());
+  }
+  if (g.fitted() && g.areaSource == "unknown") {
+    console.warning(gap + "its area is not known (no type word in its name, not in an areas "
+                          "file): its resistance is given for 1 cm2; give its area with --areas FILE");
   }
 }
 
@@ -248,7 +308,6 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
     if (g.noResult == NoResult::NotAscending) {
       console.warning(gap + "not searched (its HV comes down at line " +
                       std::to_string(g.points.notAscendingLine) + "); it has no line in Resistance.csv");
-      continue;
     }
     warnFigureClash(gap, g.name, figureOwner, options.extension, console);
     drawGapFigure(g.graph, g.profile, g.search, run.file, options.verbose, figures);
@@ -258,6 +317,113 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   // The figures are written first, as the report always followed them.
   queue.finish();
   report.Save(getPathToSave(run.file, figures.place, console) + "Resistance.csv", console);
+}
+
+}  // namespace
+
+// The run's output directory as getPathToSave names it, without creating or logging.
+std::string outputDirectory(const std::string& file, const OutputPlace& place) {
+  if (place.outputDir) {
+    std::string dir = *place.outputDir;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+  }
+  return dirForScan(file, place.env("HOME").value_or(""), place.date);
+}
+
+namespace {
+
+bool homeKnown(const OutputPlace& place, tk::Console& console) {
+  if (place.outputDir || place.env("HOME")) return true;
+  // Without a home directory the dated layout would land at the file-system root.
+  std::string home;
+  GetEnviroment(home, "HOME", place.env, console.out);
+  console.error("HOME is not set: no output directory; give one with --output-dir");
+  return false;
+}
+
+// Reads the scan's text, refusing what is no text file; false with a message.
+bool readScanText(const std::string& file, std::string& content, const RunOptions& options,
+                  tk::Console& console) {
+  if (!readWholeFile(file, content, console)) {
+    console.out << analyseScan(file, "", "", options.areas).listing << std::flush;
+    if (options.defaultScan) {
+      console.err << "usage: gapohm [options] SCAN.csv [legend title]   (gapohm --help tells more)"
+                  << std::endl;
+    }
+    return false;
+  }
+  if (looksBinary(content)) {
+    console.error(file + ": not a text file (binary bytes at its start): not a scan");
+    return false;
+  }
+  return true;
+}
+
+// Says once why a standard scan is not searched and has no Resistance.csv.
+void tellNotArgon(const RunOutcome& run, tk::Console& console) {
+  for (const GapResult& g : run.gaps) {
+    if (g.graph.GetN() == 0) continue;
+    console.out << "gapohm: " << run.file << ": not an argon scan: the HV axis of its first gap, \""
+                << excerpt(g.name) << "\", ends at " << g.graph.xAxis().high
+                << " V, not below the 2500 V limit of the ohmic-region search; no gap is searched "
+                   "and no Resistance.csv is written"
+                << std::endl;
+    return;
+  }
+}
+
+// The files this run writes into its output directory (figures, reports).
+std::set<std::string> filesOfRun(const RunOutcome& run, const RunOptions& options) {
+  std::set<std::string> mine{getName() + options.extension, "Resistance.csv", "Entries.csv",
+                             "results.csv", "results.tex"};
+  if (!run.argon) mine.erase("Resistance.csv");
+  if (!options.entries) mine.erase("Entries.csv");
+  for (const GapResult& g : run.gaps) {
+    const std::string base = safeFileName(g.name);
+    mine.insert(base + options.extension);
+    for (const char* diagnostic : {"_ChiS", "_NDf", "_GoodNessOfFitH"}) {
+      mine.insert(base + diagnostic + options.extension);
+    }
+  }
+  return mine;
+}
+
+// Outputs of gapohm runs found in the run's directory before it writes anything.
+std::set<std::string> earlierOutputs(const RunOutcome& run, const OutputPlace& place) {
+  std::set<std::string> found;
+  const std::string dir = outputDirectory(run.file, place);
+  DIR* listing = ::opendir(dir.c_str());
+  if (listing == nullptr) return found;
+  for (const dirent* entry = ::readdir(listing); entry != nullptr; entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    const auto endsWith = [&](const std::string& tail) {
+      return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    const bool report = name == "Resistance.csv" || name == "Entries.csv" ||
+                        name == "results.csv" || name == "results.tex";
+    if (name[0] != '.' && (report || endsWith(".png") || endsWith(".svg") || endsWith(".pdf"))) {
+      found.insert(name);
+    }
+  }
+  ::closedir(listing);
+  return found;
+}
+
+// One warning naming the outputs of earlier runs that this run left in place.
+void warnStaleOutputs(const RunOutcome& run, const RunOptions& options, const OutputPlace& place,
+                      const std::set<std::string>& before, tk::Console& console) {
+  const std::set<std::string> mine = filesOfRun(run, options);
+  std::string stale;
+  std::size_t count = 0;
+  for (const std::string& name : before) {
+    if (mine.count(name) != 0) continue;
+    if (count++ < 10) stale += (stale.empty() ? "" : ", ") + excerpt(name);
+  }
+  if (count == 0) return;
+  if (count > 10) stale += " and " + std::to_string(count - 10) + " more";
+  console.warning(outputDirectory(run.file, place) + " holds outputs of an earlier run that this "
+                  "run did not replace (left as they are): " + stale);
 }
 
 }  // namespace
@@ -272,34 +438,28 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
                   std::vector<GapOutcome>* outcomes) {
   printINFO(file, console.out);
-  if (!place.outputDir && !place.env("HOME")) {
-    // Without a home directory the dated layout would land at the file-system root.
-    std::string home;
-    GetEnviroment(home, "HOME", place.env, console.out);
-    console.error("HOME is not set: no output directory; give one with --output-dir");
-    return 1;
-  }
   std::string content;
-  if (!readWholeFile(file, content, console)) {
-    console.out << analyseScan(file, legendtitle, "").listing << std::flush;
-    return 1;
-  }
-  const RunOutcome run = analyseScan(file, legendtitle, std::move(content));
+  if (!homeKnown(place, console) || !readScanText(file, content, options, console)) return 1;
+  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), options.areas);
   logReading(run, console);
   if (run.usedLines == 0) {
     console.error(file + ": no measurement lines");
     return 1;
   }
   warnEmptyGaps(run, console);
+  const std::set<std::string> before = earlierOutputs(run, place);
   tk::FigureQueue queue(options.jobs, console);
   const FigureContext figures{place, console, options.extension, &queue};
   drawCombinedFigure(run, figures);
   if (options.entries) writeEntries(run, place, console);
   if (run.argon) renderSearches(run, options, figures, queue);
+  if (!run.argon) tellNotArgon(run, console);
   queue.finish();
+  warnStaleOutputs(run, options, place, before, console);
   if (outcomes != nullptr) {
     const std::vector<GapOutcome> found = gapOutcomes(run);
     outcomes->insert(outcomes->end(), found.begin(), found.end());
   }
+  console.out << "gapohm: outputs in " << outputDirectory(file, place) << std::endl;
   return console.failed() ? 1 : 0;
 }

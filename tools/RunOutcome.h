@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "aux/Drawing.h"
+#include "aux/GapAreas.h"
 #include "aux/OhmicSearch.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Graph.h"
@@ -27,6 +28,7 @@ enum class NoResult {
   NoMeasurement,   // no usable line of the gap
   NotArgon,        // the scan's HV axis ends at or above 2500 V: nothing searched
   NotAscending,    // its effective HV comes down: not searched
+  AxisTooHigh,     // its own HV axis ends at or above 2500 V: not searched
   TooFewPoints,    // fewer than the search needs
   NoWindowPassed,  // windows were tried; none passed, or the pass gave no values
 };
@@ -37,7 +39,8 @@ struct GapResult {
   tk::Graph graph;          // (corrected HV, current) with its profile, as the figures draw it
   plotprofile profile;      // marker colour and style
   double area = 1.0;        // cm^2, for the resistance
-  std::string areaSource;   // "type word" (catalogue word in the name) or "unknown" (1 cm^2)
+  // "type word" (catalogue word in the name), "areas file" (--areas) or "unknown" (1 cm^2)
+  std::string areaSource;
   bool searched = false;    // the ohmic-region search ran on it
   OhmicSearch search;       // when searched
   NoResult noResult = NoResult::None;
@@ -64,9 +67,11 @@ struct RunOutcome {
 
 // Analyses the scan text `content` of `file`: lists its gaps, reads its lines,
 // collects each gap's points and, for an argon scan, searches each gap with
-// rising HV and enough points. Pure: prints, draws and writes nothing.
+// rising HV and enough points. A gap's area comes from `areas` (exact name), else
+// from the type word in its name, else it is 1 cm^2. Pure: prints, draws and
+// writes nothing.
 RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
-                       std::string content);
+                       std::string content, const GapAreas& areas);
 
 // The values of a fitted gap from its resistivity, offset and onset pairs: the
 // resistance is resistivity x 0.4 cm / area, the resistance x area resistivity x 0.4 cm.

@@ -8,12 +8,11 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <sstream>
-#include <unordered_map>
 
 #include "aux/Drawing.h"
+#include "aux/GapAreas.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 
@@ -144,6 +143,48 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
   return points;
 }
 
+namespace {
+
+// Reads the --areas file; false with a usage message on `err`.
+bool readAreas(const std::string& path, GapAreas& areas, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  std::string error;
+  if (!in || in.bad()) {
+    error = "cannot read areas file " + path + ": " + std::strerror(errno);
+  } else if (parseGapAreas(text.str(), path, areas, error)) {
+    return true;
+  }
+  err << "gapohm: " << error << "\nRun with --help for more information.\n";
+  return false;
+}
+
+bool isExistingCsv(const std::string& path) {
+  struct stat info {};
+  const bool csv = path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+  return csv && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A single run takes one scan and a legend title: a second scan is a mistake
+// that would otherwise become a title; anything further is ignored with a word.
+bool checkPositionals(const std::vector<std::string>& positional, std::ostream& err) {
+  if (positional.size() > 1 && isExistingCsv(positional[1])) {
+    err << "gapohm: " << excerpt(positional[1])
+        << " is a second scan file; a run analyses one scan: give several with --batch\n"
+           "Run with --help for more information.\n";
+    return false;
+  }
+  if (positional.size() > 2) {
+    std::string ignored;
+    for (std::size_t k = 2; k < positional.size(); ++k) ignored += " \"" + excerpt(positional[k]) + "\"";
+    err << "gapohm: warning: arguments after the legend title are ignored:" << ignored << std::endl;
+  }
+  return true;
+}
+
+}  // namespace
+
 int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                const EnvLookup& env, std::time_t now) {
   CLI::App app{"gapohm: current density against pressure-corrected HV of gas gaps; ohmic-region "
@@ -180,6 +221,11 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--summary", summary,
                  "with --batch: the summary file (default: BatchSummary.csv in the output root)")
       ->type_name("FILE");
+  std::string areasFile;
+  app.add_option("--areas", areasFile,
+                 "CSV lines \"gap name,area in cm2\" (# comments): the areas of the resistance "
+                 "columns, by exact gap name")
+      ->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -193,7 +239,15 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return 2;
   }
 
-  OutputPlace place{env, localDate(now), std::nullopt};
+  if (!areasFile.empty() && !readAreas(areasFile, options.areas, err)) return 2;
+
+  // A HOME set to nothing names no directory: the dated layout would land at the root.
+  const EnvLookup homeAware = [env](const std::string& name) {
+    std::optional<std::string> value = env(name);
+    if (name == "HOME" && value && value->empty()) return std::optional<std::string>();
+    return value;
+  };
+  OutputPlace place{homeAware, localDate(now), std::nullopt};
   if (!outputDir.empty()) place.outputDir = outputDir;
   tk::Console console(out, err);
   if (batch) {
@@ -208,6 +262,8 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
       positional.empty()
           ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
           : positional[0];
+  if (!checkPositionals(positional, err)) return 2;
+  options.defaultScan = positional.empty();
   const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
   return readFiles_KVT(file, legendtitle, options, place, console);
 }

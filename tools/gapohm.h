@@ -48,7 +48,13 @@ struct RunOptions {
   bool entries = false;            // also write Entries.csv
   std::string extension = ".png";  // figure file format
   int jobs = 1;                    // processes painting figures (batch: scans) at once
+  GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
+  bool defaultScan = false;        // no scan was named: the historical default path is read
 };
+
+// The output directory of a run on `file` ("/" at its end), as getPathToSave
+// names it, without creating anything or logging.
+std::string outputDirectory(const std::string& file, const OutputPlace& place);
 
 // The values of a fitted gap from its resistivity, offset and onset pairs: the
 // resistance is resistivity x 0.4 cm / area, the resistance x area resistivity
