@@ -112,39 +112,84 @@ struct Scan {
       std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return x[a] < x[b]; });
     }
   }
-  void addTo(Moments& m, int position) const {
-    const int i = order[static_cast<std::size_t>(position)];
-    m.add(x[i], static_cast<Real>(x[i]) - x0, static_cast<Real>(y[i]) - y0);
+  int at(int position) const { return order[static_cast<std::size_t>(position)]; }
+  double hvAt(int position) const { return x[static_cast<std::size_t>(at(position))]; }
+};
+
+// A window growing one point at a time over a run of sorted positions. Its moments
+// are of the residuals from a reference line, not of the currents: the chi-square
+// is the small remainder Cyy - Cxy^2 / Cxx, and residuals keep Cyy near it where
+// a steep line would make it many orders larger and the remainder mostly rounding.
+// Each time the window doubles, the reference becomes the window's own line and
+// the moments are grown again over its points: 2N additions at most in all.
+class GrowingWindow {
+ public:
+  explicit GrowingWindow(const Scan& s) : s_(s) {}
+
+  void add(int position) {
+    low_ = m_.count == 0 ? position : std::min(low_, position);
+    high_ = m_.count == 0 ? position : std::max(high_, position);
+    grow(position);
+    if (m_.count == nextRebuild_) rebuild();
   }
-  double hvAt(int position) const { return x[static_cast<std::size_t>(order[position])]; }
+  const Moments& moments() const { return m_; }
+  Real a0() const { return a0_; }  // reference line about the shift: a0 + b0 (x - x0)
+  Real b0() const { return b0_; }
+
+ private:
+  void grow(int position) {
+    const std::size_t i = static_cast<std::size_t>(s_.at(position));
+    const Real x = static_cast<Real>(s_.x[i]) - s_.x0;
+    const Real r = static_cast<Real>(s_.y[i]) - s_.y0 - (a0_ + b0_ * x);
+    m_.add(s_.x[i], x, r);
+  }
+  void rebuild() {
+    nextRebuild_ *= 2;
+    if (!(m_.cxx > 0)) return;  // one HV so far: no line to refer to yet
+    const Real beta = m_.cxy / m_.cxx;
+    a0_ += m_.my - beta * m_.mx;
+    b0_ += beta;
+    m_ = Moments{};
+    for (int p = low_; p <= high_; ++p) grow(p);
+  }
+
+  const Scan& s_;
+  Moments m_;
+  Real a0_ = 0, b0_ = 0;
+  int low_ = 0, high_ = 0;  // sorted positions held
+  int nextRebuild_ = 4;
 };
 
 // A generous bound on how far the chi-square from the moments may lie from the
 // one tk::fitLine computes: the latter in double on the raw points (rounded
-// residuals, their plain sum, running means), the former in long double, worse the
-// further the points sit from the shift against their spread.
-double chi2Noise(const Moments& m, Real chi2, Real slope, Real mx, Real my) {
+// residuals, their plain sum, running means), the former in long double on the
+// residuals from the reference line, worse the further they sit from their mean
+// against their spread. syy and my are those of the raw currents.
+double chi2Noise(const Moments& m, Real chi2, Real slope, Real mx, Real my, Real syyRaw) {
   const double ed = std::numeric_limits<double>::epsilon();
   const double el = static_cast<double>(std::numeric_limits<Real>::epsilon());
   const double n = m.count;
   const double c = static_cast<double>(chi2);
-  const double syy = static_cast<double>(m.cyy);
+  const double syy = static_cast<double>(std::max<Real>(syyRaw, 0));
   const double sxx = static_cast<double>(m.cxx);
   const double b = std::fabs(static_cast<double>(slope));
   const double reach = std::fabs(static_cast<double>(my)) + std::sqrt(syy) +
                        b * (std::fabs(static_cast<double>(mx)) + std::sqrt(sxx));
   const double line = 64 * ed * std::sqrt(c * syy) + 256 * ed * ed * syy + 8 * n * ed * c +
                       16 * n * std::pow(n * ed * reach, 2);
-  const double smx = static_cast<double>(m.mx), smy = static_cast<double>(m.my);
+  const double srr = static_cast<double>(m.cyy);
+  const double smx = static_cast<double>(m.mx), smr = static_cast<double>(m.my);
   const double kx = std::sqrt(1 + n * smx * smx / sxx);
-  const double ky = syy > 0 ? std::sqrt(1 + n * smy * smy / syy) : 1.0;
-  const double moments = 64 * n * el * (kx + ky) * (syy + c);
+  const double kr = srr > 0 ? std::sqrt(1 + n * smr * smr / srr) : 1.0;
+  // Forming each residual rounds it by about el times the point's reach.
+  const double moments = 64 * n * el * (kx + kr) * (srr + c) + 16 * el * std::sqrt(c * n) * reach;
   return 4 * (line + moments);
 }
 
 // The line of window j from its moments; `noise` gets chi2Noise, or infinity when
 // the numbers are not to be trusted at all.
-WindowJudgement fromMoments(int j, const Moments& m, const Scan& s, double& noise) {
+WindowJudgement fromMoments(int j, const GrowingWindow& g, const Scan& s, double& noise) {
+  const Moments& m = g.moments();
   WindowJudgement w;
   w.first = j;
   w.points = m.count;
@@ -155,16 +200,19 @@ WindowJudgement fromMoments(int j, const Moments& m, const Scan& s, double& nois
   }
   w.determined = true;
   w.ndf = m.count - 2;
-  const Real slope = m.cxy / m.cxx;
-  const Real chi2 = std::max<Real>(m.cyy - m.cxy * slope, 0);
-  const Real mx = m.mx + s.x0, my = m.my + s.y0;
+  const Real beta = m.cxy / m.cxx;  // of the residuals
+  const Real chi2 = std::max<Real>(m.cyy - m.cxy * beta, 0);
+  const Real slope = g.b0() + beta;
+  const Real mx = m.mx + s.x0;                                 // raw HV mean
+  const Real my = s.y0 + g.a0() + g.b0() * m.mx + m.my;        // raw current mean
+  const Real syyRaw = m.cyy + 2 * g.b0() * m.cxy + g.b0() * g.b0() * m.cxx;
   const Real scale = (w.ndf > 0 && chi2 > 0) ? chi2 / w.ndf : 1;
   w.chi2 = static_cast<double>(chi2);
   w.slope = static_cast<double>(slope);
   w.intercept = static_cast<double>(my - slope * mx);
   w.slopeError = static_cast<double>(std::sqrt(scale / m.cxx));
   w.interceptError = static_cast<double>(std::sqrt(scale * (1 / Real(m.count) + mx * mx / m.cxx)));
-  noise = chi2Noise(m, chi2, slope, mx, my);
+  noise = chi2Noise(m, chi2, slope, mx, my, syyRaw);
   if (!(m.cxx > 0) || !std::isfinite(w.chi2) || !std::isfinite(noise)) {
     noise = std::numeric_limits<double>::infinity();
   }
@@ -179,11 +227,11 @@ void sweepDown(const Scan& s, const std::vector<int>& queries, int firstPoint,
   const int n = static_cast<int>(s.order.size());
   int p = n - 1;
   while (p >= 0 && s.hvAt(p) > e) --p;
-  Moments m;
+  GrowingWindow g(s);
   for (int j : queries) {
-    for (; p >= 0 && s.hvAt(p) >= s.x[j]; --p) s.addTo(m, p);
+    for (; p >= 0 && s.hvAt(p) >= s.x[static_cast<std::size_t>(j)]; --p) g.add(p);
     const auto k = static_cast<std::size_t>(j - firstPoint);
-    out[k] = fromMoments(j, m, s, noise[k]);
+    out[k] = fromMoments(j, g, s, noise[k]);
   }
 }
 
@@ -194,11 +242,11 @@ void sweepUp(const Scan& s, const std::vector<int>& queries, int firstPoint,
   const int n = static_cast<int>(s.order.size());
   int p = 0;
   while (p < n && s.hvAt(p) < e) ++p;
-  Moments m;
+  GrowingWindow g(s);
   for (int j : queries) {
-    for (; p < n && s.hvAt(p) <= s.x[j]; ++p) s.addTo(m, p);
+    for (; p < n && s.hvAt(p) <= s.x[static_cast<std::size_t>(j)]; ++p) g.add(p);
     const auto k = static_cast<std::size_t>(j - firstPoint);
-    out[k] = fromMoments(j, m, s, noise[k]);
+    out[k] = fromMoments(j, g, s, noise[k]);
   }
 }
 
