@@ -342,3 +342,9 @@ std::vector<WindowJudgement> judgeWindows(const std::vector<double>& x, const st
   decide(out, noise, x, y, fitTest);
   return out;
 }
+
+int lastFittedWindow(const std::vector<WindowJudgement>& judged) {
+  const auto it = std::find_if(judged.rbegin(), judged.rend(),
+                               [](const WindowJudgement& w) { return w.determined; });
+  return it == judged.rend() ? -1 : it->first;
+}

@@ -47,3 +47,11 @@ std::vector<WindowJudgement> judgeWindows(const std::vector<double>& x, const st
 std::vector<WindowJudgement> judgeWindowsExact(const std::vector<double>& x,
                                                const std::vector<double>& y, int firstPoint,
                                                int fitTest);
+
+// The window whose line the gap's graph carries after the search: the last
+// determined window judged (the good one when there is one), as each determined
+// window's fit replaced the graph's function and an undetermined one left it.
+// Returns its j, or -1 when no window judged held a line. The caller refits that
+// one window exactly (fit() on the graph), which restores the graph's function,
+// the printed numbers and the verdict the window-by-window search left.
+int lastFittedWindow(const std::vector<WindowJudgement>& judged);

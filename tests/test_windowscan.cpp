@@ -11,6 +11,9 @@
 
 #include "aux/Regression.h"
 #include "aux/WindowScan.h"
+#include "toolkit/Canvas.h"
+#include "toolkit/Graph.h"
+#include "toolkit/Style.h"
 
 namespace {
 
@@ -181,6 +184,7 @@ struct Degenerate {
   std::vector<double> tail;  // x of the points after 15 at 1000 + 10 i V
   std::vector<int> points;   // points of windows 15, 16, ...
   std::vector<bool> determined;
+  int lastFitted;  // the window whose line the graph keeps
 };
 
 class DegenerateWindows : public ::testing::TestWithParam<Degenerate> {};
@@ -194,6 +198,7 @@ TEST_P(DegenerateWindows, OneHvHoldsNoLine) {
     const auto fast = judgeWindows(p.x, p.y, 15, option);
     ASSERT_EQ(compare(fast, judgeWindowsExact(p.x, p.y, 15, option)), "") << d.name;
     ASSERT_EQ(fast.size(), d.points.size()) << d.name;
+    EXPECT_EQ(lastFittedWindow(fast), d.lastFitted) << d.name;
     for (std::size_t k = 0; k < fast.size(); ++k) {
       EXPECT_EQ(fast[k].points, d.points[k]) << d.name << " window " << k + 15;
       EXPECT_EQ(fast[k].determined, d.determined[k]) << d.name << " window " << k + 15;
@@ -208,11 +213,11 @@ TEST_P(DegenerateWindows, OneHvHoldsNoLine) {
 INSTANTIATE_TEST_SUITE_P(
     WindowScan, DegenerateWindows,
     ::testing::Values(
-        Degenerate{"singlePoint", {1150}, {1}, {false}},
-        Degenerate{"lastHvThreeTimes", {1150, 1150, 1150}, {3, 3, 3}, {false, false, false}},
-        Degenerate{"lastHvAlsoEarlier", {1140, 1150, 1140}, {3, 4, 3}, {false, true, false}},
-        Degenerate{"endBelowTheRest", {1200, 1210, 1100}, {7, 8, 2}, {true, true, false}},
-        Degenerate{"twoPointsTwoHvs", {1150, 1160}, {2, 1}, {true, false}}),
+        Degenerate{"singlePoint", {1150}, {1}, {false}, -1},
+        Degenerate{"lastHvThreeTimes", {1150, 1150, 1150}, {3, 3, 3}, {false, false, false}, -1},
+        Degenerate{"lastHvAlsoEarlier", {1140, 1150, 1140}, {3, 4, 3}, {false, true, false}, 16},
+        Degenerate{"endBelowTheRest", {1200, 1210, 1100}, {7, 8, 2}, {true, true, false}, 16},
+        Degenerate{"twoPointsTwoHvs", {1150, 1160}, {2, 1}, {true, false}, 15}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What the caller can get wrong is refused; no window, nothing judged; a gap with a
@@ -254,6 +259,50 @@ TEST(WindowScan, ATinyChiSquareUnderLargeSumsKeepsItsVerdict) {
           << option << " " << sigma;
     }
   }
+}
+
+// The search's caller judges the windows, then refits the last fitted one with
+// fit(): the graph must carry the very function the window-by-window search left
+// on it (it is painted in the gap's figure), and a pass the same numbers.
+TEST(WindowScan, RefittingTheLastFittedWindowLeavesTheGraphAsTheSearchDid) {
+  std::mt19937 rng(99);
+  std::uniform_int_distribution<int> size(16, 90);
+  std::uniform_real_distribution<double> decade(-3.0, 0.5);
+  tk::Canvas pad("KVT MeasurementsGAP", "KVT Measurements GAP", 2000, 1000, tk::Style{});
+  std::ostringstream log;
+  int passes = 0, withoutPass = 0;
+  for (int scan = 0; scan < 300; ++scan) {
+    const int option = 1 + scan % 3;
+    const auto order = scan % 2 ? Order::Ascending : Order::EndInside;
+    const Points p = generate(rng, size(rng), std::pow(10.0, decade(rng)), order);
+    tk::Graph old, now;
+    for (std::size_t i = 0; i < p.x.size(); ++i) old.AddPoint(p.x[i], p.y[i]), now.AddPoint(p.x[i], p.y[i]);
+    fitstatus a{}, b{};
+    bool passedBefore = false, passedNow = false;
+    for (std::size_t j = 15; j < p.x.size() && !passedBefore; ++j) {
+      passedBefore = fit(&old, p.x[j], p.x.back(), a, option, false, pad, log);
+    }
+    const int j = lastFittedWindow(judgeWindows(p.x, p.y, 15, option));
+    if (j >= 0) passedNow = fit(&now, p.x[static_cast<std::size_t>(j)], p.x.back(), b, option, false, pad, log);
+    ASSERT_EQ(passedNow, passedBefore) << scan;
+    ASSERT_EQ(now.function.has_value(), old.function.has_value()) << scan;
+    if (old.function) {
+      const tk::Function &f = *old.function, &g = *now.function;
+      EXPECT_TRUE(f.par[0] == g.par[0] && f.par[1] == g.par[1] && f.err[0] == g.err[0] && f.err[1] == g.err[1] &&
+                  f.chi2 == g.chi2 && f.npoints == g.npoints && f.xmin == g.xmin && f.xmax == g.xmax &&
+                  f.lineColor == g.lineColor)
+          << scan;
+    }
+    if (passedBefore) {
+      EXPECT_TRUE(a.ChiSquared == b.ChiSquared && a.NDF == b.NDF && a.Goodness == b.Goodness &&
+                  a.ParameterA == b.ParameterA && a.ErrorA == b.ErrorA && a.ParameterB == b.ParameterB &&
+                  a.ErrorB == b.ErrorB)
+          << scan;
+    }
+    (passedBefore ? passes : withoutPass)++;
+  }
+  EXPECT_GT(passes, 20);
+  EXPECT_GT(withoutPass, 20);
 }
 
 }  // namespace
