@@ -91,6 +91,8 @@ struct Family {
   int option;
 };
 
+void PrintTo(const Family& f, std::ostream* os) { *os << f.name; }
+
 class GeneratedScans : public ::testing::TestWithParam<Family> {};
 
 // Sizes 18 to 150, scatter from 1e-3 to 3 (log-uniform), so that every option
@@ -130,6 +132,8 @@ struct Edge {
   int option;
   double edge;  // as chi-square; option 1 edges are NDF / 2 and NDF / 0.8
 };
+
+void PrintTo(const Edge& e, std::ostream* os) { *os << "option " << e.option << " edge " << e.edge; }
 
 class BandEdges : public ::testing::TestWithParam<Edge> {};
 
@@ -186,6 +190,8 @@ struct Degenerate {
   std::vector<bool> determined;
   int lastFitted;  // the window whose line the graph keeps
 };
+
+void PrintTo(const Degenerate& d, std::ostream* os) { *os << d.name; }
 
 class DegenerateWindows : public ::testing::TestWithParam<Degenerate> {};
 
