@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <stdexcept>
+#include <string>
 
 #include "aux/Regression.h"
 #include "toolkit/Fit.h"
@@ -77,7 +78,7 @@ WindowJudgement judgeExactly(tk::Graph& graph, int j, int fitTest) {
 // they grow, and the chi-square later loses only what its own formula loses.
 struct Moments {
   int count = 0;
-  Real mx = 0, my = 0, cxx = 0, cxy = 0, cyy = 0;  // about the shift
+  Real mx = 0, my = 0, cxx = 0, cxy = 0, cyy = 0;  // x about the shift, y as given
   double lowX = 0, highX = 0;                      // HV range held, as stored
 
   void add(double rawX, Real x, Real y) {
@@ -324,7 +325,7 @@ std::vector<WindowJudgement> judgeWindows(const std::vector<double>& x, const st
   requireInput(x, y, firstPoint);
   if (static_cast<std::size_t>(firstPoint) >= x.size()) return {};
   // A NaN has no place in an HV order and an infinity no finite moments; such a
-  // gap (which the reader does not let through) is judged the slow, sure way.
+  // gap is judged the slow, sure way.
   if (!allFinite(x) || !allFinite(y)) return judgeWindowsExact(x, y, firstPoint, fitTest);
 
   const Scan scan(x, y);
