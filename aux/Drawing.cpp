@@ -155,7 +155,7 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
                             " has no points; no figure drawn from a missing graph");
     return;
   }
-  const OhmicSearch search = searchOhmicWindow(*Current);
+  const OhmicSearch search = searchOhmicWindow(*Current, INFO);
   Current->function = search.attached;
   applyProfile(*Current, profileparameters);
   drawGapFigure(*Current, profileparameters, search, file, INFO, context);
@@ -259,7 +259,7 @@ bool searchOhmicRegion(tk::Graph& Current, const std::string& chambername, const
                        tk::Canvas& pad, const tk::Style& style,
                        std::pair<double, double>& Resistance, std::pair<double, double>& Offset,
                        std::pair<double, double>& Onset, bool INFO, const FigureContext& context) {
-  const OhmicSearch search = searchOhmicWindow(Current);
+  const OhmicSearch search = searchOhmicWindow(Current, INFO);
   Current.function = search.attached;
   renderSearch(search, chambername, file, INFO, style, pad, context);
   if (!search.statFit) return false;

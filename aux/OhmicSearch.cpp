@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "aux/WindowScan.h"
+
 Int_t fittingTestFor(double top) {
   // The chi-square per degree of freedom for well-lit curves, fixed chi-square
   // bands for faint ones, whose scatter the unit point errors overstate.
@@ -40,24 +42,71 @@ void fillValues(const fitstatus& line, const std::pair<double, double>& level, O
 
 }  // namespace
 
-OhmicSearch searchOhmicWindow(const tk::Graph& gap) {
+namespace {
+
+// A window's record from its judgement: the numbers agree with its exact fit to rounding.
+WindowTry fromJudgement(const WindowJudgement& judged, double from, double to) {
+  WindowTry window{judged.first, from, to, {}};
+  fitstatus& f = window.fit.values;
+  f.NDF = judged.ndf;
+  f.ChiSquared = judged.chi2;
+  f.Goodness = judged.goodness;
+  f.ErrorA = judged.slopeError;
+  f.ErrorB = judged.interceptError;
+  f.ParameterA = judged.slope;
+  f.ParameterB = judged.intercept;
+  window.fit.good = judged.good;
+  return window;
+}
+
+// Every window fitted in full, for the records the verbose log and the fit-scan
+// figures show; the windows the search keeps are the same.
+void fitEveryWindow(const tk::Graph& gap, OhmicSearch& s) {
+  const std::vector<double>& X = gap.GetX();
+  const double last = X.back();
+  for (int j = kFirstWindowPoint; j < gap.GetN() && !s.passed; ++j) {
+    const double from = X[static_cast<std::size_t>(j)];
+    WindowTry window{j, from, last, fitWindow(gap, from, last, s.fitTest)};
+    if (window.fit.line) s.attached = window.fit.line;
+    s.passed = window.fit.good;
+    s.windows.push_back(std::move(window));
+  }
+}
+
+// The windows judged from running moments in linear time; only the window whose
+// line the graph keeps (the passing one, or the last with a line) is refitted,
+// so the numbers reported are those of its exact fit.
+void judgeEveryWindow(const tk::Graph& gap, OhmicSearch& s) {
+  const std::vector<double>& X = gap.GetX();
+  const double last = X.back();
+  const std::vector<WindowJudgement> judged =
+      judgeWindows(X, gap.GetY(), kFirstWindowPoint, s.fitTest);
+  const int kept = lastFittedWindow(judged);
+  for (const WindowJudgement& w : judged) {
+    s.windows.push_back(fromJudgement(w, X[static_cast<std::size_t>(w.first)], last));
+    if (w.first != kept) continue;
+    s.windows.back().fit = fitWindow(gap, s.windows.back().from, last, s.fitTest);
+    s.attached = s.windows.back().fit.line;
+  }
+  s.passed = !s.windows.empty() && s.windows.back().fit.good;
+}
+
+}  // namespace
+
+OhmicSearch searchOhmicWindow(const tk::Graph& gap, bool everyWindowExact) {
   OhmicSearch s;
   s.fitTest = fittingTestFor(gap.yAxis().high);
   s.points = gap.GetN();
   s.attached = gap.function;
   s.searched = gap.xAxis().high < kArgonScanLimit;
-  if (!s.searched) return s;
-  const std::vector<double>& X = gap.GetX();
-  const int last = gap.GetN() - 1;
-  for (int j = kFirstWindowPoint; j < gap.GetN() && !s.passed; ++j) {
-    WindowTry window{j, X[static_cast<std::size_t>(j)], X[static_cast<std::size_t>(last)],
-                     fitWindow(gap, X[static_cast<std::size_t>(j)], X[static_cast<std::size_t>(last)],
-                               s.fitTest)};
-    if (window.fit.line) s.attached = window.fit.line;
-    s.passed = window.fit.good;
-    s.windows.push_back(std::move(window));
+  if (!s.searched || gap.GetN() <= kFirstWindowPoint) return s;
+  if (everyWindowExact) {
+    fitEveryWindow(gap, s);
+  } else {
+    judgeEveryWindow(gap, s);
   }
   if (!s.passed) return s;
+  const std::vector<double>& X = gap.GetX();
   s.level = fitLevel(gap, X[0], s.windows.back().from);
   if (s.level.level) s.attached = attachedLevel(*s.level.level);
   fillValues(s.windows.back().fit.values, s.level.ParameterC, s);

@@ -62,5 +62,10 @@ struct OhmicSearch {
 
 // Searches the gap's ohmic region. The graph is only read: its points, its axis
 // ranges (which choose the option and whether the search runs) and the function
-// it carries before the search.
-OhmicSearch searchOhmicWindow(const tk::Graph& gap);
+// it carries before the search. The windows are judged in time linear in the
+// points, with the verdicts of their full fits; the window the graph keeps is
+// refitted, so the result is that of the window-by-window search. With
+// everyWindowExact every window tried is fitted in full (quadratic), so that each
+// record in `windows` holds its exact fit, as the verbose log and the fit-scan
+// figures show them; otherwise the records hold numbers equal to rounding.
+OhmicSearch searchOhmicWindow(const tk::Graph& gap, bool everyWindowExact = false);

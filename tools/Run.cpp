@@ -80,13 +80,13 @@ GapResult gapFrom(const std::string& name, int position, GapPoints points, const
 }
 
 // Searches an argon scan's gap, or says why it is not searched.
-void analyseGap(GapResult& g) {
+void analyseGap(GapResult& g, bool everyWindowExact) {
   if (g.noResult != NoResult::None) return;
   if (g.points.notAscendingLine != 0) {
     g.noResult = NoResult::NotAscending;
     return;
   }
-  g.search = searchOhmicWindow(g.graph);
+  g.search = searchOhmicWindow(g.graph, everyWindowExact);
   g.searched = g.search.searched;
   if (!g.searched) {
     // The scan's kind is told by its first gap; this one's own axis ends higher.
@@ -138,7 +138,7 @@ GapValues gapValues(double area, const std::pair<double, double>& Resistance,
 }
 
 RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
-                       std::string content, const GapAreas& areas) {
+                       std::string content, const GapAreas& areas, bool everyWindowExact) {
   RunOutcome run;
   run.file = file;
   run.legendTitle = legendTitle;
@@ -167,7 +167,7 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
   run.argon = isArgonScan(run.gaps);
   for (GapResult& g : run.gaps) {
     if (!run.argon && g.noResult == NoResult::None) g.noResult = NoResult::NotArgon;
-    if (run.argon) analyseGap(g);
+    if (run.argon) analyseGap(g, everyWindowExact);
   }
   return run;
 }
@@ -346,7 +346,7 @@ bool homeKnown(const OutputPlace& place, tk::Console& console) {
 bool readScanText(const std::string& file, std::string& content, const RunOptions& options,
                   tk::Console& console) {
   if (!readWholeFile(file, content, console)) {
-    console.out << analyseScan(file, "", "", options.areas).listing << std::flush;
+    console.out << analyseScan(file, "", "", options.areas, false).listing << std::flush;
     if (options.defaultScan) {
       console.err << "usage: gapohm [options] SCAN.csv [legend title]   (gapohm --help tells more)"
                   << std::endl;
@@ -440,7 +440,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   printINFO(file, console.out);
   std::string content;
   if (!homeKnown(place, console) || !readScanText(file, content, options, console)) return 1;
-  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), options.areas);
+  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), options.areas, options.verbose);
   logReading(run, console);
   if (run.usedLines == 0) {
     console.error(file + ": no measurement lines");

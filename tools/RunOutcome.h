@@ -68,10 +68,11 @@ struct RunOutcome {
 // Analyses the scan text `content` of `file`: lists its gaps, reads its lines,
 // collects each gap's points and, for an argon scan, searches each gap with
 // rising HV and enough points. A gap's area comes from `areas` (exact name), else
-// from the type word in its name, else it is 1 cm^2. Pure: prints, draws and
-// writes nothing.
+// from the type word in its name, else it is 1 cm^2. everyWindowExact: see
+// searchOhmicWindow (the verbose run shows every window's exact fit). Pure:
+// prints, draws and writes nothing.
 RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
-                       std::string content, const GapAreas& areas);
+                       std::string content, const GapAreas& areas, bool everyWindowExact);
 
 // The values of a fitted gap from its resistivity, offset and onset pairs: the
 // resistance is resistivity x 0.4 cm / area, the resistance x area resistivity x 0.4 cm.
