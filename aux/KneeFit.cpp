@@ -32,6 +32,10 @@ constexpr int kMaxIterations = 200;
 
 double softplus(double t) { return std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))); }
 
+// ln(1 + e) for 0 <= e <= 1; below 1e-8 the series e - e^2/2, whose next term
+// (e^3/3) is below the rounding of the sum: the same value as log1p, cheaper.
+double log1pSmall(double e) { return e < 1e-8 ? e * (1.0 - 0.5 * e) : std::log1p(e); }
+
 // The logistic function, the derivative of softplus, without overflow.
 double logistic(double t) {
   const double e = std::exp(-std::fabs(t));
@@ -122,28 +126,43 @@ GridSums gridSums(const Points& p) {
   return g;
 }
 
+// The points inside the band |t| <= kTail at the last onset tried for one width,
+// with e = exp(-|t|) of each. The grid steps the onset by a fixed amount, so e
+// changes by a fixed factor from one onset to the next and is carried over by one
+// product (relative drift below 1e-13 over a whole scan); it is computed afresh
+// where a point enters the band or its t changes sign.
+struct Band {
+  double w = kNaN, up = kNaN, down = kNaN;  // e factor while t >= 0, and after
+  std::size_t lo = 0, hi = 0;                // the band's points [lo, hi)
+  std::vector<double> e;
+  Band(double width, std::size_t n)
+      : w(width), up(std::exp(kGridStep / width)), down(1.0 / up), e(n, kNaN) {}
+};
+
 // For fixed (V0, w) the model is linear in (c, s): the least-squares line of J on
 // F = w softplus((V - V0) / w). Sets k.c and k.s; returns the SSR (infinite when F
-// does not vary). Below the band F is below 5e-18 w and is left out.
-double lineOnKnee(const GridSums& g, Knee& k) {
-  const double d = k.v0 - g.meanV, perW = 1.0 / k.w;
-  const auto lo = static_cast<std::size_t>(
-      std::lower_bound(g.x.begin(), g.x.end(), d - kTail * k.w) - g.x.begin());
-  const auto hi = static_cast<std::size_t>(
-      std::upper_bound(g.x.begin(), g.x.end(), d + kTail * k.w) - g.x.begin());
-  const double above = static_cast<double>(g.x.size() - hi);
-  double sf = g.sx[hi] - above * d;
-  double sff = g.sxx[hi] - 2 * d * g.sx[hi] + above * d * d;
-  double sfy = g.sxy[hi] - d * g.sy[hi];
-  for (std::size_t i = lo; i < hi; ++i) {
+// does not vary). Below the band F is below 5e-18 w and is left out. The onset
+// only grows from one call to the next with the same band.
+double lineOnKnee(const GridSums& g, Knee& k, Band& b) {
+  const std::size_t n = g.x.size(), before = b.hi;
+  const double d = k.v0 - g.meanV, perW = 1.0 / b.w, stepT = kGridStep * perW;
+  while (b.lo < n && g.x[b.lo] < d - kTail * b.w) ++b.lo;
+  while (b.hi < n && g.x[b.hi] <= d + kTail * b.w) ++b.hi;
+  const double above = static_cast<double>(n - b.hi);
+  double sf = g.sx[b.hi] - above * d;
+  double sff = g.sxx[b.hi] - 2 * d * g.sx[b.hi] + above * d * d;
+  double sfy = g.sxy[b.hi] - d * g.sy[b.hi];
+  for (std::size_t i = b.lo; i < b.hi; ++i) {
     const double t = (g.x[i] - d) * perW;
-    const double F = k.w * (std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))));
+    const bool fresh = i >= before || (t < 0 && t + stepT >= 0);
+    b.e[i] = fresh ? std::exp(-std::fabs(t)) : b.e[i] * (t >= 0 ? b.up : b.down);
+    const double F = b.w * (std::max(t, 0.0) + log1pSmall(b.e[i]));
     sf += F, sff += F * F, sfy += F * g.y[i];
   }
-  sff -= sf * sf / static_cast<double>(g.x.size());
+  sff -= sf * sf / static_cast<double>(n);
   if (!(sff > 0)) return kInf;
   k.s = sfy / sff;
-  k.c = g.meanJ - k.s * sf / static_cast<double>(g.x.size());
+  k.c = g.meanJ - k.s * sf / static_cast<double>(n);
   return g.syy - sfy * sfy / sff;
 }
 
@@ -155,13 +174,13 @@ Model gridStart(const Points& p) {
   Model best;
   double bestSsr = kInf;
   for (int kw = 0; kw < kGridWidths; ++kw) {
-    const double w = 0.5 * std::pow(1.5, kw);
+    Band band(0.5 * std::pow(1.5, kw), p.size());
     for (int m = 0;; ++m) {
       Knee k;
-      k.w = w;
+      k.w = band.w;
       k.v0 = p.hv[2] + kGridStep * m;
       if (!(k.v0 < p.hv.back())) break;
-      const double ssr = lineOnKnee(g, k);
+      const double ssr = lineOnKnee(g, k, band);
       if (ssr < bestSsr) bestSsr = ssr, best.k = k;
     }
   }
