@@ -2,7 +2,6 @@
 // pass, HC3 errors and the acceptance tests.
 #include "aux/KneeFit.h"
 
-#include <gsl/gsl_blas.h>
 #include <gsl/gsl_multifit_nlinear.h>
 
 #include <algorithm>
