@@ -488,6 +488,15 @@ void clearNumbers(KneeFit& out) {
   out.usedAboveOnset.clear();
 }
 
+std::string resultLine(const KneeFit& f) {
+  return "result: c " + str(f.offset) + " +/- " + str(f.offsetError) + " nA/cm2, s " +
+         str(f.slope) + " +/- " + str(f.slopeError) + " nA/cm2 per V, V0 " + str(f.onset) +
+         " +/- " + str(f.onsetError) + " V, w " + str(f.width) +
+         (f.widthHeld ? " V (held)" : " +/- " + str(f.widthError) + " V") + ", rho " +
+         str(f.resistivity) + " +/- " + str(f.resistivityError) + " Ohm*cm, noise " +
+         str(f.noise) + " nA/cm2, " + std::to_string(f.points) + " points";
+}
+
 // Refuses what the fit cannot look at; the reason, or "" when the points will do.
 std::string refusal(const std::vector<double>& hv, const std::vector<double>& current) {
   if (hv.size() != current.size()) {
@@ -517,14 +526,16 @@ KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& curren
   if (!out.reason.empty()) return out;
   Points p = sortedPoints(hv, current);
   Model m = fitOnce(p, out.trace);
+  if (std::isfinite(m.ssr)) {
+    out.dropped = dropOutliers(p, residualsOf(p, m.k), out.trace);
+    if (out.dropped > 0) m = fitOnce(p, out.trace);
+  }
+  out.points = static_cast<int>(p.size());
   if (!std::isfinite(m.ssr)) {
     out.reason = "no start value (HV range too narrow for a knee)";
     return out;
   }
-  out.dropped = dropOutliers(p, residualsOf(p, m.k), out.trace);
-  if (out.dropped > 0) m = fitOnce(p, out.trace);
   const std::vector<double> r = residualsOf(p, m.k);
-  out.points = static_cast<int>(p.size());
   out.widthHeld = m.held;
   out.noise = std::sqrt(m.ssr / (static_cast<double>(p.size()) - m.parameters));
   out.durbinWatson = durbinWatson(r);
@@ -532,14 +543,11 @@ KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& curren
   const std::vector<double> err = hc3Errors(p, m.k, r, np);
   if (err.empty()) {
     out.reason = "fit parameters not determined (singular fit)";
+    out.trace.push_back("errors: the fit's normal matrix is singular");
     return out;
   }
   fillNumbers(p, m, err, out);
-  out.trace.push_back("result: c " + str(out.offset) + " +/- " + str(out.offsetError) +
-                      " nA/cm2, s " + str(out.slope) + " +/- " + str(out.slopeError) +
-                      " nA/cm2 per V, V0 " + str(out.onset) + " +/- " + str(out.onsetError) +
-                      " V, w " + str(out.width) + " V, noise " + str(out.noise) + " nA/cm2, " +
-                      std::to_string(out.points) + " points");
+  out.trace.push_back(resultLine(out));
   out.fitted = accept(p, m, out);
   if (out.fitted) {
     out.reason = "fitted";
