@@ -94,6 +94,13 @@ TEST(KneeFit, FindsTheResistivityOfOhmicCurves) {
     }
     EXPECT_EQ(std::isnan(f.widthError), f.widthHeld || f.width <= 1.0);
     EXPECT_TRUE(hasLine(f, "grid start: ") && hasLine(f, "test residuals: "));
+    if (c.outlier >= 0) {  // the trace names the point dropped, then shows the refit
+      EXPECT_TRUE(std::any_of(f.trace.begin(), f.trace.end(), [](const std::string& l) {
+        return l.find("; dropped HV 2000 V (residual ") != std::string::npos;
+      }));
+      EXPECT_EQ(std::count_if(f.trace.begin(), f.trace.end(),
+                              [](const std::string& l) { return l.rfind("grid start: ", 0) == 0; }), 2);
+    }
 
     // The indices point into the input as given: the kept points above the onset.
     std::set<std::size_t> above(f.usedAboveOnset.begin(), f.usedAboveOnset.end());
