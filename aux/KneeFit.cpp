@@ -129,40 +129,64 @@ GridSums gridSums(const Points& p) {
 // with e = exp(-|t|) of each. The grid steps the onset by a fixed amount, so e
 // changes by a fixed factor from one onset to the next and is carried over by one
 // product (relative drift below 1e-13 over a whole scan); it is computed afresh
-// where a point enters the band or its t changes sign.
+// where a point enters the band or passes below the onset.
 struct Band {
-  double w = kNaN, up = kNaN, down = kNaN;  // e factor while t >= 0, and after
+  double w = kNaN, up = kNaN, down = kNaN;  // e factor at and above the onset, below it
   std::size_t lo = 0, hi = 0;                // the band's points [lo, hi)
+  std::size_t onset = 0;                     // the first point at or above the onset
   std::vector<double> e;
   Band(double width, std::size_t n)
       : w(width), up(std::exp(kGridStep / width)), down(1.0 / up), e(n, kNaN) {}
 };
+
+struct KneeSums {
+  double f = 0, ff = 0, fy = 0;  // sums of F, F^2 and F (J - mean J)
+};
+
+// Adds the band's points [from, to), all above (t >= 0) or all below the onset,
+// to the sums: e carried over by one product, or computed afresh (Fresh).
+template <bool Above, bool Fresh>
+void addBandPoints(const GridSums& g, Band& b, std::size_t from, std::size_t to, double d,
+                   KneeSums& s) {
+  const double perW = 1.0 / b.w;
+  for (std::size_t i = from; i < to; ++i) {
+    const double t = (g.x[i] - d) * perW;
+    double& e = b.e[i];
+    if constexpr (Fresh) {
+      e = std::exp(Above ? -t : t);
+    } else {
+      e *= Above ? b.up : b.down;
+    }
+    const double F = b.w * ((Above ? t : 0.0) + log1pSmall(e));
+    s.f += F, s.ff += F * F, s.fy += F * g.y[i];
+  }
+}
 
 // For fixed (V0, w) the model is linear in (c, s): the least-squares line of J on
 // F = w softplus((V - V0) / w). Sets k.c and k.s; returns the SSR (infinite when F
 // does not vary). Below the band F is below 5e-18 w and is left out. The onset
 // only grows from one call to the next with the same band.
 double lineOnKnee(const GridSums& g, Knee& k, Band& b) {
-  const std::size_t n = g.x.size(), before = b.hi;
-  const double d = k.v0 - g.meanV, perW = 1.0 / b.w, stepT = kGridStep * perW;
+  const std::size_t n = g.x.size(), before = b.hi, onsetBefore = b.onset;
+  const double d = k.v0 - g.meanV;
   while (b.lo < n && g.x[b.lo] < d - kTail * b.w) ++b.lo;
   while (b.hi < n && g.x[b.hi] <= d + kTail * b.w) ++b.hi;
+  while (b.onset < n && g.x[b.onset] < d) ++b.onset;
   const double above = static_cast<double>(n - b.hi);
-  double sf = g.sx[b.hi] - above * d;
-  double sff = g.sxx[b.hi] - 2 * d * g.sx[b.hi] + above * d * d;
-  double sfy = g.sxy[b.hi] - d * g.sy[b.hi];
-  for (std::size_t i = b.lo; i < b.hi; ++i) {
-    const double t = (g.x[i] - d) * perW;
-    const bool fresh = i >= before || (t < 0 && t + stepT >= 0);
-    b.e[i] = fresh ? std::exp(-std::fabs(t)) : b.e[i] * (t >= 0 ? b.up : b.down);
-    const double F = b.w * (std::max(t, 0.0) + log1pSmall(b.e[i]));
-    sf += F, sff += F * F, sfy += F * g.y[i];
-  }
-  sff -= sf * sf / static_cast<double>(n);
+  KneeSums s{g.sx[b.hi] - above * d, g.sxx[b.hi] - 2 * d * g.sx[b.hi] + above * d * d,
+             g.sxy[b.hi] - d * g.sy[b.hi]};
+  const std::size_t z = std::clamp(b.onset, b.lo, b.hi);
+  const std::size_t freshBelow = std::clamp(std::min(onsetBefore, before), b.lo, z);
+  const std::size_t freshAbove = std::clamp(before, z, b.hi);
+  addBandPoints<false, false>(g, b, b.lo, freshBelow, d, s);
+  addBandPoints<false, true>(g, b, freshBelow, z, d, s);
+  addBandPoints<true, false>(g, b, z, freshAbove, d, s);
+  addBandPoints<true, true>(g, b, freshAbove, b.hi, d, s);
+  const double sff = s.ff - s.f * s.f / static_cast<double>(n);
   if (!(sff > 0)) return kInf;
-  k.s = sfy / sff;
-  k.c = g.meanJ - k.s * sf / static_cast<double>(n);
-  return g.syy - sfy * sfy / sff;
+  k.s = s.fy / sff;
+  k.c = g.meanJ - k.s * s.f / static_cast<double>(n);
+  return g.syy - s.fy * s.fy / sff;
 }
 
 // The (V0, w) pair of the grid with the smallest SSR, c and s in closed form;
