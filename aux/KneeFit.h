@@ -1,0 +1,60 @@
+// The smooth-knee fit: a second analysis of a gap's ohmic region that needs no
+// choice of window. A gap conducts above an onset V0 spread over its area, so the
+// ohmic line joins the dark level through a rounded knee of width w:
+//
+//   J(V) = c + s w softplus((V - V0) / w),   softplus(t) = ln(1 + e^t)
+//
+// c the offset (nA/cm^2), s the ohmic slope (nA/cm^2 per V), V0 the onset (the HV
+// where the ohmic asymptote meets c), w the knee width (V). All points of the gap
+// take part, so the slope is not biased by where a window happens to start.
+//
+// A pure function: points in, one value out. Nothing is printed, written or drawn;
+// the lines a verbose run shows come back in KneeFit::trace.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <vector>
+
+// Fewest points of a gap the knee fit looks at.
+inline constexpr std::size_t kKneeFewestPoints = 10;
+// The range a fitted knee width may take (V); outside it the width is held.
+inline constexpr double kKneeNarrowestWidth = 0.5;
+inline constexpr double kKneeWidestWidth = 300.0;
+
+// The result of fitKnee. Without a result (fitted false) the model numbers
+// (offset to resistivityError) are NaN and usedAboveOnset is empty; the
+// diagnostics (points, dropped, noise, durbinWatson, widthHeld) keep what was
+// measured before the failing test (NaN or 0 where nothing was).
+struct KneeFit {
+  static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  bool fitted = false;
+  std::string reason;  // "fitted" when fitted, else the first failed test, lowercase
+  double offset = kNaN, offsetError = kNaN;  // c, nA/cm^2
+  double slope = kNaN, slopeError = kNaN;    // s, nA/cm^2 per V
+  double onset = kNaN, onsetError = kNaN;    // V0, V
+  double width = kNaN, widthError = kNaN;    // w, V; the error NaN when w was held or w <= 1 V
+  double resistivity = kNaN, resistivityError = kNaN;  // 1e9 / (0.4 s), Ohm*cm
+  double noise = kNaN;          // sqrt(SSR / (points - parameters)) of the kept points, nA/cm^2
+  int points = 0;               // points kept for the final fit
+  int dropped = 0;              // outliers dropped (0 or more, from one pass)
+  double durbinWatson = kNaN;   // of the kept residuals in HV order
+  bool widthHeld = false;       // the width was held at its grid value, not fitted
+  // Indices into the caller's input order of the kept points with HV > V0
+  // (ascending HV), e.g. to average their temperature.
+  std::vector<std::size_t> usedAboveOnset;
+  // Verbose lines without prefix or line feed: start values, polish, outlier pass,
+  // each acceptance test with its numbers.
+  std::vector<std::string> trace;
+};
+
+// Fits the knee to the gap's points (hv[i], current[i]), given in any order.
+// Needs: two vectors of the same length, HV in V and current density in nA/cm^2.
+// Guarantees: a result only when every acceptance test passes (a positive slope
+// at least 5 of its errors, 5 points above V0 + w, 3 below V0 - w, Durbin-Watson
+// of at least 1); else fitted is false and reason names the first failure (too
+// few points, one HV only, a value that is not finite, no start value, singular
+// fit, or a failed test). Errors are heteroscedasticity-robust (HC3). The same
+// points in any order give the same result.
+KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& current);
