@@ -88,6 +88,10 @@ void analyseGap(GapResult& g, bool everyWindowExact) {
   }
   g.search = searchOhmicWindow(g.graph, everyWindowExact);
   g.searched = g.search.searched;
+  if (g.searched) {
+    g.kneeRun = true;
+    g.knee = fitKnee(g.points.hv, g.points.current);
+  }
   if (!g.searched) {
     // The scan's kind is told by its first gap; this one's own axis ends higher.
     g.noResult = NoResult::AxisTooHigh;
@@ -281,6 +285,13 @@ void warnNoResult(const RunOutcome& run, const GapResult& g, tk::Console& consol
   }
 }
 
+// The knee fit's verbose lines: start values, polish, outlier pass, acceptance tests.
+void logKneeFit(const GapResult& g, std::ostream& log) {
+  const std::string prefix = "INFO :: KneeFit : fitKnee : " + escapeControls(g.name) + " : ";
+  for (const std::string& line : g.knee.trace) log << prefix << line << std::endl;
+  log << prefix << "verdict    : " << g.knee.reason << std::endl;
+}
+
 // Gap names that differ only in characters unsafe in file names ("a/b" and
 // "a_b"), or a gap named like the combined figure, share one figure file.
 void warnFigureClash(const std::string& gap, const std::string& name,
@@ -311,6 +322,7 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
     }
     warnFigureClash(gap, g.name, figureOwner, options.extension, console);
     drawGapFigure(g.graph, g.profile, g.search, run.file, options.verbose, figures);
+    if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
     warnNoResult(run, g, console);
     if (g.fitted()) report.AddGap(g.name, g.values);
   }

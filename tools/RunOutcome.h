@@ -9,6 +9,7 @@
 
 #include "aux/Drawing.h"
 #include "aux/GapAreas.h"
+#include "aux/KneeFit.h"
 #include "aux/OhmicSearch.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Graph.h"
@@ -45,6 +46,10 @@ struct GapResult {
   OhmicSearch search;       // when searched
   NoResult noResult = NoResult::None;
   GapValues values;         // when fitted
+  // The smooth-knee fit, run on every gap the window search runs on, whatever the
+  // search found; its own reason when it has no result.
+  bool kneeRun = false;
+  KneeFit knee;
   bool fitted() const { return noResult == NoResult::None; }
   // The words of the batch summary for a gap without values ("" when fitted).
   std::string why() const;
