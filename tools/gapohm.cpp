@@ -16,6 +16,7 @@
 #include "aux/Drawing.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
+#include "tools/Report.h"
 
 namespace {
 
@@ -517,6 +518,12 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--summary", summary,
                  "with --batch: the summary file (default: BatchSummary.csv in the output root)")
       ->type_name("FILE");
+  bool report = false;
+  app.add_flag("--report", report, "write a campaign report (index.html, in DIR or the working "
+               "directory) of every results.csv under the paths given");
+  std::string limits;
+  app.add_option("--limits", limits, "with --report: verdict limits, CSV gap,quantity,min,max")
+      ->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -533,6 +540,7 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   OutputPlace place{env, localDate(now), std::nullopt};
   if (!outputDir.empty()) place.outputDir = outputDir;
   tk::Console console(out, err);
+  if (report || !limits.empty()) return reportCommand(report, batch, positional, outputDir, limits, console);
   if (batch) {
     if (positional.empty()) {
       err << "gapohm: --batch needs at least one scan file or directory\nRun with --help for more information.\n";
@@ -596,23 +604,6 @@ bool ResistanceReport::Save(const std::string& path, tk::Console& console) const
     return false;
   }
   return true;
-}
-
-std::string latexEscape(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '_': case '&': case '%': case '#': case '$': case '{': case '}':
-        escaped += '\\';
-        escaped += c;
-        break;
-      case '~': escaped += "\\textasciitilde{}"; break;
-      case '^': escaped += "\\textasciicircum{}"; break;
-      case '\\': escaped += "\\textbackslash{}"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
 }
 
 void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
