@@ -460,13 +460,12 @@ bool paintPerGap(const std::vector<ScanTable>& scans, const Series (&series)[2],
   }
   tk::Style style;
   style.padBottomMargin = 0.3;
-  style.padLeftMargin = 0.08;
   style.padRightMargin = 0.04;
   tk::Canvas canvas("pergap", yTitle, 1600, 900, style);
   canvas.DrawGraph(&frame, true);
   canvas.DrawGraph(&separators, false);
   tk::Legend legend;
-  legend.x1 = 0.78, legend.y1 = 0.84, legend.x2 = 0.95, legend.y2 = 0.95;
+  legend.x1 = 0.78, legend.y1 = 0.79, legend.x2 = 0.95, legend.y2 = 0.89;
   for (int m = 0; m < 2; ++m) {
     canvas.DrawGraph(&graphs[m], false);
     legend.AddEntry(&graphs[m], series[m].label, "p");
@@ -511,7 +510,8 @@ const char* const kStyleSheet =
     "table{border-collapse:collapse;margin:0.5em 0 1.5em}"
     "th,td{border:1px solid #bbb;padding:3px 6px;vertical-align:middle;text-align:left}"
     "th{background:#eee}td.num{text-align:right;white-space:nowrap}"
-    "img{max-width:100%;height:auto}figure{margin:0.5em 0}"
+    "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
+    "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
     ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.noresult{background:#f3efd2}"
     ".note{color:#666;font-style:italic}.error{color:#a00}";
 
@@ -640,7 +640,7 @@ std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& pla
                     const std::string& note, const std::string& error) {
     if (!error.empty()) place.console.error(error);
     if (painted && error.empty()) {
-      html += "<figure><img src=\"figures/" + name + "\" alt=\"" + htmlEscape(caption) + "\"><figcaption>" +
+      html += std::string(name.rfind("knee_rho_", 0) == 0 ? "<figure class=\"small\">" : "<figure>") + "<img src=\"figures/" + name + "\" alt=\"" + htmlEscape(caption) + "\"><figcaption>" +
               htmlEscape(caption) + "</figcaption></figure>\n";
     }
     if (!note.empty()) html += "<p class=\"note\">" + htmlEscape(caption + ": " + note) + "</p>\n";
