@@ -339,15 +339,24 @@ constexpr MethodCells kMethods[] = {
 
 // The window search writes its resistance x area; the knee fit's is its
 // resistivity times the electrode gap.
+// A value cell of results.tex: the table's \\gapohmcell{value}{error}{exponent}
+// when there is an error, so that the table can lay the error inline or below.
+std::string texCell(const std::string& value, const std::string& error) {
+  const RoundedValue r = roundValueWithError(value, error);
+  if (!r.present || r.error.empty()) return texValueWithError(value, error);
+  return "\\gapohmcell{" + r.value + "}{" + r.error + "}{" +
+         (r.exponent != 0 ? std::to_string(r.exponent) : std::string()) + "}";
+}
+
 std::string rhoAreaCell(const ResultsRow& row, const MethodCells& m) {
   if (m.status == std::string("status")) {
-    return texValueWithError(row.get("rho_area_ohm_cm2"), row.get("rho_area_err"));
+    return texCell(row.get("rho_area_ohm_cm2"), row.get("rho_area_err"));
   }
   double rho = 0.0;
   double err = 0.0;
   const std::string rhoErr = readFinite(row.get(m.rho[1]), err) ? formatResultsNumber(err * kGapLengthCm) : "";
   if (!readFinite(row.get(m.rho[0]), rho)) return "--";
-  return texValueWithError(formatResultsNumber(rho * kGapLengthCm), rhoErr);
+  return texCell(formatResultsNumber(rho * kGapLengthCm), rhoErr);
 }
 
 std::string methodLine(const ResultsRow& row, const MethodCells& m) {
@@ -357,23 +366,34 @@ std::string methodLine(const ResultsRow& row, const MethodCells& m) {
     const std::string why = status.empty() ? "no result" : status;
     return line + "\\multicolumn{5}{l}{\\emph{" + latexEscape(why) + "}} \\\\\n";
   }
-  line += texValueWithError(row.get(m.rho[0]), row.get(m.rho[1])) + " & ";
-  line += texValueWithError(row.get(m.resistance[0]), row.get(m.resistance[1])) + " & ";
+  line += texCell(row.get(m.rho[0]), row.get(m.rho[1])) + " & ";
+  line += texCell(row.get(m.resistance[0]), row.get(m.resistance[1])) + " & ";
   line += rhoAreaCell(row, m) + " & ";
-  line += texValueWithError(row.get(m.offset[0]), row.get(m.offset[1])) + " & ";
-  line += texValueWithError(row.get(m.onset[0]), row.get(m.onset[1])) + " \\\\\n";
+  line += texCell(row.get(m.offset[0]), row.get(m.offset[1])) + " & ";
+  line += texCell(row.get(m.onset[0]), row.get(m.onset[1])) + " \\\\\n";
   return line;
 }
 
+// The table is set into a box first: one too wide for the line is set again in
+// the smallest size, and if still too wide with each error below its value (no
+// package is at hand to scale it).
 std::string tableOpening(const std::string& scan) {
   std::string text = "\\par\\noindent{\\small\\textbf{Scan:} " + latexEscape(scan) + "}\\par\n";
-  text += "{\\scriptsize\\setlength{\\tabcolsep}{3pt}%\n\\noindent\\begin{tabular}{lrrrrr}\n\\hline\n";
+  text += "{\\def\\gapohmcell#1#2#3{\\ifx\\relax#3\\relax#1 $\\pm$ #2\\else(#1 $\\pm$ #2)$\\times10^{#3}$\\fi}%\n";
+  text += "\\def\\gapohmtable{\\begin{tabular}{lrrrrr}\n\\hline\n";
   text += "Method & $\\rho$ [$\\Omega\\,$cm] & $R$ [$\\Omega$] & $R\\times A$ [$\\Omega\\,$cm$^2$] & "
           "Offset [nA/cm$^2$] & Onset [V] \\\\\n\\hline\n";
   return text;
 }
 
-const char* const kTableClosing = "\\hline\n\\end{tabular}\\par}\n\\medskip\n";
+const char* const kTableClosing =
+    "\\hline\n\\end{tabular}}%\n"
+    "\\setbox0=\\hbox{\\scriptsize\\setlength{\\tabcolsep}{3pt}\\gapohmtable}%\n"
+    "\\ifdim\\wd0>\\linewidth\\setbox0=\\hbox{\\tiny\\setlength{\\tabcolsep}{2pt}\\gapohmtable}\\fi\n"
+    "\\ifdim\\wd0>\\linewidth\\def\\gapohmcell#1#2#3{\\begin{tabular}[t]{@{}r@{}}\\ifx\\relax#3\\relax#1\\\\$\\pm$ #2"
+    "\\else(#1\\\\$\\pm$ #2)$\\times10^{#3}$\\fi\\end{tabular}}%\n"
+    "\\setbox0=\\hbox{\\tiny\\setlength{\\tabcolsep}{2pt}\\gapohmtable}\\fi\n"
+    "\\noindent\\box0\\par}\n\\medskip\n";
 
 }  // namespace
 

@@ -196,7 +196,7 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorAndNamesEscaped) {
   EXPECT_NE(tex.find("\\emph{no ohmic region found}"), std::string::npos);
   EXPECT_NE(tex.find("\\emph{only 5 points}"), std::string::npos);
   // The knee fit's resistance x area is its resistivity x 0.4 cm: 1.2e10 +- 2.4e8.
-  EXPECT_NE(tex.find("knee fit & (30.00 $\\pm$ 0.60)$\\times10^{9}$ & -- & (12.00 $\\pm$ 0.24)$\\times10^{9}$"),
+  EXPECT_NE(tex.find("knee fit & \\gapohmcell{30.00}{0.60}{9} & -- & \\gapohmcell{12.00}{0.24}{9}"),
             std::string::npos)
       << tex;
 }
@@ -206,7 +206,14 @@ TEST(ResultsTex, CompilesWithPlainPdflatexWithoutOverfullBoxes) {
   ScratchDir dir;
   std::vector<ResultsRow> rows;
   const char* names[] = {"KODEL-HXD-RE4-3-B002", "RE3-PK-154-TOPNARROW", "a_b&c%d#e$f{g}h~i^j\\k", "<b>&\"x"};
-  for (const char* name : names) rows.push_back(fittedRow("scan_1.csv", name, 1.23456789e11, 9.87654321e10));
+  for (const char* name : names) {
+    rows.push_back(fittedRow("scan_1.csv", name, 1.23456789e11, 9.87654321e10));
+    // Every cell filled, with many digits: the widest table a run gives.
+    for (const char* column : {"resistance_ohm", "knee_resistance_ohm", "rho_area_ohm_cm2"}) rows.back().set(column, "-2033321.5");
+    for (const char* column : {"resistance_err", "knee_resistance_err", "rho_area_err"}) rows.back().set(column, "9.7");
+    rows.back().set("knee_offset_na_cm2", "-0.2457321");
+    rows.back().set("knee_offset_err", "0.0000985");
+  }
   rows.push_back(gapRow("scan_2.csv", "RE3-PK-065-TOPWIDE",
                         {{"status", "not an argon scan (HV axis ends at or above 2500 V): not searched"},
                          {"knee_status", "HV comes down at line 1234: not searched"}}));
