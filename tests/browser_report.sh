@@ -5,7 +5,7 @@
 # not be blank. Exit 77 (skipped) when Chromium or Node.js is missing.
 # Usage: tests/browser_report.sh GAPOHM_BINARY [SCREENSHOT.png]
 set -euo pipefail
-gapohm=$1
+gapohm=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in "${CHROMIUM:-/usr/bin/chromium}" node python3; do
   command -v "$tool" > /dev/null || { echo "browser_report: $tool not installed: skipped"; exit 77; }
@@ -21,3 +21,10 @@ printf 'gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e11\nbottom,onset_v,1860,\
 mkdir "$work/copy" && cp -r "$work/report" "$work/campaign" "$work/copy/"
 rm -rf "$work/report" "$work/campaign"
 node "$here/browser/check_page.js" "$work/copy/report/index.html" "${2:-$work/screenshot.png}"
+# The check itself must see a broken image: without its thumbnail the page fails.
+rm "$work/copy/report/thumbs/1.png"
+if node "$here/browser/check_page.js" "$work/copy/report/index.html" "$work/broken.png" > "$work/broken.log" 2>&1 ||
+   ! grep -q "broken images: thumbs/1.png" "$work/broken.log"; then
+  echo "browser_report: a missing thumbnail was not seen as a broken image"; cat "$work/broken.log"; exit 1
+fi
+echo "browser_report: a missing thumbnail is seen as a broken image"

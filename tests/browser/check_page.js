@@ -21,11 +21,24 @@ const browser = spawn(chromium, [
 let browserLog = '';
 browser.stderr.on('data', (d) => { browserLog += d; });
 
+// Ends Chromium, waits until it is gone (it writes into its profile to the
+// last), removes the profile and exits with `code`.
+let finishing = false;
 function finish(code, message) {
+  if (finishing) return;
+  finishing = true;
   if (message) console.log(message);
-  try { browser.kill('SIGKILL'); } catch (e) { /* already gone */ }
-  fs.rmSync(profile, { recursive: true, force: true });
-  process.exit(code);
+  const done = () => {
+    try {
+      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+    } catch (e) {
+      console.log(`note: profile ${profile} not removed: ${e.message}`);
+    }
+    process.exit(code);
+  };
+  if (browser.exitCode !== null || browser.signalCode !== null) return done();
+  browser.once('exit', done);
+  browser.kill('SIGKILL');
 }
 const timer = setTimeout(() => finish(1, 'FAIL: no answer from Chromium in 90 s\n' + browserLog.slice(-2000)), 90000);
 
