@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
@@ -257,7 +258,7 @@ void boxFilter(const std::vector<unsigned char>& rgb, int width, int height, int
       unsigned long sum[3] = {0, 0, 0};
       unsigned long count = 0;
       for (int y = oy * factor; y < std::min(height, (oy + 1) * factor); ++y) {
-        const unsigned char* p = rgb.data() + (static_cast<std::size_t>(y) * width + ox * factor) * 3;
+        const unsigned char* p = rgb.data() + (static_cast<std::size_t>(y) * width + static_cast<std::size_t>(ox) * factor) * 3;
         for (int x = ox * factor; x < std::min(width, (ox + 1) * factor); ++x, p += 3) {
           sum[0] += p[0];
           sum[1] += p[1];
@@ -411,8 +412,8 @@ tk::Graph frameGraph(double x0, double x1, double y0, double y1, const std::stri
 
 // The y span of the graphs' points with their error bars.
 std::pair<double, double> ySpan(const std::vector<const tk::Graph*>& graphs) {
-  double low = INFINITY;
-  double high = -INFINITY;
+  double low = std::numeric_limits<double>::infinity();
+  double high = -std::numeric_limits<double>::infinity();
   for (const tk::Graph* g : graphs) {
     for (int i = 0; i < g->GetN(); ++i) {
       const double e = std::fabs(g->errorY[static_cast<std::size_t>(i)]);
