@@ -16,6 +16,7 @@
 #include "tests/TestSupport.h"
 #include "tools/Report.h"
 #include "tools/gapohm.h"
+#include "toolkit/Canvas.h"
 #include "toolkit/Png.h"
 
 namespace {
@@ -316,6 +317,7 @@ TEST(ReportCommand, OptionsThatDoNotGoTogetherAreUsageErrors) {
       {{"--limits", "l.csv", "scan.csv"}, "--limits needs --report"},
       {{"--report"}, "--report needs at least one"},
       {{"--report", "--batch", "x"}, "--report and --batch"},
+      {{"--report", "--limits", ".", "x"}, "cannot read limits file .: it is a directory"},
   };
   for (const auto& [args, expected] : cases) {
     const auto r = testsupport::runGapohm(args, testsupport::inHome(dir.path()));
@@ -323,6 +325,71 @@ TEST(ReportCommand, OptionsThatDoNotGoTogetherAreUsageErrors) {
     EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
   }
   EXPECT_TRUE(testsupport::listDir(dir.path()).empty());
+}
+
+// ------------------------------------------------------------ toolkit additions
+
+// Pixels of a 400 x 400 canvas with a frame over [0, 11] x [0, 11] (pixels 40 to
+// 360 from the left and bottom) and a red point at (5, 5) with `error`.
+struct Painted {
+  tk::Image image{400, 400};
+  bool dark(int x, int y) const {  // any colour but white
+    const unsigned long p = image.pixel(x, y);
+    return ((p >> 16) & 0xff) < 200 || ((p >> 8) & 0xff) < 200 || (p & 0xff) < 200;
+  }
+  bool red(int x, int y) const {
+    const unsigned long p = image.pixel(x, y);
+    return ((p >> 16) & 0xff) > 150 && ((p >> 8) & 0xff) < 100;
+  }
+};
+void paintPoint(Painted& out, const std::vector<double>& error,
+                const std::vector<std::pair<double, std::string>>& categories) {
+  tk::Graph frame;
+  frame.AddPoint(0, 0);
+  frame.AddPoint(10, 10);
+  frame.markerStyle = 20;
+  frame.markerSize = 0;
+  frame.xCategoryLabels = categories;
+  tk::Graph point;
+  point.AddPoint(5, 5);
+  point.markerStyle = 20;
+  point.markerColor = 2;
+  point.errorY = error;
+  tk::Canvas canvas("c", "c", 400, 400, tk::Style{});
+  canvas.DrawGraph(&frame, true);
+  canvas.DrawGraph(&point, false);
+  std::string why;
+  ASSERT_TRUE(canvas.Paint(out.image, why)) << why;
+}
+
+TEST(ToolkitAdditions, ErrorBarsAndCategoryLabelsArePaintedOnlyWhenGiven) {
+  Painted plain, bars, wrongSize, labelled;
+  paintPoint(plain, {}, {});
+  paintPoint(bars, {2.0}, {});
+  paintPoint(wrongSize, {2.0, 1.0}, {});  // not one per point: ignored
+  paintPoint(labelled, {}, {{5.5, "GAP-LABEL"}});
+  // The point's centre is at column 185, row 214; its bar reaches rows 156 to 272.
+  int barRows = 0, plainRows = 0;
+  for (int y = 150; y < 280; ++y) {
+    if (y > 200 && y < 228) continue;  // the marker itself
+    barRows += bars.red(185, y) ? 1 : 0;
+    plainRows += plain.red(185, y) ? 1 : 0;
+  }
+  EXPECT_GT(barRows, 80);
+  EXPECT_EQ(plainRows, 0);
+  EXPECT_TRUE(bars.red(185, 157) && !bars.red(185, 150));  // the cap, and nothing beyond
+  const std::size_t bytes = static_cast<std::size_t>(plain.image.stride()) * 400;
+  EXPECT_EQ(std::memcmp(plain.image.data(), wrongSize.image.data(), bytes), 0);
+  // The label reads upwards below the axis at 5.5 (column 200), where numbers leave room.
+  int labelPixels = 0, plainPixels = 0;
+  for (int y = 370; y < 398; ++y) {
+    for (int x = 196; x <= 204; ++x) {
+      labelPixels += labelled.dark(x, y) ? 1 : 0;
+      plainPixels += plain.dark(x, y) ? 1 : 0;
+    }
+  }
+  EXPECT_GT(labelPixels, 20);
+  EXPECT_EQ(plainPixels, 0);
 }
 
 // ------------------------------------------------------------ the page

@@ -407,7 +407,12 @@ class Painter {
     for (std::size_t k = 1; k < labels.size(); ++k) {
       spacing = std::min(spacing, std::fabs(pxOfX(labels[k].first) - pxOfX(labels[k - 1].first)));
     }
-    const double size = std::min(labelPx, 0.9 * spacing);
+    std::size_t longest = 1;
+    for (const auto& label : labels) longest = std::max(longest, label.second.size());
+    // Labels fit their spacing across and the bottom margin along.
+    const double room = (bottom_ - 2 * gap) / (advancePerSize(style_.font) * static_cast<double>(longest));
+    const double size = std::min({labelPx, 0.9 * spacing, room});
+    if (spacing < 3.0) return;  // ticks too would merge into a band
     for (const auto& label : labels) {
       if (label.first < xlo_ || label.first > xhi_) continue;
       pljoin(pxOfX(label.first), bottom_, pxOfX(label.first), bottom_ + tickPx);

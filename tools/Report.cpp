@@ -716,6 +716,11 @@ int runReport(const std::vector<std::string>& paths, const std::string& outputDi
               const std::string& limitsFile, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty()) {
+    std::error_code ec;
+    if (fs::is_directory(limitsFile, ec)) {
+      console.err << "gapohm: cannot read limits file " << limitsFile << ": it is a directory\n";
+      return 2;
+    }
     std::ifstream in(limitsFile, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
