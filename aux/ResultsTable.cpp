@@ -33,10 +33,11 @@ std::size_t checkedIndex(const std::string& column) {
 // A whole cell as a finite number.
 bool readFinite(const std::string& text, double& value) {
   if (text.empty()) return false;
-  errno = 0;
   char* end = nullptr;
   value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && std::isfinite(value) && errno != ERANGE;
+  // An underflow (ERANGE with a tiny or zero result) is still the number written;
+  // an overflow reads as infinity.
+  return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 // One record of a CSV text and the line it starts on.
@@ -290,17 +291,20 @@ RoundedValue roundValueWithError(const std::string& value, const std::string& er
   // A shared power of ten, a multiple of three, for values people read as such.
   const double magnitude = std::max(std::fabs(v), withError ? e : 0.0);
   if (magnitude >= 1e4 || (magnitude > 0.0 && magnitude < 1e-2)) {
-    rounded.exponent = static_cast<int>(std::floor(std::log10(magnitude) / 3.0)) * 3;
+    // Within +-300 the scale below stays a finite, non-zero double.
+    const double third = std::floor(std::log10(magnitude) / 3.0);
+    rounded.exponent = static_cast<int>(std::min(std::max(third, -100.0), 100.0)) * 3;
   }
   const double scale = std::pow(10.0, -rounded.exponent);
-  int decimals = 3;
+  double places = 3.0;
   if (withError) {
     // Two significant digits of the error decide the decimal place.
-    decimals = 1 - static_cast<int>(std::floor(std::log10(e * scale)));
+    places = 1.0 - std::floor(std::log10(e * scale));
   } else if (v != 0.0) {
-    decimals = 3 - static_cast<int>(std::floor(std::log10(std::fabs(v) * scale)));
+    places = 3.0 - std::floor(std::log10(std::fabs(v) * scale));
   }
-  decimals = std::min(std::max(decimals, 0), 10);
+  // An error vanishing beside its value (log10 of 0) keeps the most places shown.
+  const int decimals = std::isfinite(places) ? static_cast<int>(std::min(std::max(places, 0.0), 10.0)) : 10;
   rounded.value = fixed(v * scale, decimals);
   if (withError) rounded.error = fixed(e * scale, decimals);
   return rounded;

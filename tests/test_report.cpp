@@ -161,6 +161,7 @@ TEST(ResultsTable, AMalformedLineIsNamedWithFileAndLineAndNothingIsKept) {
       {"gap,status\nA,fitted,extra\n", "f.csv:2: 3 fields"},
       {"gap,rho_ohm_cm\nA,1e10\nB,12abc\n", "f.csv:3: rho_ohm_cm \"12abc\" is not a finite number"},
       {"gap,onset_v\nA,nan\n", "f.csv:2: onset_v \"nan\" is not a finite number"},
+      {"gap,onset_v\nA,4e-320\nB,1e999\n", "f.csv:3: onset_v \"1e999\" is not a finite number"},  // underflow reads
       {"gap,status\nA,\"fitted\nB,x\n", "f.csv:2: quoted field not closed"},
       {"gap,status\n\"A\"x,fitted\n", "f.csv:2: text after the closing quote"},
       {"gap,status\nA\"b,fitted\n", "f.csv:2: quote inside unquoted field"},
@@ -184,6 +185,8 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorAndNamesEscaped) {
       {"5", "", "5.000"},
       {"5", "0", "5.000"},
       {"", "1", "--"},
+      {"1e300", "1e-300", "(1.0000000000 $\\pm$ 0.0000000000)$\\times10^{300}$"},  // no log10(0) cast to int
+      {"4e-320", "1e-321", "(0.0000000000 $\\pm$ 0.0000000000)$\\times10^{-300}$"},
   };
   for (const auto& [value, error, tex] : cells) EXPECT_EQ(texValueWithError(value, error), tex) << value;
   EXPECT_EQ(latexEscape("a_b&c%d#e$f{g}h~i^j\\k"),

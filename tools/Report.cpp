@@ -33,10 +33,11 @@ bool contains(const std::string& text, const std::string& part) {
 // A whole text as a finite number.
 bool readFinite(const std::string& text, double& value) {
   if (text.empty()) return false;
-  errno = 0;
   char* end = nullptr;
   value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && std::isfinite(value) && errno != ERANGE;
+  // An underflow (ERANGE with a tiny or zero result) is still the number written;
+  // an overflow reads as infinity.
+  return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 std::string shortNumber(double v) {
