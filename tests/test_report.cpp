@@ -414,6 +414,47 @@ TEST(Thumbnail, IsABoxFilteredCopyAtMostTheWidthAsked) {
   EXPECT_FALSE(testsupport::fileExists(dir.file("t.png")));
 }
 
+TEST(Thumbnail, FiltersAndAlphaOfAnotherEncoderReadRight) {
+  // libpng's writer filters rows adaptively (sub, up, average, Paeth) on such content.
+  ScratchDir dir;
+  const int width = 300, height = 120;
+  std::vector<unsigned char> rgba(static_cast<std::size_t>(width) * height * 4);
+  auto expected = [](int x, int y, int c) {
+    if (x < 50) return 255;  // transparent: laid on white
+    const int values[3] = {(x * 7 + y * 3) & 255, (x * x + y) & 255, (x ^ y) & 255};
+    return values[c];
+  };
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      unsigned char* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<unsigned char>(x < 50 ? 17 : expected(x, y, c));
+      p[3] = x < 50 ? 0 : 255;
+    }
+  }
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGBA;
+  ASSERT_NE(png_image_write_to_file(&image, dir.file("rgba.png").c_str(), 0, rgba.data(), 0, nullptr), 0);
+  std::string error;
+  ASSERT_TRUE(writeThumbnail(dir.file("rgba.png"), dir.file("t.png"), 400, error)) << error;  // not enlarged
+  const Decoded d = decodePng(dir.file("t.png"));
+  ASSERT_EQ(d.width, width);
+  int wrong = 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      for (int c = 0; c < 3; ++c) wrong += d.rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c] != expected(x, y, c);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  // A file cut inside its image data is damaged, not a thumbnail of garbage.
+  const std::string whole = testsupport::readFile(dir.file("rgba.png"));
+  testsupport::writeFile(dir.file("cut.png"), whole.substr(0, whole.size() / 2));
+  EXPECT_FALSE(writeThumbnail(dir.file("cut.png"), dir.file("c.png"), 100, error));
+}
+
 // A campaign tree: two scans with figures, one gap named to break HTML, one
 // results.csv that is malformed.
 void writeCampaign(const ScratchDir& dir) {

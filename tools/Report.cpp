@@ -1,5 +1,6 @@
 #include "tools/Report.h"
 
+#include <isa-l/igzip_lib.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -221,9 +223,91 @@ namespace {
 // program's own figures, and their decoding would hold gigabytes.
 constexpr unsigned long kLargestFigurePixels = 100000000UL;
 
+std::uint32_t bigEndian32(const unsigned char* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+// Undoes the PNG row filters of `raw` (rows of 1 + stride bytes, `bpp` bytes a
+// pixel) and writes the pixels as RGB, alpha laid on white.
+void unfilterToRgb(std::vector<unsigned char>& raw, std::size_t stride, std::size_t bpp, int height,
+                   std::vector<unsigned char>& rgb) {
+  rgb.resize(stride / bpp * 3 * static_cast<std::size_t>(height));
+  const unsigned char* previous = nullptr;
+  unsigned char* out = rgb.data();
+  for (int y = 0; y < height; ++y) {
+    unsigned char* row = raw.data() + static_cast<std::size_t>(y) * (stride + 1);
+    const unsigned char filter = row[0];
+    ++row;
+    for (std::size_t i = 0; i < stride; ++i) {
+      const int a = i >= bpp ? row[i - bpp] : 0;
+      const int b = previous != nullptr ? previous[i] : 0;
+      const int c = previous != nullptr && i >= bpp ? previous[i - bpp] : 0;
+      int add = 0;
+      if (filter == 1) add = a;
+      if (filter == 2) add = b;
+      if (filter == 3) add = (a + b) / 2;
+      if (filter == 4) {
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        add = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+      }
+      row[i] = static_cast<unsigned char>(row[i] + add);
+    }
+    for (std::size_t i = 0; i < stride; i += bpp) {
+      const int alpha = bpp == 4 ? row[i + 3] : 255;
+      for (std::size_t k = 0; k < 3; ++k) *out++ = static_cast<unsigned char>((row[i + k] * alpha + 255 * (255 - alpha) + 127) / 255);
+    }
+    previous = row;
+  }
+}
+
+// The program's own figures (8-bit RGB or RGBA, not interlaced) are inflated with
+// ISA-L, several times faster than libpng's zlib on them. Returns 1 when done, 0
+// when the file is of another kind (for libpng), -1 on a damaged file.
+int readRgbFast(const std::string& bytes, std::vector<unsigned char>& rgb, int& width, int& height) {
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (bytes.size() < 33 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || bytes.compare(12, 4, "IHDR") != 0) return 0;
+  const unsigned char* ihdr = data + 16;
+  const std::uint32_t w = bigEndian32(ihdr);
+  const std::uint32_t h = bigEndian32(ihdr + 4);
+  if (ihdr[8] != 8 || (ihdr[9] != 2 && ihdr[9] != 6) || ihdr[12] != 0 || w == 0 || h == 0) return 0;
+  if (static_cast<unsigned long>(w) * h > kLargestFigurePixels) return 0;  // libpng refuses it with a reason
+  std::string compressed;
+  for (std::size_t at = 8; at + 12 <= bytes.size();) {
+    const std::size_t length = bigEndian32(data + at);
+    if (length > bytes.size() - at - 12) return -1;
+    if (bytes.compare(at + 4, 4, "IDAT") == 0) compressed.append(bytes, at + 8, length);
+    if (bytes.compare(at + 4, 4, "IEND") == 0) break;
+    at += 12 + length;
+  }
+  const std::size_t bpp = ihdr[9] == 6 ? 4 : 3;
+  const std::size_t stride = w * bpp;
+  std::vector<unsigned char> raw((stride + 1) * h);
+  inflate_state state;
+  isal_inflate_init(&state);
+  state.crc_flag = ISAL_ZLIB;
+  state.next_in = reinterpret_cast<std::uint8_t*>(compressed.data());
+  state.avail_in = static_cast<std::uint32_t>(compressed.size());
+  state.next_out = raw.data();
+  state.avail_out = static_cast<std::uint32_t>(raw.size());
+  if (isal_inflate(&state) != ISAL_DECOMP_OK || state.block_state != ISAL_BLOCK_FINISH || state.avail_out != 0) return -1;
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  unfilterToRgb(raw, stride, bpp, height, rgb);
+  return 1;
+}
+
 // The figure's pixels as 8-bit RGB rows (alpha laid on white).
 bool readRgb(const std::string& figure, std::vector<unsigned char>& rgb, int& width, int& height,
              std::string& error) {
+  std::ifstream in(figure, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  const int fast = in ? readRgbFast(bytes.str(), rgb, width, height) : 0;
+  if (fast == 1) return true;
+  if (fast < 0) {
+    error = figure + ": damaged PNG file";
+    return false;
+  }
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
