@@ -15,6 +15,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev           # tests
   libbenchmark-dev time               # benchmarks (Google Benchmark, /usr/bin/time for whole runs)
   clang clang-tidy libclang-rt-14-dev # sanitizers, fuzzer, static checks
+  texlive-latex-base                  # results.tex compiled by pdflatex in the tests
+  chromium nodejs python3             # the report page opened in a headless browser (tests)
 )
 
 SUDO=""

@@ -119,6 +119,7 @@ struct Frame {
   AxisRange y;
   std::string xTitle;
   std::string yTitle;
+  std::vector<std::pair<double, std::string>> xCategories;  // text labels in place of x numbers
 };
 
 class Painter {
@@ -168,6 +169,7 @@ class Painter {
         frame.y = item.yRange;
         frame.xTitle = item.graph->xTitle;
         frame.yTitle = item.graph->yTitle;
+        frame.xCategories = item.graph->xCategoryLabels;
         return frame;
       }
     }
@@ -286,7 +288,7 @@ class Painter {
       for (double v : yt.primary) pljoin(base, pxOfY(v), base + direction * yTick, pxOfY(v));
       for (double v : yt.secondary) pljoin(base, pxOfY(v), base + direction * yTick / 2, pxOfY(v));
     };
-    xTicks(bottom_, 1.0);
+    if (frame.xCategories.empty()) xTicks(bottom_, 1.0);
     yTicks(left_, 1.0);
     if (style_.tickX) xTicks(top_, -1.0);
     if (style_.tickY) yTicks(right_, -1.0);
@@ -298,8 +300,11 @@ class Painter {
     textSize(labelPx);
     // x labels centred under their ticks.
     const double xLabelY = bottom_ - gap - labelCap * 0.5 - labelPx * 0.15;
-    for (std::size_t k = 0; k < xt.primary.size(); ++k) text(pxOfX(xt.primary[k]), xLabelY, 0.5, xt.labels[k]);
-    if (xt.exponent != 0) {
+    for (std::size_t k = 0; k < xt.primary.size() && frame.xCategories.empty(); ++k) {
+      text(pxOfX(xt.primary[k]), xLabelY, 0.5, xt.labels[k]);
+    }
+    if (!frame.xCategories.empty()) paintCategoryLabels(frame.xCategories, xTick, labelPx, gap);
+    if (xt.exponent != 0 && frame.xCategories.empty()) {
       text(right_ + labelPx * 0.3, xLabelY, 0.0, "#times10^{" + std::to_string(xt.exponent) + "}");
     }
     // y labels right-aligned left of their ticks.
@@ -375,7 +380,49 @@ class Painter {
       if (xs[i] < xlo_ || xs[i] > xhi_ || ys[i] < ylo_ || ys[i] > yhi_) continue;
       marker(xs[i], ys[i], look, outline);
     }
+    if (graph.errorY.size() == xs.size()) paintErrorBars(graph, look);
     if (graph.function) paintFunction(*graph.function);
+  }
+
+  // Bars from y - e to y + e with caps half a marker wide, in the current colour.
+  void paintErrorBars(const Graph& graph, const MarkerLook& look) {
+    const double sx = (xhi_ - xlo_) / (right_ - left_);
+    const double cap = std::max(3.0, look.sizePx / 2) * sx;
+    const auto& xs = graph.GetX();
+    const auto& ys = graph.GetY();
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+      const double e = std::fabs(graph.errorY[i]);
+      if (!std::isfinite(xs[i]) || !std::isfinite(ys[i]) || !std::isfinite(e) || e == 0.0) continue;
+      pljoin(xs[i], ys[i] - e, xs[i], ys[i] + e);
+      pljoin(xs[i] - cap, ys[i] - e, xs[i] + cap, ys[i] - e);
+      pljoin(xs[i] - cap, ys[i] + e, xs[i] + cap, ys[i] + e);
+    }
+  }
+
+  // Category labels under the x axis, reading upwards and ending at the axis, with
+  // a tick each; all are left out when their spacing cannot hold readable text.
+  void paintCategoryLabels(const std::vector<std::pair<double, std::string>>& labels, double tickPx,
+                           double labelPx, double gap) {
+    double spacing = right_ - left_;
+    for (std::size_t k = 1; k < labels.size(); ++k) {
+      spacing = std::min(spacing, std::fabs(pxOfX(labels[k].first) - pxOfX(labels[k - 1].first)));
+    }
+    std::size_t longest = 1;
+    for (const auto& label : labels) longest = std::max(longest, label.second.size());
+    // Labels fit their spacing across and the bottom margin along.
+    const double room = (bottom_ - 2 * gap) / (advancePerSize(style_.font) * static_cast<double>(longest));
+    const double size = std::min({labelPx, 0.9 * spacing, room});
+    if (spacing < 3.0) return;  // ticks too would merge into a band
+    for (const auto& label : labels) {
+      if (label.first < xlo_ || label.first > xhi_) continue;
+      pljoin(pxOfX(label.first), bottom_, pxOfX(label.first), bottom_ + tickPx);
+    }
+    if (size < 6.0) return;
+    textSize(size);
+    for (const auto& label : labels) {
+      if (label.first < xlo_ || label.first > xhi_) continue;
+      text(pxOfX(label.first), bottom_ - gap, 1.0, label.second, true);
+    }
   }
 
   void paintFunction(const Function& f) {

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tk {
@@ -70,6 +71,15 @@ class Graph {
 
   // The function of the latest fit, replaced by every fit; painted with the graph.
   std::optional<Function> function;
+
+  // Optional y uncertainties, one per point: painted as vertical bars with short
+  // caps in the marker colour, clipped to the frame, also for a point whose
+  // marker lies outside it. Ignored when empty or not one per point.
+  std::vector<double> errorY;
+  // Optional, read from the graph that sets the frame: labels written under the
+  // x axis at the given x values, reading upwards, with a tick each, in place of
+  // the numbered ticks. Labels that would not fit their spacing are left out.
+  std::vector<std::pair<double, std::string>> xCategoryLabels;
 
  private:
   std::vector<double> x_;

@@ -15,6 +15,7 @@
 #include "aux/GapAreas.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
+#include "tools/Report.h"
 
 namespace {
 
@@ -226,6 +227,12 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
                  "CSV lines \"gap name,area in cm2\" (# comments): the areas of the resistance "
                  "columns, by exact gap name")
       ->type_name("FILE");
+  bool report = false;
+  app.add_flag("--report", report, "write a campaign report (index.html, in DIR or the working "
+               "directory) of every results.csv under the paths given");
+  std::string limits;
+  app.add_option("--limits", limits, "with --report: verdict limits, CSV gap,quantity,min,max")
+      ->type_name("FILE");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -250,6 +257,7 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   OutputPlace place{homeAware, localDate(now), std::nullopt};
   if (!outputDir.empty()) place.outputDir = outputDir;
   tk::Console console(out, err);
+  if (report || !limits.empty()) return reportCommand(report, batch, positional, outputDir, limits, console);
   if (batch) {
     if (positional.empty()) {
       err << "gapohm: --batch needs at least one scan file or directory\nRun with --help for more information.\n";
@@ -306,23 +314,6 @@ bool ResistanceReport::Save(const std::string& path, tk::Console& console) const
     return false;
   }
   return true;
-}
-
-std::string latexEscape(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '_': case '&': case '%': case '#': case '$': case '{': case '}':
-        escaped += '\\';
-        escaped += c;
-        break;
-      case '~': escaped += "\\textasciitilde{}"; break;
-      case '^': escaped += "\\textasciicircum{}"; break;
-      case '\\': escaped += "\\textbackslash{}"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
 }
 
 void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,

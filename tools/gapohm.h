@@ -153,7 +153,8 @@ struct ResistanceReport {
   bool Save(const std::string& path, tk::Console& console) const;
 };
 
-// Escapes the characters LaTeX treats specially (_ & % # $ { } ~ ^ \).
+// Escapes the characters LaTeX treats specially (_ & % # $ { } ~ ^ \); defined
+// with the results table, which renders results.tex.
 std::string latexEscape(const std::string& text);
 
 // Replaces status by six verdicts, "OK" when a count equals its planned count

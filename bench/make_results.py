@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Writes N scan folders, each with a results.csv of 8 gaps, as runs of gapohm
+leave them: the campaign tree the report benchmark and the browser test read.
+Usage: make_results.py OUTDIR N [FIGURE.png]  (FIGURE, when given, is copied as
+each gap's figure)."""
+import math
+import os
+import random
+import shutil
+import sys
+
+COLUMNS = ("scan,gap,status,area_cm2,area_source,points,rho_ohm_cm,rho_err,resistance_ohm,"
+           "resistance_err,rho_area_ohm_cm2,rho_area_err,offset_na_cm2,offset_err,onset_v,onset_err,"
+           "chi2,ndf,fit_test,window_start_v,window_points,pressure_mean,temperature_mean,humidity_mean,"
+           "knee_status,knee_rho_ohm_cm,knee_rho_err,knee_resistance_ohm,knee_resistance_err,knee_onset_v,"
+           "knee_onset_err,knee_offset_na_cm2,knee_offset_err,knee_width_v,knee_noise,knee_points,"
+           "knee_dropped,knee_durbin_watson,rho_ref_ohm_cm,rho_ref_err,knee_rho_ref_ohm_cm,"
+           "knee_rho_ref_err").split(",")
+GAPS = [("KODEL-HXD-RE4-3-B002", 19660), ("KODEL-HXD-RE4-3-B009", 19660),
+        ("RE3-PK-154-BOTTOM", 19660), ("RE3-PK-154-TOPNARROW", 5550),
+        ("RE3-PK-154-TOPWIDE", 13130), ("RE3-PK-065-BOTTOM", 19660),
+        ("RE3-PK-065-TOPWIDE", 13130), ("RE3-PK-065-TOPNARROW", 5550)]
+
+
+def g(v):
+    return "%.10g" % v
+
+
+def row(scan, gap, area, rnd):
+    cells = dict.fromkeys(COLUMNS, "")
+    cells.update(scan=scan, gap=gap, area_cm2=g(area), area_source="type word", points="40")
+    if rnd.random() < 0.1:
+        cells["status"] = "no ohmic region found"
+    else:
+        rho = 10 ** rnd.uniform(10, 11.5)
+        cells.update(status="fitted", rho_ohm_cm=g(rho), rho_err=g(rho * 0.01),
+                     resistance_ohm=g(rho * 0.4 / area), resistance_err=g(rho * 0.004 / area),
+                     rho_area_ohm_cm2=g(rho * 0.4), rho_area_err=g(rho * 0.004),
+                     offset_na_cm2=g(rnd.uniform(0.1, 0.8)), offset_err=g(0.05),
+                     onset_v=g(rnd.uniform(1850, 1950)), onset_err=g(20))
+    if rnd.random() < 0.15:
+        cells["knee_status"] = "only 12 points (the fit needs 18)"
+    else:
+        rho = 10 ** rnd.uniform(10, 11.5)
+        cells.update(knee_status="fitted", knee_rho_ohm_cm=g(rho), knee_rho_err=g(rho * 0.02),
+                     knee_resistance_ohm=g(rho * 0.4 / area), knee_resistance_err=g(rho * 0.008 / area),
+                     knee_onset_v=g(rnd.uniform(1850, 1950)), knee_onset_err=g(15),
+                     knee_offset_na_cm2=g(rnd.uniform(0.1, 0.8)), knee_offset_err=g(0.04))
+    return ",".join(cells[c] for c in COLUMNS)
+
+
+def main():
+    out, n = sys.argv[1], int(sys.argv[2])
+    figure = sys.argv[3] if len(sys.argv) > 3 else None
+    rnd = random.Random(12345)
+    for k in range(n):
+        scan = "hvscan_%04d" % k
+        folder = os.path.join(out, "site%d" % (k % 4), scan)
+        os.makedirs(folder, exist_ok=True)
+        lines = [",".join(COLUMNS)] + [row(scan + ".csv", gap, area, rnd) for gap, area in GAPS]
+        with open(os.path.join(folder, "results.csv"), "w") as f:
+            f.write("\n".join(lines) + "\n")
+        if figure:
+            for gap, _ in GAPS:
+                shutil.copyfile(figure, os.path.join(folder, gap + ".png"))
+
+
+if __name__ == "__main__":
+    main()
