@@ -71,6 +71,8 @@ const std::vector<std::string> kFigures = {
 std::vector<std::string> argonOut(std::vector<std::string> add = {}, const std::string& drop = "") {
   add.insert(add.end(), kFigures.begin(), kFigures.end());
   add.push_back("Resistance.csv");
+  add.push_back("results.csv");
+  add.push_back("results.tex");
   add.erase(std::remove(add.begin(), add.end(), drop), add.end());
   std::sort(add.begin(), add.end());
   return add;
@@ -195,7 +197,7 @@ std::vector<Row> rows() {
        {neg("KODEL-HXD-RE4-3-B002"), neg("LAB-GAP-07"), kLabArea, noSearch[2], noSearch[3], noSearch[4], neg("RE3-PK-154-TOPWIDE")}, argonOut(), ""},
       {"ZeroCurrents", argonBy([](const auto& l) { return withField(l, 3, [](const auto&) { return "0"; }); }), kRun, 0, noSearch, argonOut(), "header"},
       {"NotAnArgonScan", argonBy([](const auto& l) { return withField(l, 2, [](const auto& v) { return std::to_string(std::stod(v) * 1.1); }); }),
-       kRun, 0, {}, {"ALLcurrents.png"}, "", {}, [](const std::string&, const RunResult& r) {
+       kRun, 0, {}, {"ALLcurrents.png", "results.csv"}, "", {}, [](const std::string&, const RunResult& r) {
          EXPECT_NE(r.out.find("gapohm: scan.csv: not an argon scan: the HV axis of its first gap, \"KODEL-HXD-RE4-3-B002\", ends at "), std::string::npos);
          EXPECT_NE(r.out.find("V, not below the 2500 V limit of the ohmic-region search; no gap is searched and no Resistance.csv is written\n"), std::string::npos) << r.out;
        }},
@@ -211,12 +213,12 @@ std::vector<Row> rows() {
        argonOut({"SHORT-GAP.png"}), "clean"},
       // "." and ".." both become "_": the later replaces the earlier's figure, and says so.
       {"AwkwardNames", labScanNamed(kAwkward), kRun, 0, {"**", kGap + "..\": its figure _.png replaces the one of gap \".\"", "**"},
-       {".._.._escape.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_.png", "a_b.png", "with space.png", "x_{1}&%$#~^_.png"},
+       {".._.._escape.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_.png", "a_b.png", "results.csv", "results.tex", "with space.png", "x_{1}&%$#~^_.png"},
        ""},
       {"SharedFigureFiles", labScanNamed({"a/b", "a_b", "ALLcurrents"}), kRun, 0,
        {kGap + "ALLcurrents\": its figure ALLcurrents.png replaces the one of the combined figure", "**",
         kGap + "a_b\": its figure a_b.png replaces the one of gap \"a/b\"", "**"},
-       {"ALLcurrents.png", "Resistance.csv", "a_b.png"}, ""},
+       {"ALLcurrents.png", "Resistance.csv", "a_b.png", "results.csv", "results.tex"}, ""},
       {"NamesTooLongForAFile", labScanNamed({std::string(300, 'A'), std::string(299, 'A') + "B"}), {"-v", "-o", "out", "scan.csv"}, 0, {"**"}, kAnyOut, ""},
       {"VerboseSvg", join(argon()), {"-v", "--format", "svg", "-o", "out", "scan.csv"}, 0, {kLabArea}, kAnyOut, "clean", {},
        [](const std::string& home, const RunResult& r) {
@@ -224,7 +226,7 @@ std::vector<Row> rows() {
          for (const char* f : {"ALLcurrents.svg", "LAB-GAP-07.svg", "LAB-GAP-07_ChiS.svg", "LAB-GAP-07_NDf.svg", "LAB-GAP-07_GoodNessOfFitH.svg"})
            EXPECT_TRUE(fileExists(home + "/out/" + f)) << f;
        }},
-      {"NameNotUtf8", labScanNamed({"GAP-\xFF\xFE-07"}), kRun, 0, {"**"}, {"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "Resistance.csv"}, ""},
+      {"NameNotUtf8", labScanNamed({"GAP-\xFF\xFE-07"}), kRun, 0, {"**"}, {"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "Resistance.csv", "results.csv", "results.tex"}, ""},
       {"NoMeasurement", "DETECTOR,HV\n\n,1,2,3,4\nG,abc,1,1,990\n", kRun, 1,
        {"gapohm: warning: scan.csv:3: line without a gap name skipped",
         "gapohm: warning: scan.csv:4: effective HV field \"abc\" is not a finite number; line skipped", kNoLines}, kNoOut, ""},
@@ -255,6 +257,8 @@ std::vector<Row> rows() {
          auto err = figureErrors("Permission denied");
          err.insert(err.begin(), kLabArea);
          err.push_back("gapohm: error: cannot write out/Resistance.csv: Permission denied");
+         err.push_back("gapohm: error: cannot write out/results.csv: Permission denied");
+         err.push_back("gapohm: error: cannot write out/results.tex: Permission denied");
          return err;
        }(), {}, "", [](const std::string& home, RunSetting& s) {
          s.unprivileged = true;  // root could write there
@@ -265,7 +269,7 @@ std::vector<Row> rows() {
          auto err = figureErrors("File too large");
          err.insert(err.begin(), kLabArea);
          return err;
-       }(), {"Resistance.csv"}, "clean",
+       }(), {"Resistance.csv", "results.csv", "results.tex"}, "clean",
        [](const std::string&, RunSetting& s) {
          s.fileSizeLimit = 8192;
          return true;
@@ -276,7 +280,7 @@ std::vector<Row> rows() {
        }},
       {"OutputIsTheScan", join(argon()), {"-o", "scan.csv", "scan.csv"}, 1,
        {"gapohm: error: cannot create directory scan.csv: it exists and is not a directory", "**",
-        "gapohm: error: cannot write scan.csv/Resistance.csv: Not a directory"},
+        "gapohm: error: cannot write scan.csv/Resistance.csv: Not a directory", "**"},
        kNoOut, "", {}, [](const std::string& home, const RunResult&) { EXPECT_EQ(readFile(home + "/scan.csv"), join(argon())); }},
       {"LinksInTheOutput", join(argon()), kRun, 0, {kLabArea}, argonOut(), "clean",
        [](const std::string& home, RunSetting&) {
@@ -301,7 +305,7 @@ std::vector<Row> rows() {
        }},
       {"NulByte", std::string("DETECTOR,HVeff\0\n", 16) + join(argon()), kRun, 1,
        {"gapohm: error: scan.csv: not a text file (binary bytes at its start): not a scan"}, kNoOut, ""},
-      {"ControlBytesInNames", labScanNamed({"G\x1b[31m-7"}), kRun, 0, {"**"}, {"ALLcurrents.png", "G_[31m-7.png", "Resistance.csv"}, "",
+      {"ControlBytesInNames", labScanNamed({"G\x1b[31m-7"}), kRun, 0, {"**"}, {"ALLcurrents.png", "G_[31m-7.png", "Resistance.csv", "results.csv", "results.tex"}, "",
        {}, [](const std::string&, const RunResult& r) {
          EXPECT_NE(r.out.find(":  \t G\\x1b[31m-7\n"), std::string::npos) << r.out;
          EXPECT_NE(r.out.find("Chamber    : G\\x1b[31m-7\n"), std::string::npos);

@@ -36,7 +36,8 @@ TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
   EXPECT_EQ(listDir(dir), (std::vector<std::string>{
                               "ALLcurrents.png", "KODEL-HXD-RE4-3-B002.png", "LAB-GAP-07.png",
                               "RE3-PK-065-BOTTOM.png", "RE3-PK-154-BOTTOM.png",
-                              "RE3-PK-154-TOPNARROW.png", "RE3-PK-154-TOPWIDE.png", "Resistance.csv"}));
+                              "RE3-PK-154-TOPNARROW.png", "RE3-PK-154-TOPWIDE.png", "Resistance.csv",
+                              "results.csv", "results.tex"}));
   EXPECT_EQ(lines(r.out).at(2), "INFO :: \t " + examplePath("argon_scan.csv"));
   EXPECT_EQ(r.out.find("INFO :: Regression"), std::string::npos);  // not verbose
 

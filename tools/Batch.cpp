@@ -22,18 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A field as CSV keeps it: quoted, with quotes doubled, when it holds a comma,
-// a quote or a line end.
-std::string csvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
-
 bool isCsvFile(const fs::path& path) {
   std::string extension = path.extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),

@@ -467,6 +467,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   if (run.argon) renderSearches(run, options, figures, queue);
   if (!run.argon) tellNotArgon(run, console);
   queue.finish();
+  writeResults(resultsRows(run, file, options.temperature), run.argon, file, place, console);
   warnStaleOutputs(run, options, place, before, console);
   if (outcomes != nullptr) {
     const std::vector<GapOutcome> found = gapOutcomes(run);

@@ -233,6 +233,14 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   std::string limits;
   app.add_option("--limits", limits, "with --report: verdict limits, CSV gap,quantity,min,max")
       ->type_name("FILE");
+  double alpha = 0.0;
+  auto* alphaOption = app.add_option(
+      "--temperature-coefficient", alpha,
+      "ALPHA per degree C of the gaps' bakelite: results.csv gains the resistivities at the "
+      "reference temperature, rho exp(ALPHA (T - T0))")->type_name("ALPHA");
+  app.add_option("--reference-temperature", options.temperature.reference,
+                 "T0 in degrees C for --temperature-coefficient (default 20)")
+      ->type_name("T0");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -247,6 +255,12 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   }
 
   if (!areasFile.empty() && !readAreas(areasFile, options.areas, err)) return 2;
+  if (!std::isfinite(alpha) || !std::isfinite(options.temperature.reference)) {
+    err << "gapohm: --temperature-coefficient and --reference-temperature need finite numbers\n"
+           "Run with --help for more information.\n";
+    return 2;
+  }
+  if (alphaOption->count() > 0) options.temperature.coefficient = alpha;
 
   // A HOME set to nothing names no directory: the dated layout would land at the root.
   const EnvLookup homeAware = [env](const std::string& name) {

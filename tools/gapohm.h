@@ -20,6 +20,7 @@
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Types.h"
+#include "tools/Results.h"
 #include "tools/RunOutcome.h"
 
 // ---------------------------------------------------------------- catalogue
@@ -50,6 +51,7 @@ struct RunOptions {
   int jobs = 1;                    // processes painting figures (batch: scans) at once
   GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
   bool defaultScan = false;        // no scan was named: the historical default path is read
+  TemperatureReference temperature;  // the rho_ref columns of results.csv
 };
 
 // The output directory of a run on `file` ("/" at its end), as getPathToSave
