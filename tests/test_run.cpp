@@ -5,6 +5,7 @@
 #include <ctime>
 #include <map>
 
+#include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -60,6 +61,82 @@ TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
     EXPECT_NEAR(std::stod(onsetTex[0]), onset, 60.0) << csv[0];
     EXPECT_GT(std::stod(onsetTex[1]), 0.0);
     EXPECT_LT(std::stod(onsetTex[1]), 200.0) << csv[0];  // in volts
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The results table of a run of `scan` with `extra` arguments, read back by the
+// table's own reader: a column that is not a number where one belongs fails it.
+std::vector<ResultsRow> resultsOf(const std::string& scan, std::vector<std::string> extra,
+                                  ScratchDir& home) {
+  extra.insert(extra.end(), {"-o", "out", examplePath(scan)});
+  const RunResult r = runGapohm(extra, inHome(home.path()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<ResultsRow> rows;
+  std::string error;
+  EXPECT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
+  return rows;
+}
+
+double cell(const ResultsRow& row, const std::string& column) { return std::stod(row.get(column)); }
+
+TEST(ResultsTable, ArgonRowsHoldTheReportsNumbersBothMethodsAndTheConditions) {
+  ScratchDir home;
+  const auto rows = resultsOf("argon_scan.csv", {}, home);
+  ASSERT_EQ(rows.size(), 6u);
+  std::map<std::string, std::vector<std::string>> report;  // gap -> Resistance.csv fields
+  for (const auto& l : lines(readFile(home.file("out/Resistance.csv")))) {
+    const auto f = fields(l, " , ");
+    if (f.size() == 6) report[f[0]] = f;
+  }
+  const char* columns[] = {"rho_ohm_cm", "resistance_ohm", "rho_area_ohm_cm2", "offset_na_cm2", "onset_v"};
+  for (const auto& row : rows) {
+    const std::string gap = row.get("gap");
+    ASSERT_EQ(row.get("status"), "fitted") << gap;
+    for (std::size_t k = 0; k < 5; ++k) {
+      const double printed = std::stod(report.at(gap)[k + 1]);  // six significant digits
+      EXPECT_NEAR(cell(row, columns[k]), printed, std::fabs(printed) * 1e-5) << gap << " " << columns[k];
+    }
+    EXPECT_EQ(row.get("area_source"), gap == "LAB-GAP-07" ? "unknown" : "type word");
+    EXPECT_EQ(row.get("points"), "65");
+    EXPECT_NEAR(cell(row, "pressure_mean"), 980.0, 10.0) << gap;
+    EXPECT_EQ(row.get("knee_status"), "fitted") << gap;
+    // Both methods see one gap: their resistivities agree within their errors.
+    EXPECT_LT(std::fabs(cell(row, "knee_rho_ohm_cm") - cell(row, "rho_ohm_cm")),
+              3 * (cell(row, "knee_rho_err") + cell(row, "rho_err"))) << gap;
+    EXPECT_EQ(row.get("rho_ref_ohm_cm"), "");  // no temperature coefficient given
+  }
+}
+
+TEST(ResultsTable, ReferenceTemperatureScalesEachMethodByItsOwnPoints) {
+  ScratchDir plain, warm;
+  const auto base = resultsOf("argon_scan.csv", {}, plain);
+  const auto ref = resultsOf("argon_scan.csv", {"--temperature-coefficient", "-0.1", "--reference-temperature", "25"}, warm);
+  ASSERT_EQ(base.size(), ref.size());
+  for (std::size_t k = 0; k < ref.size(); ++k) {
+    for (const std::string method : {"", "knee_"}) {
+      const double factor = cell(ref[k], method + "rho_ref_ohm_cm") / cell(base[k], method + "rho_ohm_cm");
+      // The example's gaps sit between 20 and 23.5 C: exp(-0.1 (T - 25)) between 1.16 and 1.65.
+      EXPECT_GT(factor, 1.16) << method << k;
+      EXPECT_LT(factor, 1.65) << method << k;
+      EXPECT_NEAR(cell(ref[k], method + "rho_ref_err") / cell(base[k], method + "rho_err"), factor, factor * 1e-6);
+    }
+  }
+}
+
+TEST(ResultsTable, StandardScanRowsSayWhyWithoutNumbers) {
+  ScratchDir home;
+  const auto rows = resultsOf("standard_scan.csv", {}, home);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_FALSE(fileExists(home.file("out/results.tex")));
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.get("status"), "not an argon scan (HV axis ends at or above 2500 V): not searched");
+    EXPECT_EQ(row.get("knee_status"), row.get("status"));
+    EXPECT_EQ(row.get("rho_ohm_cm"), "");
+    EXPECT_NE(row.get("temperature_mean"), "");
   }
 }
 
