@@ -230,6 +230,17 @@ void writeEntries(const std::string& content, const std::string& file,
   }
 }
 
+// The run's status once its standard output is flushed: a line that could not be
+// written (a closed pipe, a full device) fails the run, said once; the files
+// the run wrote are not touched by it.
+int checkedOutput(int status, std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return status;
+  err << "gapohm: error: standard output could not be written (closed, or its device is full): "
+         "its lines are lost; the files written are complete" << std::endl;
+  return status == 0 ? 1 : status;
+}
+
 std::ostream& printPair(std::ostream& out, double value, double error) {
   return out << value << " \\pm " << error;
 }
@@ -493,7 +504,7 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("file_and_title", positional,
                  "scan file (default: the historical scan path) and the legend title of the "
                  "combined figure; further arguments are ignored. With --batch: the scans");
-  app.add_option("-o,--output-dir", outputDir,
+  CLI::Option* outputDirOption = app.add_option("-o,--output-dir", outputDir,
                  "write every output into DIR (created if missing) instead of the dated "
                  "directory under $HOME/Dropbox")
       ->type_name("DIR");
@@ -517,6 +528,9 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--summary", summary,
                  "with --batch: the summary file (default: BatchSummary.csv in the output root)")
       ->type_name("FILE");
+  // A batch's scan process: where it tells what it found (not for users, not in --help).
+  std::string outcomeFile;
+  app.add_option("--outcome-file", outcomeFile)->group("");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -530,23 +544,32 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return 2;
   }
 
+  if (outputDirOption->count() > 0 && outputDir.empty()) {
+    // An empty name would otherwise mean "not given": the dated directory, somewhere else.
+    err << "gapohm: --output-dir needs a directory name, not an empty one\nRun with --help for more information.\n";
+    return 2;
+  }
+
   OutputPlace place{env, localDate(now), std::nullopt};
   if (!outputDir.empty()) place.outputDir = outputDir;
   tk::Console console(out, err);
+  int status = 0;
   if (batch) {
     if (positional.empty()) {
       err << "gapohm: --batch needs at least one scan file or directory\nRun with --help for more information.\n";
       return 2;
     }
-    return runBatch(positional, options, place, summary, console);
+    status = runBatch(positional, options, place, summary, console);
+  } else {
+    const std::string file =
+        positional.empty()
+            ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
+            : positional[0];
+    const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
+    status = outcomeFile.empty() ? readFiles_KVT(file, legendtitle, options, place, console)
+                                 : runBatchScan(file, options, place, outcomeFile, console);
   }
-
-  const std::string file =
-      positional.empty()
-          ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
-          : positional[0];
-  const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
-  return readFiles_KVT(file, legendtitle, options, place, console);
+  return checkedOutput(status, out, err);
 }
 
 // ====================================================================== reports
