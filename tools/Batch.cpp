@@ -216,6 +216,7 @@ pid_t startScan(const std::vector<std::string>& args, const std::string& message
   const int messages = ::open(messagesFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);  // a batch shows progress lines, not logs
   std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));  // execv changes none
   argv.push_back(nullptr);
   const pid_t parent = ::getpid();
@@ -586,6 +587,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   }
 
   std::vector<ScanOutcome> outcomes;
+  outcomes.reserve(runs.size());
   for (const ScanRun& run : runs) outcomes.push_back(run.outcome);
   const auto count = [&](ScanOutcome::State state) {
     return std::count_if(outcomes.begin(), outcomes.end(), [&](const ScanOutcome& o) { return o.state == state; });
