@@ -313,7 +313,7 @@ TEST(Outcome, WhatAScanProcessWritesIsWhatTheBatchReads) {
     EXPECT_EQ(read.fitted, c.gaps.empty() || c.status != 0 ? 0 : 1);
     EXPECT_EQ(read.rows, batchSummaryRows("s.csv", c.gaps));
     // A file cut anywhere before its rows is no outcome.
-    for (std::size_t cut = 0; cut < text.find("\nrows\n") + 5; cut += 7) EXPECT_FALSE(readOutcomeFile(text.substr(0, cut), status, read)) << cut;
+    for (std::size_t cut = 0; cut < text.find("\nrows\n") + 6; ++cut) EXPECT_FALSE(readOutcomeFile(text.substr(0, cut), status, read)) << cut;
   }
 }
 

@@ -525,13 +525,14 @@ bool readOutcomeFile(const std::string& text, int& status, ScanOutcome& outcome)
     numbers[k] = std::strtol(field.c_str(), &end, 10);
     if (field.empty() || *end != '\0') return false;
   }
-  if (fields[0] != "1") return false;
+  if (fields[0] != "1" || !fields[5].empty()) return false;
+  const std::streamoff rows = in.tellg();  // -1 when "rows" ends the text without its line end
+  if (rows < 0) return false;
   status = static_cast<int>(numbers[0]);
   outcome.why = fields[2];
   outcome.gaps = static_cast<int>(numbers[1]);
   outcome.fitted = static_cast<int>(numbers[2]);
-  const std::size_t rows = text.find("\nrows\n");
-  outcome.rows = text.substr(rows + 6);
+  outcome.rows = text.substr(static_cast<std::size_t>(rows));
   return true;
 }
 
