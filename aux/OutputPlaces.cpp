@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "toolkit/SafeFile.h"
+
 namespace {
 
 bool contains(const std::string& text, const std::string& part) {
@@ -56,6 +58,8 @@ int GetEnviroment(std::string& PATH, const std::string& option, const EnvLookup&
 std::string dirForScan(const std::string& file, const std::string& home, const std::string& date) {
   std::string TestName = ExtractFilename(file);
   removeAll(TestName, ".csv");
+  // ".csv", "..csv" and "...csv" would name the dated directory itself or its parents.
+  if (TestName.empty() || TestName == "." || TestName == "..") TestName = "_";
   const std::string subtree = contains(home, "ulmena")
                                   ? "/ZELK/HXD/RPCs/20130620_KVT/testKVT/ResistanceAndCurrentPLOTS/"
                                   : "KVT/HVScan/";
@@ -157,26 +161,22 @@ std::string safeFileName(const std::string& name) {
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error) {
-  const std::string temporary = ExtractDirectory(path) + "." + ExtractFilename(path) + ".tmp" +
-                                std::to_string(static_cast<long>(getpid()));
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      error = "cannot write " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    out << content;
-    out.flush();
-    if (!out) {
-      error = "cannot write " + path + ": " + std::strerror(errno);
-      out.close();
-      std::remove(temporary.c_str());
-      return false;
-    }
+  std::string temporary;
+  std::string reason;
+  const int fd = tk::createTempFile(path, temporary, reason);
+  if (fd < 0) {
+    error = "cannot write " + path + ": " + reason;
+    return false;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+  if (!tk::writeFully(fd, content.data(), content.size())) {
     error = "cannot write " + path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
+    tk::discardTempFile(fd, temporary);
+    return false;
+  }
+  // Flushed before the rename: after a crash of the machine the name holds the
+  // old report or the new one, never an empty file.
+  if (!tk::commitTempFile(fd, temporary, path, true, reason)) {
+    error = "cannot write " + path + ": " + reason;
     return false;
   }
   return true;

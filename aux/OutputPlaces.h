@@ -43,7 +43,9 @@ int GetEnviroment(std::string& PATH, const std::string& option, const EnvLookup&
 std::string getPathToSave(const std::string& file, const OutputPlace& place,
                           tk::Console& console);
 
-// The dated directory alone, without creating anything or logging.
+// The dated directory alone, without creating anything or logging. The scan's
+// name is its file name with every ".csv" removed; a name that is then empty,
+// "." or ".." becomes "_", so that the directory is always one level of its own.
 std::string dirForScan(const std::string& file, const std::string& home, const std::string& date);
 
 // The base name of the combined figure: "ALLcurrents".
@@ -66,7 +68,9 @@ bool makeDirectories(const std::string& path, std::string& error);
 // ends in "~" and 16 hex digits of a hash of the whole name.
 std::string safeFileName(const std::string& name);
 
-// Writes `content` to `path` through a temporary file in the same directory that
-// is renamed into place, so readers never see a half-written file. False, with
-// the reason in `error`, when it cannot.
+// Writes `content` to `path` through a hidden temporary file in the same
+// directory (tk::createTempFile: unique, never through a link), flushed to the
+// device and renamed into place, so readers never see a half-written file and a
+// link at `path` is replaced, not followed. False, with "cannot write <path>:
+// <reason>" in `error` and no temporary file left, when it cannot.
 bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error);

@@ -1,5 +1,6 @@
 #include "tests/TestSupport.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,14 +78,16 @@ RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& sett
   const pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    dup2(pipes[0][1], 1);
+    const int out = setting.stdoutFile.empty() ? pipes[0][1] : open(setting.stdoutFile.c_str(), O_WRONLY);
+    if (out < 0) _exit(127);
+    dup2(out, 1);
     dup2(pipes[1][1], 2);
     for (auto& p : pipes) close(p[0]), close(p[1]);
     if (!setting.cwd.empty() && chdir(setting.cwd.c_str()) != 0) _exit(127);
     if (setting.home ? setenv("HOME", setting.home->c_str(), 1) : unsetenv("HOME")) _exit(127);
     if (setting.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     if (setting.fileSizeLimit) {
-      std::signal(SIGXFSZ, SIG_IGN);
+      std::signal(SIGXFSZ, SIG_DFL);
       const rlimit limit{*setting.fileSizeLimit, *setting.fileSizeLimit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }

@@ -33,13 +33,16 @@ std::string examplePath(const std::string& name);           // a file of example
 
 // How the built program is started: HOME (unset when nullopt), working directory
 // (unchanged when empty), a limit on the size of the files it writes (writes past
-// it fail with EFBIG), and as the user "nobody" (only when the tests run as root,
-// who could write anywhere).
+// it fail with EFBIG; SIGXFSZ is left at its default, which ends the program
+// unless it ignores the signal itself), as the user "nobody" (only when the tests
+// run as root, who could write anywhere), and standard output into a file (empty:
+// a pipe read by the test).
 struct RunSetting {
   std::optional<std::string> home;
   std::string cwd;
   std::optional<unsigned long> fileSizeLimit;
   bool unprivileged = false;
+  std::string stdoutFile;
 };
 inline RunSetting inHome(const std::string& dir) {  // HOME and working directory
   RunSetting s;

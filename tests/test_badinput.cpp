@@ -274,6 +274,66 @@ std::vector<Row> rows() {
          s.fileSizeLimit = 8192;
          return true;
        }},
+      // Not even the report fits: no file is left, not even a temporary one.
+      {"ReportPastFileSizeLimit", join(argon()), kRun, 1, [] {
+         auto err = figureErrors("File too large");
+         err.insert(err.begin(), kLabArea);
+         for (const char* f : {"Resistance.csv", "results.csv", "results.tex"}) err.push_back(std::string("gapohm: error: cannot write out/") + f + ": File too large");
+         return err;
+       }(), {}, "", [](const std::string&, RunSetting& s) {
+         s.fileSizeLimit = 200;
+         return true;
+       }},
+      {"StandardOutputFull", join(argon()), kRun, 1,
+       {kLabArea, "gapohm: error: standard output could not be written (closed, or its device is full): its lines are lost; the files written are complete"},
+       argonOut(), "clean", [](const std::string&, RunSetting& s) {
+         s.stdoutFile = "/dev/full";
+         return access("/dev/full", W_OK) == 0;
+       }},
+      {"OutputDirEmpty", join(argon()), {"-o", "", "scan.csv"}, 2,
+       {"gapohm: --output-dir needs a directory name, not an empty one", "Run with --help for more information."}, kNoOut, "",
+       {}, [](const std::string& home, const RunResult&) { EXPECT_EQ(listDir(home), std::vector<std::string>{"scan.csv"}); }},
+      // Scans named ".csv", "..csv" and "...csv" all go to "_", inside the output
+      // directory: one is analysed, the others are refused, nothing lands outside.
+      {"BatchDotNames", join(argon()), {"--batch", "-o", "out", ".csv", "..csv", "...csv"}, 1,
+       {"gapohm: error: ..csv: not analysed: its outputs would replace those of .csv in out/_/",
+        "gapohm: error: ...csv: not analysed: its outputs would replace those of .csv in out/_/", "**"},
+       {"BatchSummary.csv", "_"}, "", [](const std::string& home, RunSetting&) {
+         for (const char* name : {"/.csv", "/..csv", "/...csv"}) writeFile(home + name, join(argon()));
+         return true;
+       },
+       [](const std::string& home, const RunResult& r) {
+         EXPECT_EQ(listDir(home), (std::vector<std::string>{"...csv", "..csv", ".csv", "out", "scan.csv"}));
+         EXPECT_EQ(listDir(home + "/out/_"), argonOut());
+         EXPECT_NE(r.out.find("gapohm: [3/3] .csv: ok, 6 gaps, 6 fitted, outputs in out/_/\n"), std::string::npos) << r.out;
+       }},
+      // In the dated layout too: "..csv" is not the date's directory itself.
+      {"DotNameDated", "", {"..csv"}, 0, {"**"}, kNoOut, "", [](const std::string& home, RunSetting&) {
+         writeFile(home + "/..csv", join(argon()));
+         return true;
+       },
+       [](const std::string& home, const RunResult&) {
+         const auto dates = listDir(home + "/Dropbox/KVT/HVScan");
+         ASSERT_EQ(dates.size(), 1u);
+         EXPECT_EQ(listDir(home + "/Dropbox/KVT/HVScan/" + dates[0]), std::vector<std::string>{"_"});
+         EXPECT_EQ(listDir(home + "/Dropbox/KVT/HVScan/" + dates[0] + "/_"), argonOut());
+       }},
+      // A FIFO is never opened by a batch (it would wait for a writer for ever).
+      {"BatchFifos", join(argon()), {"--batch", "-o", "out", "in", "in/other"}, 1,
+       {"gapohm: warning: in/other: skipped: not a regular file (a FIFO)",
+        "gapohm: error: in/pipe.csv: not analysed: not a regular file (a FIFO)",
+        "gapohm: error: in/other: not analysed: not a regular file (a FIFO)", "**"},
+       {"BatchSummary.csv", "a"}, "", [](const std::string& home, RunSetting&) {
+         writeFile(home + "/a.csv", join(argon()));
+         return mkdir((home + "/in").c_str(), 0755) == 0 && rename((home + "/a.csv").c_str(), (home + "/in/a.csv").c_str()) == 0 &&
+                mkfifo((home + "/in/pipe.csv").c_str(), 0644) == 0 && mkfifo((home + "/in/other").c_str(), 0644) == 0;
+       },
+       [](const std::string& home, const RunResult&) {
+         const auto summary = lines(readFile(home + "/out/BatchSummary.csv"));
+         ASSERT_EQ(summary.size(), 9u);
+         EXPECT_EQ(summary[7], "in/pipe.csv,,scan failed: not a regular file (a FIFO)" + std::string(39, ','));
+         EXPECT_EQ(summary[8], "in/other,,scan failed: not a regular file (a FIFO)" + std::string(39, ','));
+       }},
       {"ReportPathIsADirectory", join(argon()), kRun, 1, {kLabArea, "gapohm: error: cannot write out/Resistance.csv: Is a directory"},
        argonOut(), "", [](const std::string& home, RunSetting&) {
          return mkdir((home + "/out").c_str(), 0755) == 0 && mkdir((home + "/out/Resistance.csv").c_str(), 0755) == 0;

@@ -2,11 +2,20 @@
 // write must be what one process, one scan at a time, writes.
 #include <gtest/gtest.h>
 #include <png.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/TestSupport.h"
+#include "aux/ResultsTable.h"
+#include "tools/gapohm.h"
 #include "toolkit/FigureQueue.h"
 
 namespace {
@@ -73,15 +82,282 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
   const std::vector<std::string> rows = lines(readFile(dir.file("batch/BatchSummary.csv")));
   ASSERT_EQ(rows.size(), 12U);
   const std::string quoted = "\"" + scans + "/";
-  // The first gap's values are the report's: "NAME , rho , ..." in Resistance.csv.
-  std::string gap = lines(readFile(dir.file("single/argon/Resistance.csv")))[1];
-  gap = gap.substr(0, gap.find(" , ", gap.find(" , ") + 3));
-  gap.replace(gap.find(" , "), 3, ",");
-  EXPECT_EQ(rows[1].rfind(quoted + "argon.csv\"," + gap + ",", 0), 0U) << rows[1] << " / " << gap;
-  EXPECT_NE(rows[1].find(",fitted"), std::string::npos);
-  EXPECT_EQ(rows[7].rfind(quoted + "broken.csv\",,,,,,,,,,,,\"scan failed: ", 0), 0U) << rows[7];
+  // The summary's rows of a scan are its results table's, written by one writer.
+  const std::vector<std::string> table = lines(readFile(dir.file("batch/argon/results.csv")));
+  ASSERT_EQ(table.size(), 7U);
+  EXPECT_EQ(rows[0], table[0]);
+  for (std::size_t k = 1; k < 7; ++k) EXPECT_EQ(rows[k], table[k]);
+  EXPECT_EQ(rows[1].rfind(quoted + "argon.csv\",KODEL-HXD-RE4-3-B002,fitted,", 0), 0U) << rows[1];
+  EXPECT_EQ(rows[7].rfind(quoted + "broken.csv\",,\"scan failed: ", 0), 0U) << rows[7];
   EXPECT_NE(rows[10].find(",not an argon scan"), std::string::npos) << rows[10];
   EXPECT_NE(rows[11].find("scan failed: its outputs would replace those of"), std::string::npos) << rows[11];
+}
+
+// ------------------------------------------------------------ process faults
+
+// The program started in `cwd` with HOME there, its standard output and error
+// on pipes the test reads (or closes) as it likes.
+struct Started {
+  pid_t pid = -1;
+  int out = -1, err = -1;
+};
+
+Started start(const std::vector<std::string>& args, const std::string& cwd) {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (const int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    if (chdir(cwd.c_str()) != 0 || setenv("HOME", cwd.c_str(), 1) != 0) _exit(127);
+    std::vector<char*> argv = {const_cast<char*>(GAPOHM_BINARY)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(GAPOHM_BINARY, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  return {pid, out[0], err[0]};
+}
+
+// Reads `fd` until `text` has come (true) or the stream ends or 60 s pass.
+bool readUntil(int fd, const std::string& text, std::string& got) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < end) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got.find(text) != std::string::npos;
+}
+
+std::string drain(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
+
+int exitStatus(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// The processes whose parent is `parent`, from /proc (zombies left out).
+std::vector<pid_t> childrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    if (rest >> state >> ppid && ppid == parent && state != 'Z') children.push_back(std::stoi(entry.path().filename()));
+  }
+  return children;
+}
+
+// Polls until `parent` has at least `count` children (true) or 60 s pass.
+bool waitForChildren(pid_t parent, std::size_t count, std::vector<pid_t>& children) {
+  for (int k = 0; k < 6000; ++k) {
+    children = childrenOf(parent);
+    if (children.size() >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// True once the process is gone (or a zombie nobody reaps), polled up to 60 s.
+bool ends(pid_t pid) {
+  for (int k = 0; k < 6000; ++k) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.substr(line.rfind(')') + 2, 1) == "Z") return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// Every hidden (temporary) file under `dir`.
+std::vector<std::string> hiddenFiles(const std::string& dir) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(dir, ec); !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->path().filename().string()[0] == '.') found.push_back(it->path().string());
+  }
+  return found;
+}
+
+// An argon scan whose ohmic-region searches and figures take many seconds: the
+// lab gap's measurements under 300 names.
+std::string slowScan() {
+  const std::vector<std::string> argon = lines(readFile(examplePath("argon_scan.csv")));
+  std::string scan = argon[0] + "\n";
+  for (int g = 0; g < 300; ++g) {
+    for (const auto& l : argon) {
+      if (l.rfind("LAB-GAP-07,", 0) == 0) scan += "GAP-" + std::to_string(g) + l.substr(10) + "\n";
+    }
+  }
+  return scan;
+}
+
+TEST(BatchProcesses, StoppedBySigtermEndsItsScansAndTellsWhichFinished) {
+  ScratchDir dir;
+  writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
+  writeFile(dir.file("b.csv"), slowScan());
+  writeFile(dir.file("c.csv"), readFile(examplePath("argon_scan.csv")));
+  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv", "c.csv"}, dir.path());
+  std::string out;
+  ASSERT_TRUE(readUntil(batch.out, "[1/3] a.csv: ok", out)) << out;
+  std::vector<pid_t> scans;
+  ASSERT_TRUE(waitForChildren(batch.pid, 1, scans));
+  kill(batch.pid, SIGTERM);
+  out += drain(batch.out);
+  const std::string err = drain(batch.err);
+  EXPECT_EQ(exitStatus(batch.pid), 143) << err;
+  for (const pid_t scan : scans) EXPECT_TRUE(ends(scan)) << scan;
+  EXPECT_NE(out.find("gapohm: [2/3] b.csv: interrupted\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("gapohm: 3 scans, 0 failed, 2 interrupted; summary in out/BatchSummary.csv\n"), std::string::npos) << out;
+  EXPECT_NE(err.find("gapohm: error: stopped by SIGTERM"), std::string::npos) << err;
+  const std::vector<std::string> summary = lines(readFile(dir.file("out/BatchSummary.csv")));
+  ASSERT_EQ(summary.size(), 9u);  // header, a's six gaps, b and c interrupted
+  EXPECT_NE(summary[6].find(",fitted"), std::string::npos);
+  const std::string empty(resultsColumns().size() - 3, ',');
+  EXPECT_EQ(summary[7], "b.csv,,interrupted" + empty);
+  EXPECT_EQ(summary[8], "c.csv,,interrupted" + empty);
+  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
+  EXPECT_FALSE(fileExists(dir.file("out/c")));
+  EXPECT_FALSE(fileExists(dir.file("out/b/Resistance.csv")));
+}
+
+TEST(BatchProcesses, AClosedStandardOutputFailsTheBatchButNotItsScans) {
+  ScratchDir dir;
+  writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
+  writeFile(dir.file("b.csv"), readFile(examplePath("argon_scan.csv")));
+  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv"}, dir.path());
+  std::string out;
+  ASSERT_TRUE(readUntil(batch.out, "\n", out)) << out;
+  close(batch.out);  // as `| head -1` does; b's line and the last line find no reader
+  const std::string err = drain(batch.err);
+  EXPECT_EQ(exitStatus(batch.pid), 1) << err;
+  // The scans' warnings are forwarded as ever; the one error is the closed output's.
+  EXPECT_EQ(lines(err).back(), "gapohm: error: standard output could not be written (closed, or its device is full): its lines are "
+                               "lost; the files written are complete");
+  EXPECT_EQ(err.find("error:"), err.rfind("error:")) << err;
+  EXPECT_EQ(lines(readFile(dir.file("out/BatchSummary.csv"))).size(), 13u);
+  EXPECT_TRUE(fileExists(dir.file("out/b/Resistance.csv")));
+}
+
+TEST(BatchProcesses, ScansEndWhenTheBatchIsKilled) {
+  ScratchDir dir;
+  writeFile(dir.file("a.csv"), slowScan());
+  writeFile(dir.file("b.csv"), slowScan());
+  const Started batch = start({"--batch", "-j", "2", "-o", "out", "a.csv", "b.csv"}, dir.path());
+  std::vector<pid_t> scans;
+  ASSERT_TRUE(waitForChildren(batch.pid, 2, scans));
+  kill(batch.pid, SIGKILL);
+  EXPECT_EQ(exitStatus(batch.pid), 128 + SIGKILL);
+  for (const pid_t scan : scans) EXPECT_TRUE(ends(scan)) << scan;
+  close(batch.out);
+  close(batch.err);
+  // Ended, not finished (a finished scan writes its report last), and told to
+  // end by SIGTERM, each scan removed its temporary files.
+  EXPECT_FALSE(fileExists(dir.file("out/a/Resistance.csv")));
+  EXPECT_FALSE(fileExists(dir.file("out/b/Resistance.csv")));
+  EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
+}
+
+TEST(SingleRun, StoppedBySigintLeavesNoTemporaryOrPartialFile) {
+  ScratchDir dir;
+  writeFile(dir.file("scan.csv"), slowScan());
+  const Started run = start({"-j", "1", "-o", "out", "scan.csv"}, dir.path());
+  for (int k = 0; k < 6000 && listDir(dir.file("out")).size() < 3; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kill(run.pid, SIGINT);
+  drain(run.out);
+  drain(run.err);
+  EXPECT_EQ(exitStatus(run.pid), 128 + SIGINT);
+  EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
+  for (const std::string& f : listDir(dir.file("out"))) EXPECT_FALSE(pixelsOf(dir.file("out/" + f)).empty()) << f;
+  EXPECT_FALSE(fileExists(dir.file("out/Resistance.csv")));
+}
+
+// ------------------------------------------------------------- outcome files
+
+ResultsRow gapRow(const std::string& gap, const std::string& status) {
+  ResultsRow row = emptyResultsRow();
+  row.set("scan", "s.csv");
+  row.set("gap", gap);
+  row.set("status", status);
+  if (status == "fitted") row.set("rho_ohm_cm", "25000000000");
+  return row;
+}
+
+TEST(Outcome, WhatAScanProcessWritesIsWhatTheBatchReads) {
+  const ResultsRow fitted = gapRow("G,1", "fitted"), none = gapRow("H", "no ohmic region found");
+  struct Case {
+    int status;
+    std::vector<std::string> errors;
+    std::vector<ResultsRow> gaps;
+    std::string why;
+  } cases[] = {
+      {0, {}, {fitted, none}, ""},
+      {1, {"cannot write out/x.png: File too large\nsecond line", "later"}, {none}, "cannot write out/x.png: File too large second line"},
+      {1, {"scan.csv: no measurement lines"}, {}, "scan.csv: no measurement lines"},
+  };
+  for (const Case& c : cases) {
+    ScanOutcome read;
+    int status = -1;
+    const std::string text = outcomeFileText(c.status, c.errors, c.gaps);
+    ASSERT_TRUE(readOutcomeFile(text, status, read)) << text;
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(read.why, c.why);
+    EXPECT_EQ(read.gaps, static_cast<int>(c.gaps.size()));
+    EXPECT_EQ(read.fitted, c.gaps.empty() || c.status != 0 ? 0 : 1);
+    std::vector<ResultsRow> back;
+    std::string error;
+    ASSERT_TRUE(parseResultsCsv(resultsCsvText({}) + read.rows, "outcome", back, error)) << error;
+    ASSERT_EQ(back.size(), c.gaps.size());
+    for (std::size_t k = 0; k < back.size(); ++k) EXPECT_EQ(back[k].cells, c.gaps[k].cells);
+    // A file cut anywhere before its rows is no outcome.
+    for (std::size_t cut = 0; cut < text.find("\nrows\n") + 6; ++cut) EXPECT_FALSE(readOutcomeFile(text.substr(0, cut), status, read)) << cut;
+  }
+}
+
+TEST(Outcome, SummaryIsTheResultsTableWithARowForAFailedOrInterruptedScan) {
+  const std::string empty(resultsColumns().size() - 3, ',');
+  ScanOutcome ok{"a.csv", ScanOutcome::State::finished, "", 1, 1, "a.csv,G,fitted" + empty + "\n"};
+  ScanOutcome failed{"b, c.csv", ScanOutcome::State::failed, "cannot write \"x\"", 1, 0, "\"b, c.csv\",H,why" + empty + "\n"};
+  ScanOutcome stopped{"d.csv", ScanOutcome::State::interrupted, "", 0, 0, ""};
+  EXPECT_EQ(batchSummary({ok, failed, stopped}),
+            resultsCsvText({}) + "a.csv,G,fitted" + empty + "\n\"b, c.csv\",H,why" + empty +
+                "\n\"b, c.csv\",,\"scan failed: cannot write \"\"x\"\"\"" + empty + "\nd.csv,,interrupted" + empty + "\n");
+}
+
+// The program run for each scan is the one named: here the built program, from
+// a test binary that is not it.
+TEST(Batch, RunsTheProgramItIsGiven) {
+  ScratchDir dir;
+  writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
+  std::ostringstream out, err;
+  tk::Console console(out, err);
+  RunOptions options;
+  options.executable = GAPOHM_BINARY;
+  const OutputPlace place{processEnvironment(), "20130930", dir.file("out")};
+  EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, "", console), 0) << err.str();
+  EXPECT_EQ(out.str(), "gapohm: [1/1] " + dir.file("a.csv") + ": ok, 6 gaps, 6 fitted, outputs in " + dir.file("out/a/") +
+                           "\ngapohm: 1 scans, 0 failed; summary in " + dir.file("out/BatchSummary.csv") + "\n");
+  options.executable = dir.file("no-such-program");
+  EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, dir.file("s.csv"), console), 1);
+  EXPECT_NE(lines(readFile(dir.file("s.csv"))).back().find(",scan failed: its analysis process ended with status 127"), std::string::npos);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "toolkit/Look.h"
 #include "toolkit/Png.h"
+#include "toolkit/SafeFile.h"
 
 namespace tk {
 
@@ -561,12 +562,6 @@ bool endsComplete(const std::string& file, const char* device) {
   return got > 0;
 }
 
-// A name for the temporary file next to `path`, unique within the process.
-std::string temporaryNameFor(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-}
-
 // Paints the canvas's page with the PLplot device, into `output` (vector
 // devices) or onto `context` (extcairo).
 void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cairo_t* context) {
@@ -625,12 +620,16 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   // PLplot ends the whole process when it cannot open its output file, so the
   // file is opened here first; painting into a temporary file keeps a complete
   // older figure in place until the new one is done.
-  const std::string temporary = temporaryNameFor(path);
+  std::string temporary;
+  std::string reason;
+  const int fd = createTempFile(path, temporary, reason);
   // Vector figures are written by PLplot into this handle, which it closes; PLplot
   // is never given the name, since it would expand "%n" and the like in it.
-  std::FILE* output = std::fopen(temporary.c_str(), "wb");
+  std::FILE* output = fd < 0 ? nullptr : ::fdopen(fd, "wb");
   if (output == nullptr) {
-    error = "cannot write figure " + path + ": " + std::strerror(errno);
+    if (fd >= 0) reason = std::strerror(errno);
+    discardTempFile(fd, temporary);
+    error = "cannot write figure " + path + ": " + reason;
     return false;
   }
 
@@ -646,7 +645,7 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
     const int probeError = errno;
     if (!written || ::ftruncate(::fileno(output), 0) != 0 || std::fseek(output, 0, SEEK_SET) != 0) {
       std::fclose(output);
-      std::remove(temporary.c_str());
+      discardTempFile(-1, temporary);
       error = "cannot write figure " + path + ": " + std::strerror(probeError != 0 ? probeError : EIO);
       return false;
     }
@@ -656,9 +655,8 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   if (inMemory) {
     std::fclose(output);  // encoded and written after painting
     Image image(width_, height_);
-    std::string reason;
     if (!Paint(image, reason) || !writePng(temporary, image, kPngLevel, reason)) {
-      std::remove(temporary.c_str());
+      discardTempFile(-1, temporary);
       error = "cannot write figure " + path + ": " + reason;
       return false;
     }
@@ -669,13 +667,12 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   // PLplot does not report a vector file it could not finish; a complete one
   // ends in its format's closing mark.
   if (!inMemory && !endsComplete(temporary, device)) {
-    std::remove(temporary.c_str());
+    discardTempFile(-1, temporary);
     error = "cannot write figure " + path + ": the file could not be written completely";
     return false;
   }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = "cannot write figure " + path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
+  if (!commitTempFile(-1, temporary, path, false, reason)) {
+    error = "cannot write figure " + path + ": " + reason;
     return false;
   }
   return true;

@@ -5,6 +5,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace tk {
 
@@ -18,19 +19,22 @@ class Console {
   // Error and warning messages.
   std::ostream& err;
 
-  // Writes "gapohm: error: <message>" to err and marks the run as failed.
+  // Writes "gapohm: error: <message>" to err, marks the run as failed and keeps
+  // the message, so that what went wrong can be told on without reading err.
   void error(const std::string& message) {
     err << "gapohm: error: " << message << std::endl;
-    failed_ = true;
+    errors_.push_back(message);
   }
   // Writes "gapohm: warning: <message>" to err; the run's status is unchanged.
   void warning(const std::string& message) { err << "gapohm: warning: " << message << std::endl; }
 
   // True once error() has been called.
-  bool failed() const { return failed_; }
+  bool failed() const { return !errors_.empty(); }
+  // Every error() message so far, in order, without the prefix.
+  const std::vector<std::string>& errors() const { return errors_; }
 
  private:
-  bool failed_ = false;
+  std::vector<std::string> errors_;
 };
 
 }  // namespace tk

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <map>
 
+#include "toolkit/SafeFile.h"
+
 namespace tk {
 
 int availableCores() {
@@ -118,15 +120,8 @@ std::string readAll(int fd) {
 
 // Removes what a painter that died left of the figure: its temporary file.
 void removePartial(const std::string& path, pid_t pid) {
-  namespace fs = std::filesystem;
-  const fs::path figure(path);
-  const std::string partial = figure.filename().string() + ".part-" + std::to_string(pid) + "-";
-  const fs::path dir = figure.has_parent_path() ? figure.parent_path() : fs::path(".");
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code ignored;
-    if (it->path().filename().string().rfind(partial, 0) == 0) fs::remove(it->path(), ignored);
-  }
+  const std::filesystem::path figure(path);
+  removeTempFilesOf(figure.has_parent_path() ? figure.parent_path().string() : ".", pid);
 }
 
 }  // namespace

@@ -440,15 +440,9 @@ void warnStaleOutputs(const RunOutcome& run, const RunOptions& options, const Ou
 
 }  // namespace
 
-std::vector<GapOutcome> gapOutcomes(const RunOutcome& run) {
-  std::vector<GapOutcome> outcomes;
-  for (const GapResult& g : run.gaps) outcomes.push_back({g.name, g.fitted(), g.values, g.why()});
-  return outcomes;
-}
-
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
-                  std::vector<GapOutcome>* outcomes) {
+                  std::vector<ResultsRow>* rows) {
   printINFO(file, console.out);
   std::string content;
   if (!homeKnown(place, console) || !readScanText(file, content, options, console)) return 1;
@@ -467,12 +461,10 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   if (run.argon) renderSearches(run, options, figures, queue);
   if (!run.argon) tellNotArgon(run, console);
   queue.finish();
-  writeResults(resultsRows(run, file, options.temperature), run.argon, file, place, console);
+  const std::vector<ResultsRow> results = resultsRows(run, file, options.temperature);
+  writeResults(results, run.argon, file, place, console);
   warnStaleOutputs(run, options, place, before, console);
-  if (outcomes != nullptr) {
-    const std::vector<GapOutcome> found = gapOutcomes(run);
-    outcomes->insert(outcomes->end(), found.begin(), found.end());
-  }
+  if (rows != nullptr) rows->insert(rows->end(), results.begin(), results.end());
   console.out << "gapohm: outputs in " << outputDirectory(file, place) << std::endl;
   return console.failed() ? 1 : 0;
 }

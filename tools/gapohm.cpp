@@ -61,6 +61,17 @@ std::map<std::string, int> gapIndexByName(const ChamberIndexList& ChamberIndex) 
 std::string entriesText(const std::vector<Measurement>& measurements,
                         const ChamberIndexList& ChamberIndex);
 
+// The run's status once its standard output is flushed: a line that could not be
+// written (a closed pipe, a full device) fails the run, said once; the files
+// the run wrote are not touched by it.
+int checkedOutput(int status, std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return status;
+  err << "gapohm: error: standard output could not be written (closed, or its device is full): "
+         "its lines are lost; the files written are complete" << std::endl;
+  return status == 0 ? 1 : status;
+}
+
 std::ostream& printPair(std::ostream& out, double value, double error) {
   return out << value << " \\pm " << error;
 }
@@ -198,7 +209,7 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("file_and_title", positional,
                  "scan file (default: the historical scan path) and the legend title of the "
                  "combined figure; further arguments are ignored. With --batch: the scans");
-  app.add_option("-o,--output-dir", outputDir,
+  CLI::Option* outputDirOption = app.add_option("-o,--output-dir", outputDir,
                  "write every output into DIR (created if missing) instead of the dated "
                  "directory under $HOME/Dropbox")
       ->type_name("DIR");
@@ -241,6 +252,9 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_option("--reference-temperature", options.temperature.reference,
                  "T0 in degrees C for --temperature-coefficient (default 20)")
       ->type_name("T0");
+  // A batch's scan process: where it tells what it found (not for users, not in --help).
+  std::string outcomeFile;
+  app.add_option("--outcome-file", outcomeFile)->group("");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -254,7 +268,13 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return 2;
   }
 
+  if (outputDirOption->count() > 0 && outputDir.empty()) {
+    // An empty name would otherwise mean "not given": the dated directory, somewhere else.
+    err << "gapohm: --output-dir needs a directory name, not an empty one\nRun with --help for more information.\n";
+    return 2;
+  }
   if (!areasFile.empty() && !readAreas(areasFile, options.areas, err)) return 2;
+  options.areasFile = areasFile;
   if (!std::isfinite(alpha) || !std::isfinite(options.temperature.reference)) {
     err << "gapohm: --temperature-coefficient and --reference-temperature need finite numbers\n"
            "Run with --help for more information.\n";
@@ -271,23 +291,28 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   OutputPlace place{homeAware, localDate(now), std::nullopt};
   if (!outputDir.empty()) place.outputDir = outputDir;
   tk::Console console(out, err);
-  if (report || !limits.empty()) return reportCommand(report, batch, positional, outputDir, limits, console);
+  if (report || !limits.empty()) {
+    return checkedOutput(reportCommand(report, batch, positional, outputDir, limits, console), out, err);
+  }
+  int status = 0;
   if (batch) {
     if (positional.empty()) {
       err << "gapohm: --batch needs at least one scan file or directory\nRun with --help for more information.\n";
       return 2;
     }
-    return runBatch(positional, options, place, summary, console);
+    status = runBatch(positional, options, place, summary, console);
+  } else {
+    const std::string file =
+        positional.empty()
+            ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
+            : positional[0];
+    if (!checkPositionals(positional, err)) return 2;
+    options.defaultScan = positional.empty();
+    const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
+    status = outcomeFile.empty() ? readFiles_KVT(file, legendtitle, options, place, console)
+                                 : runBatchScan(file, options, place, outcomeFile, console);
   }
-
-  const std::string file =
-      positional.empty()
-          ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
-          : positional[0];
-  if (!checkPositionals(positional, err)) return 2;
-  options.defaultScan = positional.empty();
-  const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
-  return readFiles_KVT(file, legendtitle, options, place, console);
+  return checkedOutput(status, out, err);
 }
 
 // ====================================================================== reports

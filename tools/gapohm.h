@@ -50,8 +50,12 @@ struct RunOptions {
   std::string extension = ".png";  // figure file format
   int jobs = 1;                    // processes painting figures (batch: scans) at once
   GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
+  std::string areasFile;           // where they were read (a batch's scans read it again)
   bool defaultScan = false;        // no scan was named: the historical default path is read
   TemperatureReference temperature;  // the rho_ref columns of results.csv
+  // The program itself, started once for each scan of a batch; empty: the running
+  // executable (/proc/self/exe). Callers that are not the program (tests) name it.
+  std::string executable;
 };
 
 // The output directory of a run on `file` ("/" at its end), as getPathToSave
@@ -64,14 +68,6 @@ std::string outputDirectory(const std::string& file, const OutputPlace& place);
 GapValues gapValues(const std::string& name, const std::pair<double, double>& Resistance,
                     const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
 
-// What a run found for each gap of its list, in list order: the values of a
-// fitted gap, or why it has none.
-struct GapOutcome {
-  std::string gap;
-  bool fitted = false;
-  GapValues values;  // when fitted
-  std::string why;   // when not
-};
 
 // Writes the four lines that announce the scan file.
 void printINFO(const std::string& filename, std::ostream& out);
@@ -98,8 +94,6 @@ struct ScanPoints {
 ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console);
 
-// The gaps of a run as the batch summary tells them.
-std::vector<GapOutcome> gapOutcomes(const RunOutcome& run);
 
 // Writes Entries.csv, the measurements of each gap per HV step, into the run's
 // output directory; a failed write is reported through `console`.
@@ -110,31 +104,71 @@ void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& 
 // success, 1 when the file cannot be read, holds no measurement, or an output
 // could not be written.
 // Figures are painted by up to options.jobs processes; the run returns once all
-// are written. With `outcomes`, every listed gap's outcome is appended to it.
+// are written. With `rows`, the run's rows of the results table are appended to it.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
-                  std::vector<GapOutcome>* outcomes = nullptr);
+                  std::vector<ResultsRow>* rows = nullptr);
 
 // Analyses many scans, each as a single run with `options` into the directory a
 // single run would use (with place.outputDir D: D/<scan name>/), options.jobs at
-// once, each in a process of its own. `paths` are scan files or directories (their
-// ".csv" files, in name order). Writes a progress line per scan to console.out,
-// forwards each scan's warnings and errors to console.err as one block, and
-// writes the summary of every gap of every scan to `summaryPath` (empty: the
-// batch's output root, "BatchSummary.csv"). A scan that fails does not stop the
-// others. Returns 0 when every scan and the summary succeeded, else 1.
+// once, each by a process of the program (options.executable) started with
+// --outcome-file. `paths` are scan files or directories (their regular ".csv"
+// files, in name order; a ".csv" entry that is not a regular file fails, other
+// entries that are not regular files are skipped with a warning). Writes a
+// progress line per scan to console.out, forwards each scan's standard error to
+// console.err as one block, and writes the summary of every gap of every scan to
+// `summaryPath` (empty: the batch's output root, "BatchSummary.csv"). A scan
+// that fails does not stop the others. SIGINT or SIGTERM stops the scans running
+// (passed on to their processes, which remove their temporary files), waits for
+// them and writes the summary with an "interrupted" row for every scan not
+// finished. Returns 0 when every scan and the summary succeeded, 128 + the
+// signal when interrupted, else 1.
 int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
              const OutputPlace& place, const std::string& summaryPath, tk::Console& console);
 
-// The summary's header line and the rows of one scan: scan, gap, the five values
-// and their errors, and "fitted" or why the gap has none. Fields holding a comma,
-// quote or line end are quoted.
-std::string batchSummaryHeader();
-std::string batchSummaryRows(const std::string& scan, const std::vector<GapOutcome>& outcomes);
+
+// What came of one scan of a batch, as its process told it.
+struct ScanOutcome {
+  enum class State { finished, failed, interrupted };
+  std::string scan;
+  State state = State::finished;
+  std::string why;   // failed: the reason, may be empty
+  int gaps = 0, fitted = 0;
+  std::string rows;  // its gaps' rows of the results table, CSV lines, also of a failed scan
+};
+
+// Rows of the results table as CSV lines, without the header.
+std::string rowLines(const std::vector<ResultsRow>& rows);
+
+// The whole summary: the header, then per scan its rows and, for a failed scan,
+// a row "scan failed: <why>", for an interrupted one a row "interrupted".
+std::string batchSummary(const std::vector<ScanOutcome>& scans);
+
+// The outcome file a batch's scan process leaves, one item a line:
+//   gapohm-outcome 1
+//   status <exit status>
+//   failure <the first error message, line ends as spaces; empty when none>
+//   gaps <number of gaps>
+//   fitted <number of fitted gaps>
+//   rows
+//   <the scan's rows of the results table, CSV lines without the header, to the end>
+std::string outcomeFileText(int status, const std::vector<std::string>& errors,
+                            const std::vector<ResultsRow>& rows);
+// Reads an outcome file's text into `status` and outcome's why, gaps, fitted and
+// rows. False (outcome unchanged) when the text is not a whole outcome file.
+bool readOutcomeFile(const std::string& text, int& status, ScanOutcome& outcome);
+
+// The body of a batch's scan process (gapohm --outcome-file FILE): the single
+// run of `file` into `place`, then its outcome written atomically to
+// `outcomeFile`. Lets no exception out. Returns the run's exit status (1 also
+// when the outcome file cannot be written).
+int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
+                 const std::string& outcomeFile, tk::Console& console);
 
 // The program: parses the command line and runs. Exit status 0 on success, 1 on a
-// failed run, 2 on a usage error. `env` and `now` stand for the environment and
-// the clock, so that tests can fix them.
+// failed run or when `out` could not be written (said once on `err`), 2 on a
+// usage error, 128 + signal for a batch stopped by SIGINT/SIGTERM. `env` and
+// `now` stand for the environment and the clock, so that tests can fix them.
 int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                const EnvLookup& env, std::time_t now);
 
