@@ -1,5 +1,6 @@
 #include "aux/ScanInput.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -153,12 +154,55 @@ bool looksBinary(const std::string& content) {
 
 namespace {
 
+// Digits before and after the decimal point of a number as written ("977.5": 3, 1).
+std::pair<std::size_t, std::size_t> numberShape(std::string text) {
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  const std::size_t point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  const auto digits = [](const std::string& t) {
+    return static_cast<std::size_t>(std::count_if(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; }));
+  };
+  return {digits(whole), point == std::string::npos ? 0 : digits(text.substr(point + 1))};
+}
+
+// True when the whole field is one finite decimal number (a line end allowed).
+bool wholeNumber(std::string text) {
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  double value = 0.0;
+  char* end = nullptr;
+  return readNumber(text, value) && (std::strtod(text.c_str(), &end), *end == '\0');
+}
+
+// Why a last line that the file ends inside is taken for cut short, or "": a
+// line is cut inside a field when it has fewer fields than the measurement
+// before, a field that is not a whole number, or a last number written shorter
+// than the same field of the line before (fewer decimals, or two or more digits
+// fewer before the point: "977.5" cut to "97").
+std::string cutShort(const std::vector<std::string>& fields, const std::vector<std::string>& previous) {
+  if (fields.size() < previous.size() || fields.size() < 5) {
+    return std::to_string(fields.size()) + " fields, the measurement before has " +
+           std::to_string(previous.size());
+  }
+  for (std::size_t k = 1; k < fields.size() && k <= 6; ++k) {
+    // A unit after a number is no cut where the line before writes one too.
+    const bool usual = k >= previous.size() || wholeNumber(previous[k]);
+    if (usual && !wholeNumber(fields[k])) return "its field " + std::to_string(k + 1) + " \"" + excerpt(fields[k]) + "\" is no whole number";
+  }
+  if (previous.size() != fields.size()) return "";
+  const auto now = numberShape(fields.back());
+  const auto before = numberShape(previous.back());
+  if (now.second < before.second || now.first + 2 <= before.first) {
+    return "its last field \"" + excerpt(fields.back()) + "\" is written shorter than the line before's \"" +
+           excerpt(previous.back()) + "\"";
+  }
+  return "";
+}
+
 // Why the line is not a measurement (reason and kind, without a line number), or
-// an empty note when it is one. `previousFields`
-// is the field count of the last measurement; `unterminated` says the file
-// ended inside this line.
+// an empty note when it is one. `previous` holds the fields of the last
+// measurement; `unterminated` says the file ended inside this line.
 LineNote refusal(const std::vector<std::string>& fields, bool unterminated,
-                    std::size_t previousFields) {
+                 const std::vector<std::string>& previous) {
   if (fields[0].empty()) return {0, "line without a gap name skipped", "no gap name"};
   if (fields[0].find(';') != std::string::npos) {
     // Spreadsheets set to a decimal comma export "G;1850,0;1846,1;...": split
@@ -166,14 +210,10 @@ LineNote refusal(const std::vector<std::string>& fields, bool unterminated,
     return {0, "fields separated by ';' (a spreadsheet export with decimal commas?); line skipped",
             kSemicolon};
   }
-  if (unterminated && fields.size() < previousFields) {
-    // A file cut in the middle of its last line: a number cut short ("985.2"
-    // read as "98") would pass for a reading.
-    return {0, "the file ends inside this line (" + std::to_string(fields.size()) +
-                " fields, the measurement before has " + std::to_string(previousFields) +
-                "); line skipped",
-            "cut short"};
-  }
+  // A file cut in the middle of its last line: a number cut short ("985.2"
+  // read as "98") would pass for a reading.
+  const std::string cut = unterminated ? cutShort(fields, previous) : "";
+  if (!cut.empty()) return {0, "the file ends inside this line (" + cut + "); line skipped", "cut short"};
   if (fields.size() < 5) {
     return {0, "line with " + std::to_string(fields.size()) +
                 " fields skipped (needs gap name, HV, applied HV, current, pressure)",
@@ -201,7 +241,7 @@ ScanReading readScan(std::istream& scan) {
   ScanReading reading;
   std::string line;
   bool seenContent = false;
-  std::size_t previousFields = 0;  // of the last measurement line
+  std::vector<std::string> previous;  // the fields of the last measurement line
   // Every measurement line, by its text: a repeated line is the same reading
   // written twice (a copy-paste, a logger that did not refresh), not a second
   // measurement; it would weigh its point twice in the fits and count twice in
@@ -222,7 +262,7 @@ ScanReading readScan(std::istream& scan) {
       }
       continue;
     }
-    LineNote why = refusal(fields, unterminated, previousFields);
+    LineNote why = refusal(fields, unterminated, previous);
     if (why.reason.empty()) {
       const auto [earlier, first] = seenLines.emplace(line, number);
       if (!first) {
@@ -235,7 +275,7 @@ ScanReading readScan(std::istream& scan) {
       reading.refused.push_back(std::move(why));
       continue;
     }
-    previousFields = fields.size();
+    previous = fields;
     Measurement m;
     m.lineNumber = number;
     getParameters(line, m.chambern, m.HVeff, m.HVapp, m.current, m.temp, m.presure, m.humidity);
