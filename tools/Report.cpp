@@ -596,7 +596,10 @@ bool paintKneeHistogram(const std::vector<ScanTable>& scans, const std::string& 
 
 namespace {
 
+// Thumbnails are made up to 240 pixels wide and shown 160 wide, sharp on screens
+// of more than one pixel a point.
 constexpr int kThumbWidth = 240;
+constexpr int kThumbShown = 160;
 
 const char* const kStyleSheet =
     "body{font-family:sans-serif;margin:1.5em;color:#111;background:#fff}"
@@ -606,7 +609,8 @@ const char* const kStyleSheet =
     "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
     "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
     ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.noresult{background:#f3efd2}"
-    ".note{color:#666;font-style:italic}.error{color:#a00}";
+    ".note{color:#666;font-style:italic}td.note{min-width:10em}.error{color:#a00}"
+    "img.thumb{max-width:none}td.pass,td.fail,td.noresult{min-width:12em}";
 
 // "value ± error" in HTML, the rounding of results.tex; "" for no value.
 std::string htmlValue(const ResultsRow& row, const char* value, const char* error) {
@@ -655,8 +659,8 @@ std::string figureCell(const std::string& resultsFile, const std::string& gap, R
     }
     if (!error.empty()) place.console.warning(error);
     if (shown) {
-      return "<a href=\"" + htmlEscape(link) + "\"><img src=\"" + thumb + "\" width=\"" +
-             std::to_string(kThumbWidth) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
+      return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + thumb + "\" width=\"" +
+             std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
     }
     return "<a href=\"" + htmlEscape(link) + "\">figure</a> <span class=\"note\">(" +
            (error.empty() ? std::string("no thumbnail of a PDF") : "no thumbnail: " + htmlEscape(error)) +
