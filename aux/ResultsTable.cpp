@@ -195,7 +195,7 @@ std::string formatResultsNumber(double v) {
   return buffer;
 }
 
-std::string csvField(const std::string& text) {
+std::string resultsCsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (const char c : text) {
@@ -210,7 +210,7 @@ std::string resultsCsvText(const std::vector<ResultsRow>& rows) {
   auto line = [&text](const std::vector<std::string>& cells, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
       if (k > 0) text += ',';
-      if (k < cells.size()) text += csvField(cells[k]);
+      if (k < cells.size()) text += resultsCsvField(cells[k]);
     }
     text += '\n';
   };

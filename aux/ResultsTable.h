@@ -40,7 +40,7 @@ ResultsRow emptyResultsRow();
 std::string formatResultsNumber(double v);
 
 // A field as CSV keeps it: quoted, quotes doubled, when it holds , " CR or LF.
-std::string csvField(const std::string& text);
+std::string resultsCsvField(const std::string& text);
 
 // One CSV record and the line it starts on.
 struct CsvRecord {

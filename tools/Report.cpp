@@ -228,8 +228,9 @@ std::uint32_t bigEndian32(const unsigned char* p) {
 }
 
 // Undoes the PNG row filters of `raw` (rows of 1 + stride bytes, `bpp` bytes a
-// pixel) and writes the pixels as RGB, alpha laid on white.
-void unfilterToRgb(std::vector<unsigned char>& raw, std::size_t stride, std::size_t bpp, int height,
+// pixel) and writes the pixels as RGB, alpha laid on white. False for a filter
+// type PNG does not have.
+bool unfilterToRgb(std::vector<unsigned char>& raw, std::size_t stride, std::size_t bpp, int height,
                    std::vector<unsigned char>& rgb) {
   rgb.resize(stride / bpp * 3 * static_cast<std::size_t>(height));
   const unsigned char* previous = nullptr;
@@ -237,27 +238,34 @@ void unfilterToRgb(std::vector<unsigned char>& raw, std::size_t stride, std::siz
   for (int y = 0; y < height; ++y) {
     unsigned char* row = raw.data() + static_cast<std::size_t>(y) * (stride + 1);
     const unsigned char filter = row[0];
+    if (filter > 4) return false;
     ++row;
-    for (std::size_t i = 0; i < stride; ++i) {
-      const int a = i >= bpp ? row[i - bpp] : 0;
-      const int b = previous != nullptr ? previous[i] : 0;
-      const int c = previous != nullptr && i >= bpp ? previous[i - bpp] : 0;
+    // Filter 0 (none, as the program writes its figures) leaves the row as it is.
+    for (std::size_t i = 0; filter != 0 && i < stride; ++i) {
+      const int left = i >= bpp ? row[i - bpp] : 0;
+      const int up = previous != nullptr ? previous[i] : 0;
+      const int corner = previous != nullptr && i >= bpp ? previous[i - bpp] : 0;
       int add = 0;
-      if (filter == 1) add = a;
-      if (filter == 2) add = b;
-      if (filter == 3) add = (a + b) / 2;
+      if (filter == 1) add = left;
+      if (filter == 2) add = up;
+      if (filter == 3) add = (left + up) / 2;
       if (filter == 4) {
-        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-        add = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        const int pa = std::abs(up - corner), pb = std::abs(left - corner), pc = std::abs(left + up - 2 * corner);
+        add = pa <= pb && pa <= pc ? left : pb <= pc ? up : corner;
       }
       row[i] = static_cast<unsigned char>(row[i] + add);
     }
-    for (std::size_t i = 0; i < stride; i += bpp) {
-      const int alpha = bpp == 4 ? row[i + 3] : 255;
+    if (bpp == 3) {
+      std::memcpy(out, row, stride);
+      out += stride;
+    }
+    for (std::size_t i = 0; bpp == 4 && i < stride; i += bpp) {
+      const int alpha = row[i + 3];
       for (std::size_t k = 0; k < 3; ++k) *out++ = static_cast<unsigned char>((row[i + k] * alpha + 255 * (255 - alpha) + 127) / 255);
     }
     previous = row;
   }
+  return true;
 }
 
 // The program's own figures (8-bit RGB or RGBA, not interlaced) are inflated with
@@ -292,8 +300,7 @@ int readRgbFast(const std::string& bytes, std::vector<unsigned char>& rgb, int& 
   if (isal_inflate(&state) != ISAL_DECOMP_OK || state.block_state != ISAL_BLOCK_FINISH || state.avail_out != 0) return -1;
   width = static_cast<int>(w);
   height = static_cast<int>(h);
-  unfilterToRgb(raw, stride, bpp, height, rgb);
-  return 1;
+  return unfilterToRgb(raw, stride, bpp, height, rgb) ? 1 : -1;
 }
 
 // The figure's pixels as 8-bit RGB rows (alpha laid on white).
@@ -589,7 +596,10 @@ bool paintKneeHistogram(const std::vector<ScanTable>& scans, const std::string& 
 
 namespace {
 
+// Thumbnails are made up to 240 pixels wide and shown 160 wide, sharp on screens
+// of more than one pixel a point.
 constexpr int kThumbWidth = 240;
+constexpr int kThumbShown = 160;
 
 const char* const kStyleSheet =
     "body{font-family:sans-serif;margin:1.5em;color:#111;background:#fff}"
@@ -599,7 +609,8 @@ const char* const kStyleSheet =
     "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
     "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
     ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.noresult{background:#f3efd2}"
-    ".note{color:#666;font-style:italic}.error{color:#a00}";
+    ".note{color:#666;font-style:italic}td.note{min-width:10em}.error{color:#a00}"
+    "img.thumb{max-width:none}td.pass,td.fail,td.noresult{min-width:12em}";
 
 // "value ± error" in HTML, the rounding of results.tex; "" for no value.
 std::string htmlValue(const ResultsRow& row, const char* value, const char* error) {
@@ -648,8 +659,8 @@ std::string figureCell(const std::string& resultsFile, const std::string& gap, R
     }
     if (!error.empty()) place.console.warning(error);
     if (shown) {
-      return "<a href=\"" + htmlEscape(link) + "\"><img src=\"" + thumb + "\" width=\"" +
-             std::to_string(kThumbWidth) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
+      return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + thumb + "\" width=\"" +
+             std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
     }
     return "<a href=\"" + htmlEscape(link) + "\">figure</a> <span class=\"note\">(" +
            (error.empty() ? std::string("no thumbnail of a PDF") : "no thumbnail: " + htmlEscape(error)) +

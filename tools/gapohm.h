@@ -16,6 +16,7 @@
 
 #include "aux/Drawing.h"
 #include "aux/OutputPlaces.h"
+#include "aux/ResultsTable.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
@@ -189,9 +190,8 @@ struct ResistanceReport {
   bool Save(const std::string& path, tk::Console& console) const;
 };
 
-// Escapes the characters LaTeX treats specially (_ & % # $ { } ~ ^ \); defined
-// with the results table, which renders results.tex.
-std::string latexEscape(const std::string& text);
+// latexEscape, which escapes the characters LaTeX treats specially, comes with the
+// results table (aux/ResultsTable.h), which renders results.tex.
 
 // Replaces status by six verdicts, "OK" when a count equals its planned count
 // (14, 31, 20 argon; 8, 1, 11 standard), else "NOT OK".
