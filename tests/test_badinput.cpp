@@ -309,7 +309,7 @@ std::vector<Row> rows() {
       {"BatchDotNames", join(argon()), {"--batch", "-o", "out", ".csv", "..csv", "...csv"}, 1,
        {"gapohm: error: ..csv: not analysed: its outputs would replace those of .csv in out/_/",
         "gapohm: error: ...csv: not analysed: its outputs would replace those of .csv in out/_/", "**"},
-       {"BatchSummary.csv", "_"}, "", [](const std::string& home, RunSetting&) {
+       {"BatchSummary.csv", "_", "figures", "index.html", "thumbs"}, "", [](const std::string& home, RunSetting&) {
          for (const char* name : {"/.csv", "/..csv", "/...csv"}) writeFile(home + name, join(argon()));
          return true;
        },
@@ -334,7 +334,7 @@ std::vector<Row> rows() {
        {"gapohm: warning: in/other: skipped: not a regular file (a FIFO)",
         "gapohm: error: in/pipe.csv: not analysed: not a regular file (a FIFO)",
         "gapohm: error: in/other: not analysed: not a regular file (a FIFO)", "**"},
-       {"BatchSummary.csv", "a"}, "", [](const std::string& home, RunSetting&) {
+       {"BatchSummary.csv", "a", "figures", "index.html", "thumbs"}, "", [](const std::string& home, RunSetting&) {
          writeFile(home + "/a.csv", join(argon()));
          return mkdir((home + "/in").c_str(), 0755) == 0 && rename((home + "/a.csv").c_str(), (home + "/in/a.csv").c_str()) == 0 &&
                 mkfifo((home + "/in/pipe.csv").c_str(), 0644) == 0 && mkfifo((home + "/in/other").c_str(), 0644) == 0;
@@ -431,6 +431,23 @@ std::vector<Row> rows() {
          mkdir((home + "/out").c_str(), 0755);
          writeFile(home + "/out/OLD-GAP.png", "old");
          writeFile(home + "/out/notes.txt", "mine");
+         return true;
+       }},
+      // The batch's report page judges its gaps by the limits given to the batch.
+      {"BatchWithLimits", join(argon()), {"--batch", "--limits", "limits.csv", "-o", "out", "scan.csv"}, 0, {kLabArea},
+       {"BatchSummary.csv", "figures", "index.html", "scan", "thumbs"}, "",
+       [](const std::string& home, RunSetting&) {
+         writeFile(home + "/limits.csv", "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,2e11\nLAB-GAP-07,knee_rho_ohm_cm,,1e11\n");
+         return true;
+       },
+       [](const std::string& home, const RunResult&) {
+         const std::string page = readFile(home + "/out/index.html");
+         EXPECT_NE(page.find("PASS"), std::string::npos);
+         EXPECT_NE(page.find("FAIL"), std::string::npos);  // LAB-GAP-07's 4e11 is above its own limit
+       }},
+      {"BatchWithBadLimits", join(argon()), {"--batch", "--limits", "limits.csv", "-o", "out", "scan.csv"}, 2,
+       {"gapohm: limits.csv:2: *"}, kNoOut, "", [](const std::string& home, RunSetting&) {
+         writeFile(home + "/limits.csv", "gap,quantity,min,max\n*,no_such_column,1,2\n");
          return true;
        }},
       {"UnknownOption", "", {"--no-such-option", "scan.csv"}, 2, {"**"}, kNoOut, ""},

@@ -77,7 +77,7 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
                       : readFile(single + "/" + f) == readFile(batched + "/" + f)) << f;
     }
   }
-  EXPECT_EQ(listDir(dir.file("batch")), (std::vector<std::string>{"BatchSummary.csv", "argon", "standard"}));
+  EXPECT_EQ(listDir(dir.file("batch")), (std::vector<std::string>{"BatchSummary.csv", "argon", "figures", "index.html", "standard", "thumbs"}));
   // Header, 6 argon gaps, the broken scan, 3 standard gaps, the repeated scan.
   const std::vector<std::string> rows = lines(readFile(dir.file("batch/BatchSummary.csv")));
   ASSERT_EQ(rows.size(), 12U);
@@ -354,6 +354,7 @@ TEST(Batch, RunsTheProgramItIsGiven) {
   const OutputPlace place{processEnvironment(), "20130930", dir.file("out")};
   EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, "", console), 0) << err.str();
   EXPECT_EQ(out.str(), "gapohm: [1/1] " + dir.file("a.csv") + ": ok, 6 gaps, 6 fitted, outputs in " + dir.file("out/a/") +
+                           "\ngapohm: report of 1 results files in " + dir.file("out/index.html") +
                            "\ngapohm: 1 scans, 0 failed; summary in " + dir.file("out/BatchSummary.csv") + "\n");
   options.executable = dir.file("no-such-program");
   EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, dir.file("s.csv"), console), 1);

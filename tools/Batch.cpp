@@ -552,6 +552,25 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
   }
 }
 
+namespace {
+
+// The campaign page of the batch, beside its summary: every finished scan's results.csv.
+void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& directory,
+                      const RunOptions& options, tk::Console& console) {
+  std::vector<std::string> tables;
+  for (const ScanRun& run : runs) {
+    if (run.outcome.state != ScanOutcome::State::finished) continue;
+    std::string dir = run.outputDir;
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    struct stat info {};
+    if (::stat((dir + "results.csv").c_str(), &info) == 0) tables.push_back(dir + "results.csv");
+  }
+  const std::string where = directory.empty() ? "." : directory;
+  writeCampaignReport(tables, where, options.limits.get(), console);
+}
+
+}  // namespace
+
 int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
              const OutputPlace& place, const std::string& summaryPath, tk::Console& console) {
   const std::vector<Named> scans = listScans(paths, console);
@@ -593,6 +612,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
     return stoppedBy != 0 ? 128 + stoppedBy : 1;
   }
   const auto failed = count(ScanOutcome::State::failed);
+  if (stoppedBy == 0) writeBatchReport(runs, directory, options, console);
   console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
   if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
   console.out << "; summary in " << summary << std::endl;

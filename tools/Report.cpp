@@ -808,28 +808,31 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
   return console.failed() ? 1 : 0;
 }
 
+bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err) {
+  std::error_code ec;
+  if (fs::is_directory(limitsFile, ec)) {
+    err << "gapohm: cannot read limits file " << limitsFile << ": it is a directory\n";
+    return false;
+  }
+  std::ifstream in(limitsFile, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string error;
+  if (!in) {
+    err << "gapohm: cannot read limits file " << limitsFile << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  if (!parseLimits(text.str(), limitsFile, limits, error)) {
+    err << "gapohm: " << error << "\n";
+    return false;
+  }
+  return true;
+}
+
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
               const std::string& limitsFile, tk::Console& console) {
   Limits limits;
-  if (!limitsFile.empty()) {
-    std::error_code ec;
-    if (fs::is_directory(limitsFile, ec)) {
-      console.err << "gapohm: cannot read limits file " << limitsFile << ": it is a directory\n";
-      return 2;
-    }
-    std::ifstream in(limitsFile, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string error;
-    if (!in) {
-      console.err << "gapohm: cannot read limits file " << limitsFile << ": " << std::strerror(errno) << "\n";
-      return 2;
-    }
-    if (!parseLimits(text.str(), limitsFile, limits, error)) {
-      console.err << "gapohm: " << error << "\n";
-      return 2;
-    }
-  }
+  if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
   const std::vector<std::string> files = findResultsFiles(paths, console);
   if (files.empty()) console.error("no results.csv found under the paths given");
   const int status = writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, console);
@@ -839,7 +842,7 @@ int runReport(const std::vector<std::string>& paths, const std::string& outputDi
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths,
                   const std::string& outputDir, const std::string& limitsFile, tk::Console& console) {
   std::string usage;
-  if (!report) usage = "--limits needs --report";
+  if (!report && !batch) usage = "--limits needs --report or --batch";
   else if (batch) usage = "--report and --batch cannot be given together";
   else if (paths.empty()) usage = "--report needs at least one results.csv or directory";
   if (!usage.empty()) {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,10 @@ std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths,
 // or an output could not be written.
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
                         const Limits* limits, tk::Console& console);
+
+// Reads and checks the limits file; false with the message written to `err`
+// (a usage error: the caller has written nothing yet).
+bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err);
 
 // `gapohm --report`: reads the limits file (when not empty; a malformed one is a
 // usage error, reported before anything is written), finds the results.csv files

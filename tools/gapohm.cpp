@@ -242,7 +242,8 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   app.add_flag("--report", report, "write a campaign report (index.html, in DIR or the working "
                "directory) of every results.csv under the paths given");
   std::string limits;
-  app.add_option("--limits", limits, "with --report: verdict limits, CSV gap,quantity,min,max")
+  app.add_option("--limits", limits,
+                 "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
       ->type_name("FILE");
   double alpha = 0.0;
   auto* alphaOption = app.add_option(
@@ -291,7 +292,10 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   OutputPlace place{homeAware, localDate(now), std::nullopt};
   if (!outputDir.empty()) place.outputDir = outputDir;
   tk::Console console(out, err);
-  if (report || !limits.empty()) {
+  if (batch && !limits.empty() && !report) {
+    options.limits = std::make_shared<Limits>();
+    if (!loadLimits(limits, *options.limits, err)) return 2;
+  } else if (report || !limits.empty()) {
     return checkedOutput(reportCommand(report, batch, positional, outputDir, limits, console), out, err);
   }
   int status = 0;

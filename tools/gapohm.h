@@ -8,6 +8,7 @@
 #pragma once
 
 #include <ctime>
+#include <memory>
 #include <istream>
 #include <ostream>
 #include <string>
@@ -21,6 +22,7 @@
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Types.h"
+#include "tools/Report.h"
 #include "tools/Results.h"
 #include "tools/RunOutcome.h"
 
@@ -52,6 +54,7 @@ struct RunOptions {
   int jobs = 1;                    // processes painting figures (batch: scans) at once
   GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
   std::string areasFile;           // where they were read (a batch's scans read it again)
+  std::shared_ptr<Limits> limits;  // --limits with --batch: verdicts on the batch's report page
   bool defaultScan = false;        // no scan was named: the historical default path is read
   TemperatureReference temperature;  // the rho_ref columns of results.csv
   // The program itself, started once for each scan of a batch; empty: the running
