@@ -166,6 +166,10 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
 
   StatFit = searchOhmicRegion(*Current, chambername, file, c1, style, Resistance, Offset, Onset,
                               INFO, context);
+  // The canvas drew a copy of the graph before the search fitted it; the copy
+  // is brought up to date, in its place below the fitted lines, so the figure
+  // shows the function of the latest fit with the graph.
+  c1.UpdateGraph(0, *Current);
 
   c1.DrawLegend(legend);
   const std::string output = getPathToSave(file, context.place, context.console) +

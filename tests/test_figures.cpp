@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "aux/Drawing.h"
@@ -172,3 +174,67 @@ TEST(GapFigure, SavedUnderTheSafeNameWithTheFitsPaintedInTheirColours) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every pixel of the canvas as painted now.
+std::vector<unsigned long> pixelsOf(const tk::Canvas& canvas) {
+  tk::Image image(canvas.width(), canvas.height());
+  std::string error;
+  EXPECT_TRUE(canvas.Paint(image, error)) << error;
+  std::vector<unsigned long> out;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) out.push_back(image.pixel(x, y));
+  }
+  return out;
+}
+
+std::size_t countColour(const std::vector<unsigned long>& pixels, unsigned long rgb) {
+  return static_cast<std::size_t>(std::count(pixels.begin(), pixels.end(), rgb));
+}
+
+}  // namespace
+
+// A canvas paints what was drawn when it was drawn: graphs, their functions and
+// the legend's samples are copies, so later changes to the graphs (or their end)
+// do not reach a figure already handed over.
+TEST(CanvasCopies, PaintsTheGraphsAsDrawnAndUpdateGraphReplacesTheCopyInPlace) {
+  auto fitted = [] {
+    tk::Graph g = rising(20);
+    g.markerColor = 3, g.markerStyle = 21, g.markerSize = 1.5;
+    tk::Function f;
+    f.par[0] = 0.5, f.xmin = 400, f.xmax = 900, f.lineColor = 4;
+    g.function = f;
+    return g;
+  };
+  auto g = std::make_unique<tk::Graph>(fitted());
+  tk::Canvas c("c", "c", 400, 200, tk::Style{});
+  tk::Legend legend;
+  legend.x1 = 0.6, legend.x2 = 0.9, legend.y1 = 0.1, legend.y2 = 0.3;
+  legend.AddEntry(g.get(), "gap", "p");
+  c.DrawGraph(g.get(), true);
+  c.DrawLegend(legend);  // samples copied now, not at AddEntry
+  const auto before = pixelsOf(c);
+  EXPECT_GT(countColour(before, 0x00ff00), 100u);  // the markers and the sample, green
+  EXPECT_GT(countColour(before, 0x0000ff), 20u);   // the attached function, blue
+  g->markerColor = 2;
+  g->function.reset();
+  g->AddPoint(1000, 5);
+  EXPECT_EQ(pixelsOf(c), before);
+  g.reset();  // the graph gone: nothing dangles
+  EXPECT_EQ(pixelsOf(c), before);
+
+  tk::Graph changed = fitted();
+  changed.markerColor = 2;
+  changed.function->lineColor = 6;
+  changed.AddPoint(1e6, 1e6);  // outside the frame, which stays as drawn
+  EXPECT_TRUE(c.UpdateGraph(0, changed));
+  EXPECT_FALSE(c.UpdateGraph(1, changed));  // the legend is no graph
+  EXPECT_FALSE(c.UpdateGraph(2, changed));
+  const auto after = pixelsOf(c);
+  EXPECT_EQ(countColour(after, 0x0000ff), 0u);
+  EXPECT_GT(countColour(after, 0xff00ff), 20u);     // the new function, magenta
+  EXPECT_GT(countColour(after, 0x00ff00), 10u);     // the legend's sample kept its green
+  EXPECT_LT(countColour(after, 0x00ff00), countColour(before, 0x00ff00));  // the markers went red
+  EXPECT_EQ(c.items()[0].xRange.high, tk::Graph(fitted()).xAxis().high);
+}

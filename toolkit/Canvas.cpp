@@ -30,13 +30,19 @@ void Canvas::DrawGraph(const Graph* graph, bool withAxes) {
   if (graph == nullptr) return;
   Item item;
   item.kind = Item::Kind::Graph;
-  item.graph = graph;
+  item.graph.push_back(*graph);
   item.withAxes = withAxes;
   if (withAxes) {
     item.xRange = graph->xAxis();
     item.yRange = graph->yAxis();
   }
   items_.push_back(std::move(item));
+}
+
+bool Canvas::UpdateGraph(std::size_t index, const Graph& graph) {
+  if (index >= items_.size() || items_[index].kind != Item::Kind::Graph) return false;
+  items_[index].graph.assign(1, graph);
+  return true;
 }
 
 void Canvas::DrawFunction(const Function& function) {
@@ -50,6 +56,18 @@ void Canvas::DrawLegend(const Legend& legend) {
   Item item;
   item.kind = Item::Kind::Legend;
   item.legend.push_back(legend);
+  for (Legend::Entry& entry : item.legend.front().entries) {
+    LegendSample sample;
+    if (entry.graph != nullptr) {
+      sample.present = true;
+      sample.markerColor = entry.graph->markerColor;
+      sample.markerStyle = entry.graph->markerStyle;
+      sample.markerSize = entry.graph->markerSize;
+      sample.lineColor = entry.graph->function ? entry.graph->function->lineColor : 1;
+    }
+    item.samples.push_back(sample);
+    entry.graph = nullptr;  // the caller's graph is not ours to keep
+  }
   items_.push_back(std::move(item));
 }
 
@@ -61,17 +79,6 @@ void Canvas::DrawHistogram(const Histogram& histogram) {
 }
 
 void Canvas::Clear() { items_.clear(); }
-
-void Canvas::RebindGraphs(const std::function<const Graph*(const Graph*)>& replace) {
-  for (Item& item : items_) {
-    if (item.graph != nullptr) item.graph = replace(item.graph);
-    for (Legend& legend : item.legend) {
-      for (Legend::Entry& entry : legend.entries) {
-        if (entry.graph != nullptr) entry.graph = replace(entry.graph);
-      }
-    }
-  }
-}
 
 namespace {
 
@@ -140,7 +147,7 @@ class Painter {
     for (const auto& item : items) {
       switch (item.kind) {
         case Canvas::Item::Kind::Graph:
-          if (frame.present) paintGraph(*item.graph);
+          if (frame.present) paintGraph(item.graph.front());
           break;
         case Canvas::Item::Kind::Function:
           if (frame.present) paintFunction(item.function.front());
@@ -154,7 +161,7 @@ class Painter {
     }
     if (frame.present) paintAxes(frame);
     for (const auto& item : items) {
-      if (item.kind == Canvas::Item::Kind::Legend) paintLegend(item.legend.front());
+      if (item.kind == Canvas::Item::Kind::Legend) paintLegend(item.legend.front(), item.samples);
     }
   }
 
@@ -166,8 +173,8 @@ class Painter {
         frame.present = true;
         frame.x = item.xRange;
         frame.y = item.yRange;
-        frame.xTitle = item.graph->xTitle;
-        frame.yTitle = item.graph->yTitle;
+        frame.xTitle = item.graph.front().xTitle;
+        frame.yTitle = item.graph.front().yTitle;
         return frame;
       }
     }
@@ -416,7 +423,7 @@ class Painter {
   }
 
   // --- legend
-  void paintLegend(const Legend& legend) {
+  void paintLegend(const Legend& legend, const std::vector<Canvas::LegendSample>& samples) {
     pageCoordinates();
     const double x1 = legend.x1 * W_;
     const double x2 = legend.x2 * W_;
@@ -449,17 +456,19 @@ class Painter {
       text(x1 + boxW / 2, rowTop - rowH / 2, 0.5, legend.header);
       rowTop -= rowH;
     }
-    for (const auto& e : legend.entries) {
+    for (std::size_t k = 0; k < legend.entries.size(); ++k) {
+      const Legend::Entry& e = legend.entries[k];
+      const Canvas::LegendSample sample = k < samples.size() ? samples[k] : Canvas::LegendSample{};
       const double cy = rowTop - rowH / 2;
       const double cx = x1 + boxW * 0.125;
-      if (e.graph != nullptr && e.option.find_first_of("pP") != std::string::npos) {
-        const MarkerLook look = markerLook(e.graph->markerStyle, e.graph->markerSize);
-        colour(e.graph->markerColor);
+      if (sample.present && e.option.find_first_of("pP") != std::string::npos) {
+        const MarkerLook look = markerLook(sample.markerStyle, sample.markerSize);
+        colour(sample.markerColor);
         plwidth(1.0);
         legendMarker(cx, cy, look);
       }
-      if (e.graph != nullptr && e.option.find_first_of("lL") != std::string::npos) {
-        colour(e.graph->function ? e.graph->function->lineColor : 1);
+      if (sample.present && e.option.find_first_of("lL") != std::string::npos) {
+        colour(sample.lineColor);
         plwidth(2.0);
         pljoin(x1 + boxW * 0.03, cy, x1 + boxW * 0.22, cy);
       }

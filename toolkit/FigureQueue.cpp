@@ -10,7 +10,6 @@
 #include <cstring>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 
 namespace tk {
 
@@ -66,19 +65,7 @@ void FigureQueue::save(const Canvas& canvas, const std::string& path) {
     if (!canvas.SaveAs(path, error)) console_.error(error);
     return;
   }
-  auto kept = std::make_unique<Kept>();
-  kept->canvas = std::make_unique<Canvas>(canvas);
-  kept->path = path;
-  std::map<const Graph*, const Graph*> copies;
-  kept->canvas->RebindGraphs([&](const Graph* graph) {
-    const auto [copy, fresh] = copies.emplace(graph, nullptr);
-    if (fresh) {
-      kept->graphs.push_back(*graph);
-      copy->second = &kept->graphs.back();
-    }
-    return copy->second;
-  });
-  kept_.push_back(std::move(kept));
+  kept_.push_back({canvas, path});
 }
 
 namespace {
@@ -135,7 +122,7 @@ void FigureQueue::paintShare(std::size_t share, std::size_t shares, int reasons,
                              std::vector<std::string>& errors) {
   for (std::size_t k = share; k < kept_.size(); k += shares) {
     std::string error;
-    const bool saved = kept_[k]->canvas->SaveAs(kept_[k]->path, error);
+    const bool saved = kept_[k].canvas.SaveAs(kept_[k].path, error);
     if (reasons < 0) {
       if (!saved) errors[k] = error;
       continue;
@@ -169,8 +156,8 @@ void FigureQueue::collectShare(std::size_t share, std::size_t shares, pid_t pid,
     if (told[k]) continue;
     // The painter died before it could say (the plotting library ends the
     // process on some failures).
-    removePartial(kept_[k]->path, pid);
-    errors[k] = "cannot write figure " + kept_[k]->path + ": its painting process " + how;
+    removePartial(kept_[k].path, pid);
+    errors[k] = "cannot write figure " + kept_[k].path + ": its painting process " + how;
   }
 }
 

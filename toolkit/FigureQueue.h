@@ -2,9 +2,8 @@
 //
 // PLplot allows one painter per process and keeps global state, so figures are
 // not painted on threads. A figure handed to the queue is kept as a copy of its
-// canvas and of every graph the canvas draws, taken then, so it paints what
-// SaveAs would have painted at that moment whatever happens to the graphs
-// afterwards. finish() shares the kept figures among `workers` processes: this
+// canvas, which holds copies of all it draws, so it paints what SaveAs would
+// have painted at that moment whatever happens to the graphs afterwards. finish() shares the kept figures among `workers` processes: this
 // one and workers - 1 children forked for the purpose, before any of them has
 // painted, so that each sets up its fonts side by side with the others. One
 // child a share, rather than one a figure, pays the cost of a fork (a fault for
@@ -15,8 +14,6 @@
 
 #include <sys/types.h>
 
-#include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,10 +57,9 @@ class FigureQueue {
   void finish();
 
  private:
-  // A figure kept for later: its canvas draws the copies in `graphs`.
+  // A figure kept for later.
   struct Kept {
-    std::deque<Graph> graphs;
-    std::unique_ptr<Canvas> canvas;
+    Canvas canvas;
     std::string path;
   };
   // Paints every shares-th kept figure from `share` on; tells each outcome
@@ -75,7 +71,7 @@ class FigureQueue {
 
   int workers_;
   Console& console_;
-  std::vector<std::unique_ptr<Kept>> kept_;
+  std::vector<Kept> kept_;
 };
 
 }  // namespace tk
