@@ -46,7 +46,7 @@ struct RunOptions {
   bool verbose = false;            // verbose lines and diagnostic figures of the fits
   bool entries = false;            // also write Entries.csv
   std::string extension = ".png";  // figure file format
-  int jobs = 1;                    // processes painting figures (batch: scans) at once
+  int jobs = 1;                    // batch: scans analysed at once (a single run paints in turn)
 };
 
 // A gap's values as the report gives them, each with its uncertainty.
@@ -101,8 +101,9 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
 // Runs the whole analysis of one scan file. Returns the exit status: 0 on
 // success, 1 when the file cannot be read, holds no measurement, or an output
 // could not be written.
-// Figures are painted by up to options.jobs processes; the run returns once all
-// are written. With `outcomes`, every listed gap's outcome is appended to it.
+// Figures are painted one after another in this process (options.jobs is for
+// the batch); the run returns once all are written. With `outcomes`, every
+// listed gap's outcome is appended to it.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
                   std::vector<GapOutcome>* outcomes = nullptr);
