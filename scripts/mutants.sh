@@ -35,7 +35,7 @@ ALL = os.environ.get("MUT_ALL", "") == "1"
 G, D, H = "tools/gapohm.cpp", "aux/Drawing.cpp", "aux/Drawing.h"
 S, O, R = "aux/ScanInput.cpp", "aux/OutputPlaces.cpp", "aux/Regression.cpp"
 TG, TF, TH = "toolkit/Graph.cpp", "toolkit/Fit.cpp", "toolkit/Histogram.cpp"
-TL, TC = "toolkit/Look.cpp", "toolkit/Canvas.cpp"
+TL, TY = "toolkit/Look.cpp", "toolkit/Layout.cpp"
 
 # (id, file, exact snippet, replacement, what it breaks)
 MUTANTS = [
@@ -109,9 +109,9 @@ MUTANTS = [
     ("tk-marker-33-open", TL, "case 33: return {MarkerShape::Diamond, true, across};", "case 33: return {MarkerShape::Diamond, false, across};", "style 33 drawn open"),
     ("tk-tick-step", TL, "const double raw = span / (divisions * 1.25);", "const double raw = span / divisions;", "coarser tick steps"),
     ("tk-tick-exponent", TL, "if (largest >= 1e5) {", "if (largest > 1e6) {", "six-digit labels without x10^n"),
-    ("tk-frame-left", TC, "left_ = style.padLeftMargin * W_;", "left_ = style.padLeftMargin * W_ + 3;", "frame shifted by 3 px"),
-    ("tk-tick-length", TC, "const double xTick = 0.03 * frameH;", "const double xTick = 0.02 * frameH;", "x tick length"),
-    ("tk-legend-rows", TC, "legend.entries.size() + (legend.header.empty() ? 0 : 1);", "legend.entries.size() + 1;", "legend row for an empty header"),
+    ("tk-frame-left", TY, "f.frame = {style.padLeftMargin * W,", "f.frame = {style.padLeftMargin * W + 3,", "frame shifted by 3 px"),
+    ("tk-tick-length", TY, "f.x.primaryLength = 0.03 * (fr.y2 - fr.y1);", "f.x.primaryLength = 0.02 * (fr.y2 - fr.y1);", "x tick length"),
+    ("tk-legend-rows", TY, "legend.entries.size() + (legend.header.empty() ? 0 : 1);", "legend.entries.size() + 1;", "legend row for an empty header"),
 ]
 
 
