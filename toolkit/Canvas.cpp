@@ -73,6 +73,28 @@ void Canvas::DrawLegend(const Legend& legend) {
   items_.push_back(std::move(item));
 }
 
+void Canvas::DrawLine(double x1, double y1, double x2, double y2, int colour, int width, int style) {
+  Item item;
+  item.kind = Item::Kind::Line;
+  item.line.push_back({x1, y1, x2, y2, colour, width, style});
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawTextBox(const NdcBox& box, std::vector<std::string> lines) {
+  Item item;
+  item.kind = Item::Kind::TextBox;
+  item.box.push_back(box);
+  item.lines = std::move(lines);
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawText(double x, double y, std::string text, double size, int align) {
+  Item item;
+  item.kind = Item::Kind::Text;
+  item.text.push_back({x, y, std::move(text), size, align});
+  items_.push_back(std::move(item));
+}
+
 void Canvas::DrawHistogram(const Histogram& histogram) {
   Item item;
   item.kind = Item::Kind::Histogram;
@@ -142,15 +164,27 @@ class Painter {
         case Canvas::Item::Kind::Histogram:
           if (frame) paintHistogram(item.histogram.front());
           break;
+        case Canvas::Item::Kind::Line:
+          if (frame) paintLine(item.line.front());
+          break;
         case Canvas::Item::Kind::Legend:
+        case Canvas::Item::Kind::TextBox:
+        case Canvas::Item::Kind::Text:
           break;  // on top of everything, below
       }
     }
     if (frame) paintAxes();
     std::size_t legend = 0;
+    std::size_t box = 0;
+    std::size_t text = 0;
     for (const auto& item : items) {
-      if (item.kind != Canvas::Item::Kind::Legend) continue;
-      paintLegend(layout_.legends[legend++], item.samples);
+      if (item.kind == Canvas::Item::Kind::Legend) paintLegend(layout_.legends[legend++], item.samples);
+      if (item.kind == Canvas::Item::Kind::TextBox) paintTextBox(layout_.textBoxes[box++]);
+      if (item.kind == Canvas::Item::Kind::Text) {
+        pageCoordinates();
+        colour(1);
+        place(layout_.texts[text++]);
+      }
     }
   }
 
@@ -315,7 +349,59 @@ class Painter {
     const double ya = f.eval(a);
     const double yb = f.eval(b);
     if (!std::isfinite(ya) || !std::isfinite(yb)) return;
+    lineStyle(f.lineStyle);
     pljoin(a, ya, b, yb);
+    lineStyle(1);
+  }
+
+  void paintLine(const Line& line) {
+    if (!std::isfinite(line.x1) || !std::isfinite(line.y1) || !std::isfinite(line.x2) || !std::isfinite(line.y2)) {
+      return;
+    }
+    // Cut to the frame here: the painter's own clipping goes wrong for ends far
+    // outside it (its device coordinates are integers).
+    double t0 = 0.0;
+    double t1 = 1.0;
+    const double dx = line.x2 - line.x1;
+    const double dy = line.y2 - line.y1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {line.x1 - xlo_, xhi_ - line.x1, line.y1 - ylo_, yhi_ - line.y1};
+    for (int k = 0; k < 4; ++k) {
+      if (p[k] == 0.0) {
+        if (q[k] < 0.0) return;  // parallel to this edge and outside it
+        continue;
+      }
+      const double t = q[k] / p[k];
+      if (p[k] < 0.0) t0 = std::max(t0, t);
+      else t1 = std::min(t1, t);
+    }
+    if (t0 > t1) return;
+    frameCoordinates();
+    colour(line.colour);
+    plwidth(std::max(1, line.width));
+    lineStyle(line.style);
+    pljoin(line.x1 + t0 * dx, line.y1 + t0 * dy, line.x1 + t1 * dx, line.y1 + t1 * dy);
+    lineStyle(1);
+  }
+
+  // Style 2: dashes and gaps of 12 pixels (PLplot counts micrometres).
+  static void lineStyle(int style) {
+    if (style == 2) {
+      PLINT mark = static_cast<PLINT>(12 * 1000 / kPxPerMm);
+      PLINT space = mark;
+      plstyl(1, &mark, &space);
+    } else {
+      plstyl(0, nullptr, nullptr);
+    }
+  }
+
+  void paintTextBox(const TextBoxLayout& box) {
+    pageCoordinates();
+    fillRect(box.box.x1, box.box.y1, box.box.x2, box.box.y2, 0);
+    colour(1);
+    plwidth(1.0);
+    rect(box.box.x1, box.box.y1, box.box.x2, box.box.y2);
+    for (const PlacedText& t : box.rows) place(t);
   }
 
   void paintHistogram(const Histogram& h) {

@@ -38,6 +38,32 @@ struct Legend {
   }
 };
 
+// A straight line between two points in user (axis) coordinates, clipped to
+// the frame: colour index, width in pixels, style 1 solid or 2 dashed.
+struct Line {
+  double x1 = 0.0, y1 = 0.0, x2 = 0.0, y2 = 0.0;
+  int colour = 1;
+  int width = 1;
+  int style = 1;
+};
+
+// A box in normalised pad coordinates, (x1, y1) lower-left, (x2, y2)
+// upper-right. The default is where a fit box goes: the top-right of the pad.
+struct NdcBox {
+  double x1 = 0.78, y1 = 0.775, x2 = 0.98, y2 = 0.935;
+};
+
+// A text at normalised pad coordinates: its size as a fraction of the pad
+// height, and its alignment as 10 x horizontal + vertical, each 1 (left,
+// bottom), 2 (centre) or 3 (right, top); 11 puts the text's lower-left corner on
+// the point, 33 its upper-right corner.
+struct Text {
+  double x = 0.0, y = 0.0;
+  std::string text;
+  double size = 0.035;
+  int align = 11;
+};
+
 class Canvas {
  public:
   Canvas(std::string name, std::string title, int width, int height, Style style);
@@ -65,6 +91,14 @@ class Canvas {
   // Draws a copy of the legend box ("same"), its marker samples copied from the
   // entries' graphs as they are now.
   void DrawLegend(const Legend& legend);
+  // Draws the line ("same"), clipped to the frame; nothing without a frame.
+  void DrawLine(double x1, double y1, double x2, double y2, int colour, int width = 1, int style = 1);
+  // Draws a fit box on top: a white box with a 1-pixel black border at `box`,
+  // one row per line of text, in the figure markup ("p_{1} = 0.08 #pm 0.01"),
+  // left-aligned, sized to fit the box as legend text is.
+  void DrawTextBox(const NdcBox& box, std::vector<std::string> lines);
+  // Draws a text on top, anywhere on the canvas (a corner label).
+  void DrawText(double x, double y, std::string text, double size = 0.035, int align = 11);
   // Draws a copy of the histogram; it sets the frame when nothing else has.
   void DrawHistogram(const Histogram& histogram);
   // Removes everything drawn so far.
@@ -95,7 +129,7 @@ class Canvas {
   };
   // What has been drawn, in order (for inspection and tests).
   struct Item {
-    enum class Kind { Graph, Function, Legend, Histogram } kind = Kind::Graph;
+    enum class Kind { Graph, Function, Legend, Histogram, Line, TextBox, Text } kind = Kind::Graph;
     std::vector<Graph> graph;  // one element for Kind::Graph: the copy drawn
     bool withAxes = false;
     // For a graph drawn with axes: its axis ranges when it was drawn, which stay
@@ -108,6 +142,10 @@ class Canvas {
     std::vector<Legend> legend;
     std::vector<LegendSample> samples;
     std::vector<Histogram> histogram;  // one element for Kind::Histogram
+    std::vector<Line> line;            // one element for Kind::Line
+    std::vector<NdcBox> box;           // one element for Kind::TextBox, with its lines:
+    std::vector<std::string> lines;
+    std::vector<Text> text;            // one element for Kind::Text
   };
   const std::vector<Item>& items() const { return items_; }
 

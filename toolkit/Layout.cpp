@@ -152,6 +152,37 @@ LegendLayout layoutLegend(const Legend& legend, const Style& style, double W, do
   return out;
 }
 
+TextBoxLayout layoutTextBox(const NdcBox& ndc, const std::vector<std::string>& lines, const Style& style, double W,
+                            double H) {
+  TextBoxLayout out;
+  out.box = {ndc.x1 * W, ndc.y1 * H, ndc.x2 * W, ndc.y2 * H};
+  if (lines.empty()) return out;
+  const double boxW = out.box.x2 - out.box.x1;
+  const double rowH = (out.box.y2 - out.box.y1) / static_cast<double>(lines.size());
+  std::size_t longest = 1;
+  for (const auto& line : lines) longest = std::max(longest, line.size());
+  // As legend text: about 0.9 of a row, at most 1.25 label sizes, within the box.
+  const double size = std::min({0.9 * rowH, 1.25 * style.labelSize * H,
+                                0.92 * boxW / (advancePerSize(style.font) * static_cast<double>(longest))});
+  out.textSizePx = size;
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const double y = out.box.y2 - (static_cast<double>(k) + 0.5) * rowH;
+    out.rows.push_back({lines[k], out.box.x1 + 0.04 * boxW, y, 0.0, false, size});
+  }
+  return out;
+}
+
+PlacedText placeText(const Text& t, double W, double H) {
+  const double size = t.size * H;
+  const int horizontal = std::clamp(t.align / 10, 1, 3);
+  const int vertical = std::clamp(t.align % 10, 1, 3);
+  // The reference point is the middle of the capitals: bottom- and top-aligned
+  // texts move by half a capital height.
+  const double half = 0.5 * size * kCapitalPerSize;
+  const double y = t.y * H + (vertical == 1 ? half : vertical == 3 ? -half : 0.0);
+  return {t.text, t.x * W, y, 0.5 * (horizontal - 1), false, size};
+}
+
 }  // namespace
 
 FigureLayout layoutFigure(const Canvas& canvas) {
@@ -175,6 +206,10 @@ FigureLayout layoutFigure(const Canvas& canvas) {
   if (f.hasFrame) layoutAxes(style, xTitle, yTitle, f);
   for (const auto& item : canvas.items()) {
     if (item.kind == Canvas::Item::Kind::Legend) f.legends.push_back(layoutLegend(item.legend.front(), style, W, H));
+    if (item.kind == Canvas::Item::Kind::TextBox) {
+      f.textBoxes.push_back(layoutTextBox(item.box.front(), item.lines, style, W, H));
+    }
+    if (item.kind == Canvas::Item::Kind::Text) f.texts.push_back(placeText(item.text.front(), W, H));
   }
   return f;
 }

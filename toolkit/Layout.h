@@ -70,6 +70,13 @@ struct LegendLayout {
   std::vector<LegendRowLayout> rows;
 };
 
+// A fit box: its rectangle and one text a row.
+struct TextBoxLayout {
+  PixelBox box;
+  double textSizePx = 0.0;
+  std::vector<PlacedText> rows;
+};
+
 struct FigureLayout {
   int width = 0;
   int height = 0;
@@ -83,6 +90,8 @@ struct FigureLayout {
   PlacedText yExponent;   // the same above the y axis
   std::vector<PlacedText> titles;     // x title, then y title, those not empty
   std::vector<LegendLayout> legends;  // in drawing order
+  std::vector<TextBoxLayout> textBoxes;  // in drawing order
+  std::vector<PlacedText> texts;         // free texts, in drawing order
 
   // User coordinates to page pixels (linear over the frame).
   double pxOfX(double x) const;
