@@ -60,7 +60,7 @@ void saveOrFail(benchmark::State& state, const tk::Canvas& canvas, const std::st
   if (!canvas.SaveAs(path, error)) state.SkipWithError(error.c_str());
 }
 
-// The combined figure of six gaps; `graphs` must outlive the canvas.
+// The combined figure of six gaps; the canvas holds copies of the graphs.
 tk::Canvas combinedFigure(std::vector<tk::Graph>& graphs, tk::Legend& legend) {
   graphs.clear();
   for (int gap = 0; gap < 6; ++gap) graphs.push_back(gapCurve(gap));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A small mutation check of the test suite: each mutant below changes one thing
-# a user relies on (a comparison, a constant, a statement) in aux/ or tools/; the
+# a user relies on (a comparison, a constant, a statement) in aux/, tools/ or
+# toolkit/ (axis layout, fit errors, histogram bins, colours, ticks); the
 # program and its tests are rebuilt with it and ctest is run. A mutant no test
 # fails on "survives". Not run by CI: it takes about 20 minutes on two cores.
 #
@@ -8,7 +9,8 @@
 # (only files whose content changed are rewritten, so rebuilds stay incremental),
 # each mutant is applied to that copy and undone there, also on Ctrl-C.
 # A mutant is found by an exact snippet that must occur exactly once in its
-# file; one that does not (the code moved on) is reported "stale", not counted.
+# file; one that does not (the code moved on) is "stale": the check then fails,
+# since a mutant that cannot be applied silently stops guarding anything.
 #
 #   MUT_DIR      work directory (default build-mut)
 #   MUT_ONLY     regular expression: run only the mutants whose id matches
@@ -32,6 +34,8 @@ ALL = os.environ.get("MUT_ALL", "") == "1"
 
 G, D, H = "tools/gapohm.cpp", "aux/Drawing.cpp", "aux/Drawing.h"
 S, O, R = "aux/ScanInput.cpp", "aux/OutputPlaces.cpp", "aux/Regression.cpp"
+TG, TF, TH = "toolkit/Graph.cpp", "toolkit/Fit.cpp", "toolkit/Histogram.cpp"
+TL, TY = "toolkit/Look.cpp", "toolkit/Layout.cpp"
 
 # (id, file, exact snippet, replacement, what it breaks)
 MUTANTS = [
@@ -51,8 +55,8 @@ MUTANTS = [
     ("too-few-silent", G, "} else if (Currents[k]->GetN() < kFewestSearchPoints) {", "} else if (false) {", "too-few-points message lost"),
     ("exit-always-0", G, "return console.failed() ? 1 : 0;", "return 0;", "failed run exits 0"),
     ("usage-exit-1", G, "return code == 0 ? 0 : 2;", "return code == 0 ? 0 : 1;", "usage error exits 1"),
-    ("report-resistance", G, "const double resistance = rho * kGapLength / A;", "const double resistance = rho * kGapLength * A;", "resistance column"),
-    ("report-rxa", G, "const double resistanceArea = rho * kGapLength;", "const double resistanceArea = rho / kGapLength;", "resistance x area column"),
+    ("report-resistance", G, "v.resistance = Resistance.first * kGapLength / A;", "v.resistance = Resistance.first * kGapLength * A;", "resistance column"),
+    ("report-rxa", G, "v.resistanceArea = Resistance.first * kGapLength;", "v.resistanceArea = Resistance.first / kGapLength;", "resistance x area column"),
     ("report-header", G, 'Onset [V] \\n";', 'Onset [V]\\n";', "report header bytes"),
     ("latex-underscore", G, "case '_': case '&':", "case '&':", "'_' not escaped"),
     ("entries-8000", G, "m.HVeff <= step1 ? 0", "m.HVeff < step1 ? 0", "8000 V counted in step 2"),
@@ -84,6 +88,30 @@ MUTANTS = [
     ("band-inclusive", R, "good = (upper > Goodness) && (Goodness > lower);", "good = (upper >= Goodness) && (Goodness >= lower);", "bounds inclusive"),
     ("line-colour", R, "kBlue = 600;", "kBlue = 601;", "fit line colour"),
     ("diag-suffix", R, '{&ChiSquaredH, "_ChiS"}', '{&ChiSquaredH, "_Chi"}', "diagnostic figure name"),
+    ("tk-axis-margin", TG, "const double margin = 0.1 * (top - vmin);", "const double margin = 0.05 * (top - vmin);", "axis range widened by 5%, not 10%"),
+    ("tk-axis-clamp-low", TG, "  if (r.low < 0.0 && vmin >= 0.0) r.low = 0.0;\n", "", "lower axis end not clamped at 0"),
+    ("tk-axis-degenerate", TG, "if (vmin == top) top += 1.0;", "if (vmin == top) top += 0.5;", "single-value axis widened by 0.5"),
+    ("tk-axis-clamp-upper", TG, "  if (clampUpper && r.high > 0.0 && top <= 0.0) r.high = 0.0;\n", "", "upper x end not clamped at 0"),
+    ("tk-fit-window-open", TF, "if (start <= gx[i] && gx[i] <= end) {", "if (start <= gx[i] && gx[i] < end) {", "fit window's upper end exclusive"),
+    ("tk-fit-no-swap", TF, "  if (start > end) std::swap(start, end);\n", "", "reversed window not swapped"),
+    ("tk-fit-ndf", TF, "f.ndf = std::max(0, f.npoints - npar);", "f.ndf = std::max(0, f.npoints - 1);", "NDF counts one parameter"),
+    ("tk-fit-const-error", TF, "std::sqrt(f.chi2 / f.ndf) * unitError : unitError", "std::sqrt(f.chi2 / f.ndf) : unitError", "level error without 1/sqrt(n)"),
+    ("tk-fit-scale-guard", TF, "return ndf > 0 && chi2 > 0.0;", "return ndf > 0;", "errors scaled by a zero scatter"),
+    ("tk-hist-lower-edge", TH, "    if (x < low) {", "    if (x <= low) {", "lower bin edge to the underflow"),
+    ("tk-hist-auto-margin", TH, "const double margin = 0.1 * (hi - lo);", "const double margin = 0.2 * (hi - lo);", "automatic range widened by 20%"),
+    ("tk-hist-auto-clamp", TH, "  if (lo < 0.0 && dataMin >= 0.0) lo = 0.0;\n", "", "automatic range below 0"),
+    ("tk-hist-auto-round", TH, "if (step > 0.0 && std::isfinite(step)) {", "if (false) {", "automatic edges not rounded"),
+    ("tk-colour-8", TL, "case 8: return {89, 211, 84};", "case 8: return {84, 211, 89};", "colour 8"),
+    ("tk-colour-600", TL, "case 600: return {0, 0, 255};", "case 600: return {0, 0, 153};", "colour 600 of the fitted line"),
+    ("tk-colour-632", TL, "case 632: return {255, 0, 0};", "case 632: return {204, 0, 0};", "colour 632 of the level"),
+    ("tk-colour-unknown", TL, "  return {0, 0, 0};\n}\n\nMarkerLook", "  return {255, 255, 255};\n}\n\nMarkerLook", "unknown colour drawn white"),
+    ("tk-marker-size", TL, "std::min(8.0 * size, 200.0)", "std::min(7.0 * size, 200.0)", "marker 7 px per unit of size"),
+    ("tk-marker-33-open", TL, "case 33: return {MarkerShape::Diamond, true, across};", "case 33: return {MarkerShape::Diamond, false, across};", "style 33 drawn open"),
+    ("tk-tick-step", TL, "const double raw = span / (divisions * 1.25);", "const double raw = span / divisions;", "coarser tick steps"),
+    ("tk-tick-exponent", TL, "if (largest >= 1e5) {", "if (largest > 1e6) {", "six-digit labels without x10^n"),
+    ("tk-frame-left", TY, "f.frame = {style.padLeftMargin * W,", "f.frame = {style.padLeftMargin * W + 3,", "frame shifted by 3 px"),
+    ("tk-tick-length", TY, "f.x.primaryLength = 0.03 * (fr.y2 - fr.y1);", "f.x.primaryLength = 0.02 * (fr.y2 - fr.y1);", "x tick length"),
+    ("tk-legend-rows", TY, "legend.entries.size() + (legend.header.empty() ? 0 : 1);", "legend.entries.size() + 1;", "legend row for an empty header"),
 ]
 
 
@@ -193,6 +221,8 @@ def main():
     survivors = [r[0] for r in rows if r[3] == "survived"]
     if survivors:
         print("survivors: " + " ".join(survivors))
+    if stale:
+        sys.exit("mutants: %d stale mutant(s): their snippets must be brought up to date" % stale)
 
 
 main()

@@ -4,11 +4,14 @@
 
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
 #include "aux/Drawing.h"
 #include "tests/TestSupport.h"
+#include "toolkit/Layout.h"
 #include "toolkit/Look.h"
 
 namespace {
@@ -172,3 +175,180 @@ TEST(GapFigure, SavedUnderTheSafeNameWithTheFitsPaintedInTheirColours) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every pixel of the canvas as painted now.
+std::vector<unsigned long> pixelsOf(const tk::Canvas& canvas) {
+  tk::Image image(canvas.width(), canvas.height());
+  std::string error;
+  EXPECT_TRUE(canvas.Paint(image, error)) << error;
+  std::vector<unsigned long> out;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) out.push_back(image.pixel(x, y));
+  }
+  return out;
+}
+
+std::size_t countColour(const std::vector<unsigned long>& pixels, unsigned long rgb) {
+  return static_cast<std::size_t>(std::count(pixels.begin(), pixels.end(), rgb));
+}
+
+}  // namespace
+
+// A canvas paints what was drawn when it was drawn: graphs, their functions and
+// the legend's samples are copies, so later changes to the graphs (or their end)
+// do not reach a figure already handed over.
+TEST(CanvasCopies, PaintsTheGraphsAsDrawnAndUpdateGraphReplacesTheCopyInPlace) {
+  auto fitted = [] {
+    tk::Graph g = rising(20);
+    g.markerColor = 3, g.markerStyle = 21, g.markerSize = 1.5;
+    tk::Function f;
+    f.par[0] = 0.5, f.xmin = 400, f.xmax = 900, f.lineColor = 4;
+    g.function = f;
+    return g;
+  };
+  auto g = std::make_unique<tk::Graph>(fitted());
+  tk::Canvas c("c", "c", 400, 200, tk::Style{});
+  tk::Legend legend;
+  legend.x1 = 0.6, legend.x2 = 0.9, legend.y1 = 0.1, legend.y2 = 0.3;
+  legend.AddEntry(g.get(), "gap", "p");
+  c.DrawGraph(g.get(), true);
+  c.DrawLegend(legend);  // samples copied now, not at AddEntry
+  const auto before = pixelsOf(c);
+  EXPECT_GT(countColour(before, 0x00ff00), 100u);  // the markers and the sample, green
+  EXPECT_GT(countColour(before, 0x0000ff), 20u);   // the attached function, blue
+  g->markerColor = 2;
+  g->function.reset();
+  g->AddPoint(1000, 5);
+  EXPECT_EQ(pixelsOf(c), before);
+  g.reset();  // the graph gone: nothing dangles
+  EXPECT_EQ(pixelsOf(c), before);
+
+  tk::Graph changed = fitted();
+  changed.markerColor = 2;
+  changed.function->lineColor = 6;
+  changed.AddPoint(1e6, 1e6);  // outside the frame, which stays as drawn
+  EXPECT_TRUE(c.UpdateGraph(0, changed));
+  EXPECT_FALSE(c.UpdateGraph(1, changed));  // the legend is no graph
+  EXPECT_FALSE(c.UpdateGraph(2, changed));
+  const auto after = pixelsOf(c);
+  EXPECT_EQ(countColour(after, 0x0000ff), 0u);
+  EXPECT_GT(countColour(after, 0xff00ff), 20u);     // the new function, magenta
+  EXPECT_GT(countColour(after, 0x00ff00), 10u);     // the legend's sample kept its green
+  EXPECT_LT(countColour(after, 0x00ff00), countColour(before, 0x00ff00));  // the markers went red
+  EXPECT_EQ(c.items()[0].xRange.high, tk::Graph(fitted()).xAxis().high);
+}
+
+namespace {
+
+// A 400 x 200 canvas with a frame over columns 40-360 and rows 20-180 from
+// the top, x and y from 0 to 11 (points at (0, 0) and (10, 10), widened by 10%
+// and clamped at 0), its markers one pixel.
+tk::Canvas elevenByEleven() {
+  tk::Graph g;
+  g.AddPoint(0, 0);
+  g.AddPoint(10, 10);
+  tk::Canvas c("c", "c", 400, 200, tk::Style{});
+  c.DrawGraph(&g, true);
+  return c;
+}
+
+struct Painted {
+  tk::Image image{400, 200};
+  explicit Painted(const tk::Canvas& c) {
+    std::string error;
+    EXPECT_TRUE(c.Paint(image, error)) << error;
+  }
+  unsigned long at(int col, int row) const { return image.pixel(col, row); }
+  bool dark(int col, int row) const { return (at(col, row) & 0xff) < 160; }
+  // Pixels of colour rgb in row `row` between two columns, and how often the
+  // row changes between that colour and any other.
+  std::pair<int, int> run(int row, int from, int to, unsigned long rgb) const {
+    int count = 0, changes = 0;
+    for (int x = from; x < to; ++x) {
+      count += at(x, row) == rgb;
+      if (x > from && (at(x, row) == rgb) != (at(x - 1, row) == rgb)) ++changes;
+    }
+    return {count, changes};
+  }
+  // The same down column `col`, any of it and its right neighbour counting.
+  int column(int col, int from, int to, unsigned long rgb) const {
+    int count = 0;
+    for (int y = from; y < to; ++y) count += at(col, y) == rgb || at(col + 1, y) == rgb;
+    return count;
+  }
+};
+
+}  // namespace
+
+TEST(Primitives, DashedFunctionsAndLinesClippedToTheFrame) {
+  struct Case {
+    int style;
+    int fewestChanges, mostChanges, fewest, most;
+  };
+  for (const Case c : {Case{1, 0, 0, 300, 320}, Case{2, 10, 30, 120, 200}}) {
+    tk::Canvas canvas = elevenByEleven();
+    tk::Function f;
+    f.npar = 1, f.par[0] = 5.5, f.xmin = 0, f.xmax = 11, f.lineColor = 6, f.lineStyle = c.style;
+    canvas.DrawFunction(f);
+    const Painted p(canvas);
+    const tk::FigureLayout l = tk::layoutFigure(canvas);
+    ASSERT_EQ(l.rowOf(5.5), 100);
+    // The line is 2 px wide about page height 100: rows 99 and 100 (from the top).
+    const auto [count, changes] = p.run(99, 45, 355, 0xff00ff);
+    EXPECT_GE(changes, c.fewestChanges) << c.style;
+    EXPECT_LE(changes, c.mostChanges) << c.style;
+    EXPECT_GE(count, c.fewest) << c.style;
+    EXPECT_LE(count, c.most) << c.style;
+  }
+  // Lines far beyond the frame are cut at its edges.
+  tk::Canvas canvas = elevenByEleven();
+  canvas.DrawLine(-100, 2.75, 1e6, 2.75, 4, 2);     // page height 60: rows 139-140
+  canvas.DrawLine(5.5, -50, 5.5, 50, 3, 2, 2);      // column 200, dashed
+  const Painted p(canvas);
+  EXPECT_GT(p.run(139, 45, 355, 0x0000ff).first, 300);
+  EXPECT_EQ(p.run(139, 0, 39, 0x0000ff).first + p.run(139, 362, 400, 0x0000ff).first, 0);
+  const int green = p.column(199, 0, 200, 0x00ff00);
+  EXPECT_GT(green, 50);  // dashed, so well short of the frame's 160 rows
+  EXPECT_LT(green, 120);
+  EXPECT_EQ(p.column(199, 0, 19, 0x00ff00) + p.column(199, 182, 200, 0x00ff00), 0);
+}
+
+TEST(Primitives, FitBoxAndCornerTextOnTop) {
+  tk::Canvas canvas = elevenByEleven();
+  canvas.DrawTextBox({}, {"p_{0} = -135.6 #pm 2.1", "p_{1} = 0.080 #pm 0.001", "#chi^{2} / ndf = 5.55 / 5"});
+  canvas.DrawText(0.02, 0.98, "RE3-PK-154", 0.06, 13);
+  const Painted p(canvas);
+  const tk::FigureLayout f = tk::layoutFigure(canvas);
+  ASSERT_EQ(f.textBoxes.size(), 1u);
+  // The default box, top right of the pad: x 0.78-0.98, y 0.775-0.935.
+  const tk::PixelBox b = f.textBoxes[0].box;
+  EXPECT_EQ(std::vector<double>({b.x1, b.y1, b.x2, b.y2}), std::vector<double>({312, 155, 392, 187}));
+  EXPECT_EQ(f.textBoxes[0].rows.size(), 3u);
+  // A border one pixel wide (painted over columns 311-312), white just inside
+  // it over the frame's line, dark text further in.
+  const int top = 200 - 187, bottom = 200 - 155;
+  int border = 0, dark = 0;
+  for (int row = top + 2; row < bottom - 2; ++row) {
+    border += p.dark(311, row) && p.dark(312, row);
+    EXPECT_EQ(p.at(314, row), 0xffffffUL) << row;
+  }
+  for (int row = top + 2; row < bottom - 2; ++row) {
+    for (int col = 315; col < 390; ++col) dark += p.dark(col, row);
+  }
+  EXPECT_EQ(border, bottom - top - 4);
+  EXPECT_GT(dark, 40);
+  // The corner label hangs from its point, 8 px from the left, 4 from the top.
+  ASSERT_EQ(f.texts.size(), 1u);
+  int label = 0, below = 0, left = 0;
+  for (int row = 0; row < 60; ++row) {
+    for (int col = 0; col < 20; ++col) {  // left of the y axis's labels
+      label += p.dark(col, row) && row < 4 + 12;
+      below += p.dark(col, row) && row >= 4 + 12 && row < 60;
+      left += p.dark(col, row) && col < 8;
+    }
+  }
+  EXPECT_GT(label, 20);
+  EXPECT_EQ(below + left, 0);
+}

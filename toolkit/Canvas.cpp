@@ -15,9 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <utility>
 
+#include "toolkit/Layout.h"
 #include "toolkit/Look.h"
 #include "toolkit/Png.h"
 #include "toolkit/SafeFile.h"
@@ -31,13 +33,19 @@ void Canvas::DrawGraph(const Graph* graph, bool withAxes) {
   if (graph == nullptr) return;
   Item item;
   item.kind = Item::Kind::Graph;
-  item.graph = graph;
+  item.graph.push_back(*graph);
   item.withAxes = withAxes;
   if (withAxes) {
     item.xRange = graph->xAxis();
     item.yRange = graph->yAxis();
   }
   items_.push_back(std::move(item));
+}
+
+bool Canvas::UpdateGraph(std::size_t index, const Graph& graph) {
+  if (index >= items_.size() || items_[index].kind != Item::Kind::Graph) return false;
+  items_[index].graph.assign(1, graph);
+  return true;
 }
 
 void Canvas::DrawFunction(const Function& function) {
@@ -51,6 +59,40 @@ void Canvas::DrawLegend(const Legend& legend) {
   Item item;
   item.kind = Item::Kind::Legend;
   item.legend.push_back(legend);
+  for (Legend::Entry& entry : item.legend.front().entries) {
+    LegendSample sample;
+    if (entry.graph != nullptr) {
+      sample.present = true;
+      sample.markerColor = entry.graph->markerColor;
+      sample.markerStyle = entry.graph->markerStyle;
+      sample.markerSize = entry.graph->markerSize;
+      sample.lineColor = entry.graph->function ? entry.graph->function->lineColor : 1;
+    }
+    item.samples.push_back(sample);
+    entry.graph = nullptr;  // the caller's graph is not ours to keep
+  }
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawLine(double x1, double y1, double x2, double y2, int colour, int width, int style) {
+  Item item;
+  item.kind = Item::Kind::Line;
+  item.line.push_back({x1, y1, x2, y2, colour, width, style});
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawTextBox(const NdcBox& box, std::vector<std::string> lines) {
+  Item item;
+  item.kind = Item::Kind::TextBox;
+  item.box.push_back(box);
+  item.lines = std::move(lines);
+  items_.push_back(std::move(item));
+}
+
+void Canvas::DrawText(double x, double y, std::string text, double size, int align) {
+  Item item;
+  item.kind = Item::Kind::Text;
+  item.text.push_back({x, y, std::move(text), size, align});
   items_.push_back(std::move(item));
 }
 
@@ -63,17 +105,6 @@ void Canvas::DrawHistogram(const Histogram& histogram) {
 
 void Canvas::Clear() { items_.clear(); }
 
-void Canvas::RebindGraphs(const std::function<const Graph*(const Graph*)>& replace) {
-  for (Item& item : items_) {
-    if (item.graph != nullptr) item.graph = replace(item.graph);
-    for (Legend& legend : item.legend) {
-      for (Legend::Entry& entry : legend.entries) {
-        if (entry.graph != nullptr) entry.graph = replace(entry.graph);
-      }
-    }
-  }
-}
-
 namespace {
 
 // PLplot keeps its streams in global tables and is not re-entrant.
@@ -83,16 +114,8 @@ std::mutex& plplotLock() {
 }
 
 constexpr double kPxPerMm = 72.0 / 25.4;  // the cairo devices' resolution
-// PLplot's character height is about the height of a capital letter; a text size
-// in the usual sense (the line's full height) has capitals about this high.
-constexpr double kCapitalPerSize = 0.72;
-// Average advance of a character relative to the text size, for names and
-// numbers (capitals and digits), by font family.
-double advancePerSize(const std::string& font) {
-  if (font == "serif") return 0.70;
-  if (font == "mono") return 0.66;
-  return 0.62;
-}
+// PLplot's character height is about the height of a capital letter, so text is
+// sized by its capitals (kCapitalPerSize of the line's full height).
 // The colour index reserved for the colour being drawn in.
 constexpr int kScratchColour = 1;
 
@@ -113,94 +136,61 @@ const char* deviceFor(const std::string& path) {
   return nullptr;
 }
 
-// Where the frame sits and what it shows.
-struct Frame {
-  bool present = false;
-  AxisRange x;
-  AxisRange y;
-  std::string xTitle;
-  std::string yTitle;
-  std::vector<std::pair<double, std::string>> xCategories;  // text labels in place of x numbers
-};
-
 class Painter {
  public:
-  Painter(int width, int height, const Style& style) : W_(width), H_(height), style_(style) {
-    left_ = style.padLeftMargin * W_;
-    right_ = (1.0 - style.padRightMargin) * W_;
-    bottom_ = style.padBottomMargin * H_;
-    top_ = (1.0 - style.padTopMargin) * H_;
-    if (right_ <= left_ + 1) right_ = left_ + 1;
-    if (top_ <= bottom_ + 1) top_ = bottom_ + 1;
+  Painter(const FigureLayout& layout, const Style& style)
+      : W_(layout.width), H_(layout.height), style_(style), layout_(layout) {
+    left_ = layout.frame.x1;
+    right_ = layout.frame.x2;
+    bottom_ = layout.frame.y1;
+    top_ = layout.frame.y2;
+    xlo_ = layout.x.range.low;
+    xhi_ = layout.x.range.high;
+    ylo_ = layout.y.range.low;
+    yhi_ = layout.y.range.high;
   }
 
   void paint(const std::vector<Canvas::Item>& items) {
-    const Frame frame = findFrame(items);
-    if (frame.present) setFrame(frame);
-    if (frame.present) paintFrameBackground();
-    if (frame.present && (style_.gridX || style_.gridY)) paintGrid();
+    const bool frame = layout_.hasFrame;
+    if (frame) paintFrameBackground();
+    if (frame && (style_.gridX || style_.gridY)) paintGrid();
     for (const auto& item : items) {
       switch (item.kind) {
         case Canvas::Item::Kind::Graph:
-          if (frame.present) paintGraph(*item.graph);
+          if (frame) paintGraph(item.graph.front());
           break;
         case Canvas::Item::Kind::Function:
-          if (frame.present) paintFunction(item.function.front());
+          if (frame) paintFunction(item.function.front());
           break;
         case Canvas::Item::Kind::Histogram:
-          if (frame.present) paintHistogram(item.histogram.front());
+          if (frame) paintHistogram(item.histogram.front());
+          break;
+        case Canvas::Item::Kind::Line:
+          if (frame) paintLine(item.line.front());
           break;
         case Canvas::Item::Kind::Legend:
+        case Canvas::Item::Kind::TextBox:
+        case Canvas::Item::Kind::Text:
           break;  // on top of everything, below
       }
     }
-    if (frame.present) paintAxes(frame);
+    if (frame) paintAxes();
+    std::size_t legend = 0;
+    std::size_t box = 0;
+    std::size_t text = 0;
     for (const auto& item : items) {
-      if (item.kind == Canvas::Item::Kind::Legend) paintLegend(item.legend.front());
+      if (item.kind == Canvas::Item::Kind::Legend) paintLegend(layout_.legends[legend++], item.samples);
+      if (item.kind == Canvas::Item::Kind::TextBox) paintTextBox(layout_.textBoxes[box++]);
+      if (item.kind == Canvas::Item::Kind::Text) {
+        pageCoordinates();
+        colour(1);
+        place(layout_.texts[text++]);
+      }
     }
   }
 
  private:
-  static Frame findFrame(const std::vector<Canvas::Item>& items) {
-    Frame frame;
-    for (const auto& item : items) {
-      if (item.kind == Canvas::Item::Kind::Graph && item.withAxes) {
-        frame.present = true;
-        frame.x = item.xRange;
-        frame.y = item.yRange;
-        frame.xTitle = item.graph->xTitle;
-        frame.yTitle = item.graph->yTitle;
-        frame.xCategories = item.graph->xCategoryLabels;
-        return frame;
-      }
-    }
-    for (const auto& item : items) {
-      if (item.kind == Canvas::Item::Kind::Histogram) {
-        const Histogram& h = item.histogram.front();
-        double top = 0.0;
-        for (int b = 0; b < h.bins(); ++b) top = std::max(top, h.content(b));
-        frame.present = true;
-        frame.x = {h.low(), h.high()};
-        frame.y = {0.0, top > 0.0 ? top * 1.05 : 1.0};
-        if (!(frame.x.high > frame.x.low)) frame.x = {frame.x.low - 1.0, frame.x.low + 1.0};
-        return frame;
-      }
-    }
-    return frame;
-  }
-
   // --- coordinates
-  void setFrame(const Frame& frame) {
-    xlo_ = frame.x.low;
-    xhi_ = frame.x.high;
-    ylo_ = frame.y.low;
-    yhi_ = frame.y.high;
-    // A range that is empty or not finite (points at infinity) still gets a frame.
-    if (!std::isfinite(xlo_)) xlo_ = 0.0;
-    if (!std::isfinite(ylo_)) ylo_ = 0.0;
-    if (!(xhi_ > xlo_) || !std::isfinite(xhi_ - xlo_)) xhi_ = xlo_ + 1.0;
-    if (!(yhi_ > ylo_) || !std::isfinite(yhi_ - ylo_)) yhi_ = ylo_ + 1.0;
-  }
   double pxOfX(double x) const { return left_ + (x - xlo_) / (xhi_ - xlo_) * (right_ - left_); }
   double pxOfY(double y) const { return bottom_ + (y - ylo_) / (yhi_ - ylo_) * (top_ - bottom_); }
 
@@ -234,6 +224,11 @@ class Painter {
     plptex(x, y, vertical ? 0.0 : 1.0, vertical ? 1.0 : 0.0, just, converted.c_str());
   }
 
+  void place(const PlacedText& t) {
+    textSize(t.sizePx);
+    text(t.x, t.y, t.just, t.text, t.vertical);
+  }
+
   void fillRect(double x1, double y1, double x2, double y2, int colourIndex) {
     colour(colourIndex);
     PLFLT xs[4] = {x1, x2, x2, x1};
@@ -260,77 +255,38 @@ class Painter {
     PLINT space = 400;
     plstyl(1, &mark, &space);  // dotted
     if (style_.gridX) {
-      for (double v : chooseTicks(xlo_, xhi_).primary) pljoin(pxOfX(v), bottom_, pxOfX(v), top_);
+      for (double px : layout_.x.primaryPx) pljoin(px, bottom_, px, top_);
     }
     if (style_.gridY) {
-      for (double v : chooseTicks(ylo_, yhi_).primary) pljoin(left_, pxOfY(v), right_, pxOfY(v));
+      for (double px : layout_.y.primaryPx) pljoin(left_, px, right_, px);
     }
     plstyl(0, nullptr, nullptr);
   }
 
-  void paintAxes(const Frame& frame) {
+  void paintAxes() {
     pageCoordinates();
     colour(1);
     plwidth(std::max(1, style_.lineWidth));
     rect(left_, bottom_, right_, top_);
-
-    const double frameW = right_ - left_;
-    const double frameH = top_ - bottom_;
-    // Primary ticks 0.03 of the other axis's length, secondary half of that, inward.
-    const double xTick = 0.03 * frameH;
-    const double yTick = 0.03 * frameW;
-    const Ticks xt = chooseTicks(xlo_, xhi_);
-    const Ticks yt = chooseTicks(ylo_, yhi_);
+    const AxisLayout& x = layout_.x;
+    const AxisLayout& y = layout_.y;
     auto xTicks = [&](double base, double direction) {
-      for (double v : xt.primary) pljoin(pxOfX(v), base, pxOfX(v), base + direction * xTick);
-      for (double v : xt.secondary) pljoin(pxOfX(v), base, pxOfX(v), base + direction * xTick / 2);
+      for (double px : x.primaryPx) pljoin(px, base, px, base + direction * x.primaryLength);
+      for (double px : x.secondaryPx) pljoin(px, base, px, base + direction * x.secondaryLength);
     };
     auto yTicks = [&](double base, double direction) {
-      for (double v : yt.primary) pljoin(base, pxOfY(v), base + direction * yTick, pxOfY(v));
-      for (double v : yt.secondary) pljoin(base, pxOfY(v), base + direction * yTick / 2, pxOfY(v));
+      for (double px : y.primaryPx) pljoin(base, px, base + direction * y.primaryLength, px);
+      for (double px : y.secondaryPx) pljoin(base, px, base + direction * y.secondaryLength, px);
     };
-    if (frame.xCategories.empty()) xTicks(bottom_, 1.0);
+    xTicks(bottom_, 1.0);
     yTicks(left_, 1.0);
     if (style_.tickX) xTicks(top_, -1.0);
     if (style_.tickY) yTicks(right_, -1.0);
-
-    const double labelPx = style_.labelSize * H_;
-    const double titlePx = style_.titleSize * H_;
-    const double gap = style_.labelOffset * H_;
-    const double labelCap = labelPx * kCapitalPerSize;
-    textSize(labelPx);
-    // x labels centred under their ticks.
-    const double xLabelY = bottom_ - gap - labelCap * 0.5 - labelPx * 0.15;
-    for (std::size_t k = 0; k < xt.primary.size() && frame.xCategories.empty(); ++k) {
-      text(pxOfX(xt.primary[k]), xLabelY, 0.5, xt.labels[k]);
-    }
-    if (!frame.xCategories.empty()) paintCategoryLabels(frame.xCategories, xTick, labelPx, gap);
-    if (xt.exponent != 0 && frame.xCategories.empty()) {
-      text(right_ + labelPx * 0.3, xLabelY, 0.0, "#times10^{" + std::to_string(xt.exponent) + "}");
-    }
-    // y labels right-aligned left of their ticks.
-    std::size_t widest = 1;
-    for (std::size_t k = 0; k < yt.primary.size(); ++k) {
-      text(left_ - gap - labelPx * 0.2, pxOfY(yt.primary[k]), 1.0, yt.labels[k]);
-      widest = std::max(widest, yt.labels[k].size());
-    }
-    if (yt.exponent != 0) {
-      text(left_, top_ + labelPx * 0.6, 0.0, "#times10^{" + std::to_string(yt.exponent) + "}");
-    }
-
-    // Titles at the far ends of the axes: right end of x, top end of y.
-    textSize(titlePx);
-    if (!frame.xTitle.empty()) {
-      const double below = (gap + labelPx * 1.25 + titlePx * 0.5) * style_.titleOffsetX;
-      text(right_, bottom_ - below, 1.0, frame.xTitle);
-    }
-    if (!frame.yTitle.empty()) {
-      const double aside =
-          (gap + labelPx * 0.2 + static_cast<double>(widest) * labelPx * advancePerSize(style_.font) +
-           titlePx * 1.0) *
-          style_.titleOffsetY;
-      text(left_ - aside, top_, 1.0, frame.yTitle, true);
-    }
+    for (const PlacedText& t : layout_.xLabels) place(t);
+    if (!layout_.xExponent.text.empty()) place(layout_.xExponent);
+    for (const PlacedText& t : layout_.yLabels) place(t);
+    if (!layout_.yExponent.text.empty()) place(layout_.yExponent);
+    for (const PlacedText& t : layout_.titles) place(t);
   }
 
   // --- data
@@ -400,32 +356,6 @@ class Painter {
     }
   }
 
-  // Category labels under the x axis, reading upwards and ending at the axis, with
-  // a tick each; all are left out when their spacing cannot hold readable text.
-  void paintCategoryLabels(const std::vector<std::pair<double, std::string>>& labels, double tickPx,
-                           double labelPx, double gap) {
-    double spacing = right_ - left_;
-    for (std::size_t k = 1; k < labels.size(); ++k) {
-      spacing = std::min(spacing, std::fabs(pxOfX(labels[k].first) - pxOfX(labels[k - 1].first)));
-    }
-    std::size_t longest = 1;
-    for (const auto& label : labels) longest = std::max(longest, label.second.size());
-    // Labels fit their spacing across and the bottom margin along.
-    const double room = (bottom_ - 2 * gap) / (advancePerSize(style_.font) * static_cast<double>(longest));
-    const double size = std::min({labelPx, 0.9 * spacing, room});
-    if (spacing < 3.0) return;  // ticks too would merge into a band
-    for (const auto& label : labels) {
-      if (label.first < xlo_ || label.first > xhi_) continue;
-      pljoin(pxOfX(label.first), bottom_, pxOfX(label.first), bottom_ + tickPx);
-    }
-    if (size < 6.0) return;
-    textSize(size);
-    for (const auto& label : labels) {
-      if (label.first < xlo_ || label.first > xhi_) continue;
-      text(pxOfX(label.first), bottom_ - gap, 1.0, label.second, true);
-    }
-  }
-
   void paintFunction(const Function& f) {
     frameCoordinates();
     colour(f.lineColor);
@@ -436,7 +366,59 @@ class Painter {
     const double ya = f.eval(a);
     const double yb = f.eval(b);
     if (!std::isfinite(ya) || !std::isfinite(yb)) return;
+    lineStyle(f.lineStyle);
     pljoin(a, ya, b, yb);
+    lineStyle(1);
+  }
+
+  void paintLine(const Line& line) {
+    if (!std::isfinite(line.x1) || !std::isfinite(line.y1) || !std::isfinite(line.x2) || !std::isfinite(line.y2)) {
+      return;
+    }
+    // Cut to the frame here: the painter's own clipping goes wrong for ends far
+    // outside it (its device coordinates are integers).
+    double t0 = 0.0;
+    double t1 = 1.0;
+    const double dx = line.x2 - line.x1;
+    const double dy = line.y2 - line.y1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {line.x1 - xlo_, xhi_ - line.x1, line.y1 - ylo_, yhi_ - line.y1};
+    for (int k = 0; k < 4; ++k) {
+      if (p[k] == 0.0) {
+        if (q[k] < 0.0) return;  // parallel to this edge and outside it
+        continue;
+      }
+      const double t = q[k] / p[k];
+      if (p[k] < 0.0) t0 = std::max(t0, t);
+      else t1 = std::min(t1, t);
+    }
+    if (t0 > t1) return;
+    frameCoordinates();
+    colour(line.colour);
+    plwidth(std::max(1, line.width));
+    lineStyle(line.style);
+    pljoin(line.x1 + t0 * dx, line.y1 + t0 * dy, line.x1 + t1 * dx, line.y1 + t1 * dy);
+    lineStyle(1);
+  }
+
+  // Style 2: dashes and gaps of 12 pixels (PLplot counts micrometres).
+  static void lineStyle(int style) {
+    if (style == 2) {
+      PLINT mark = static_cast<PLINT>(12 * 1000 / kPxPerMm);
+      PLINT space = mark;
+      plstyl(1, &mark, &space);
+    } else {
+      plstyl(0, nullptr, nullptr);
+    }
+  }
+
+  void paintTextBox(const TextBoxLayout& box) {
+    pageCoordinates();
+    fillRect(box.box.x1, box.box.y1, box.box.x2, box.box.y2, 0);
+    colour(1);
+    plwidth(1.0);
+    rect(box.box.x1, box.box.y1, box.box.x2, box.box.y2);
+    for (const PlacedText& t : box.rows) place(t);
   }
 
   void paintHistogram(const Histogram& h) {
@@ -464,56 +446,40 @@ class Painter {
   }
 
   // --- legend
-  void paintLegend(const Legend& legend) {
+  void paintLegend(const LegendLayout& legend, const std::vector<Canvas::LegendSample>& samples) {
     pageCoordinates();
-    const double x1 = legend.x1 * W_;
-    const double x2 = legend.x2 * W_;
-    const double y1 = legend.y1 * H_;
-    const double y2 = legend.y2 * H_;
-    fillRect(x1, y1, x2, y2, style_.legendFillColor);
+    const PixelBox& box = legend.box;
+    fillRect(box.x1, box.y1, box.x2, box.y2, style_.legendFillColor);
     if (style_.legendBorderSize > 0) {
       colour(1);
       plwidth(style_.legendBorderSize);
-      rect(x1, y1, x2, y2);
+      rect(box.x1, box.y1, box.x2, box.y2);
     }
-    const std::size_t rows = legend.entries.size() + (legend.header.empty() ? 0 : 1);
-    if (rows == 0) return;
-    const double boxW = x2 - x1;
-    const double rowH = (y2 - y1) / static_cast<double>(rows);
-    // Text fills about 0.9 of a row, but never runs out of the box, and a box of
-    // one or two rows does not shout over the axes: at most 1.25 label sizes.
-    std::size_t longest = 0;
-    for (const auto& e : legend.entries) longest = std::max(longest, e.label.size());
-    double size = std::min(0.9 * rowH, 1.25 * style_.labelSize * H_);
-    // Labels have the right three quarters of the box, the header all of it.
-    if (longest > 0) size = std::min(size, 0.70 * boxW / (advancePerSize(style_.font) * static_cast<double>(longest)));
-    if (!legend.header.empty()) {
-      size = std::min(size, 0.95 * boxW / (advancePerSize(style_.font) * static_cast<double>(legend.header.size())));
-    }
-    textSize(size);
-    double rowTop = y2;
-    if (!legend.header.empty()) {
-      colour(1);
-      text(x1 + boxW / 2, rowTop - rowH / 2, 0.5, legend.header);
-      rowTop -= rowH;
-    }
-    for (const auto& e : legend.entries) {
-      const double cy = rowTop - rowH / 2;
-      const double cx = x1 + boxW * 0.125;
-      if (e.graph != nullptr && e.option.find_first_of("pP") != std::string::npos) {
-        const MarkerLook look = markerLook(e.graph->markerStyle, e.graph->markerSize);
-        colour(e.graph->markerColor);
+    if (legend.rows.empty()) return;
+    const double boxW = box.x2 - box.x1;
+    textSize(legend.textSizePx);
+    std::size_t entry = 0;
+    for (const LegendRowLayout& row : legend.rows) {
+      if (row.header) {
+        colour(1);
+        text(row.text.x, row.text.y, row.text.just, row.text.text);
+        continue;
+      }
+      const Canvas::LegendSample sample = entry < samples.size() ? samples[entry] : Canvas::LegendSample{};
+      ++entry;
+      if (sample.present && row.option.find_first_of("pP") != std::string::npos) {
+        const MarkerLook look = markerLook(sample.markerStyle, sample.markerSize);
+        colour(sample.markerColor);
         plwidth(1.0);
-        legendMarker(cx, cy, look);
+        legendMarker(row.sampleX, row.sampleY, look);
       }
-      if (e.graph != nullptr && e.option.find_first_of("lL") != std::string::npos) {
-        colour(e.graph->function ? e.graph->function->lineColor : 1);
+      if (sample.present && row.option.find_first_of("lL") != std::string::npos) {
+        colour(sample.lineColor);
         plwidth(2.0);
-        pljoin(x1 + boxW * 0.03, cy, x1 + boxW * 0.22, cy);
+        pljoin(box.x1 + boxW * 0.03, row.sampleY, box.x1 + boxW * 0.22, row.sampleY);
       }
       colour(1);
-      text(x1 + boxW * 0.25 + size * 0.2, cy, 0.0, e.label);
-      rowTop -= rowH;
+      text(row.text.x, row.text.y, row.text.just, row.text.text);
     }
   }
 
@@ -542,6 +508,7 @@ class Painter {
   double W_;
   double H_;
   const Style& style_;
+  const FigureLayout& layout_;
   double left_ = 0, right_ = 0, bottom_ = 0, top_ = 0;  // frame edges, page pixels
   double xlo_ = 0, xhi_ = 1, ylo_ = 0, yhi_ = 1;        // frame ranges, data units
 };
@@ -562,6 +529,80 @@ bool endsComplete(const std::string& file, const char* device) {
   return got > 0;
 }
 
+// What cairo writes into a vector figure that is not a function of the figure:
+// SVG surface ids numbered by every surface the process has made (so a figure's
+// bytes depend on the figures painted before it), and the PDF's creation time.
+// Ids are renumbered in order of appearance; the PDF dates are blanked with as
+// many spaces, so every byte offset in the file's cross-reference table holds.
+std::string reproducible(std::string text, const char* device) {
+  if (std::strcmp(device, "svgcairo") == 0) {
+    std::map<std::string, std::string> renamed;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    for (std::size_t hit = text.find("surface", at); hit != std::string::npos; hit = text.find("surface", at)) {
+      std::size_t end = hit + 7;
+      while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+      const bool id = end > hit + 7 && hit > 0 && (text[hit - 1] == '"' || text[hit - 1] == '#');
+      out.append(text, at, hit - at);
+      if (id) {
+        const auto [it, fresh] = renamed.emplace(text.substr(hit, end - hit), "");
+        if (fresh) it->second = "surface" + std::to_string(renamed.size());
+        out += it->second;
+      } else {
+        out.append(text, hit, end - hit);
+      }
+      at = end;
+    }
+    out.append(text, at, std::string::npos);
+    return out;
+  }
+  if (std::strcmp(device, "pdfcairo") == 0) {
+    for (const char* key : {"/CreationDate (", "/ModDate ("}) {
+      for (std::size_t hit = text.find(key); hit != std::string::npos; hit = text.find(key, hit)) {
+        const std::size_t close = text.find(')', hit);
+        if (close == std::string::npos) break;
+        std::fill(text.begin() + static_cast<std::ptrdiff_t>(hit), text.begin() + static_cast<std::ptrdiff_t>(close + 1), ' ');
+      }
+    }
+  }
+  return text;
+}
+
+// Rewrites the painted vector file as reproducible() has it.
+bool makeReproducible(const std::string& file, const char* device, std::string& reason) {
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  std::string text;
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+  const bool read = std::ferror(in) == 0;
+  std::fclose(in);
+  if (!read) {
+    reason = "the painted file cannot be read back";
+    return false;
+  }
+  const std::string fixed = reproducible(text, device);
+  if (fixed == text) return true;
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  if (out == nullptr) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  errno = 0;
+  const bool written = std::fwrite(fixed.data(), 1, fixed.size(), out) == fixed.size();
+  const int writeError = errno;
+  if (std::fclose(out) != 0 || !written) {
+    reason = std::strerror(writeError != 0 ? writeError : errno != 0 ? errno : EIO);
+    return false;
+  }
+  return true;
+}
+
+
 // Paints the canvas's page with the PLplot device, into `output` (vector
 // devices) or onto `context` (extcairo).
 void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cairo_t* context) {
@@ -578,7 +619,8 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
   plinit();
   if (context != nullptr) pl_cmd(PLESC_DEVINIT, context);
   pladv(0);
-  Painter painter(canvas.width(), canvas.height(), canvas.style());
+  const FigureLayout layout = layoutFigure(canvas);
+  Painter painter(layout, canvas.style());
   painter.paint(canvas.items());
   plend1();
   plsstrm(previous);
@@ -669,6 +711,11 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
   if (!inMemory && !endsComplete(temporary, device)) {
     discardTempFile(-1, temporary);
     error = "cannot write figure " + path + ": the file could not be written completely";
+    return false;
+  }
+  if (!inMemory && !makeReproducible(temporary, device, reason)) {
+    discardTempFile(-1, temporary);
+    error = "cannot write figure " + path + ": " + reason;
     return false;
   }
   if (!commitTempFile(-1, temporary, path, false, reason)) {

@@ -1,15 +1,16 @@
 // A figure in the making: a canvas of a given pixel size onto which graphs,
 // fitted functions, a legend and histograms are drawn, and which is then saved as
-// a PNG, SVG or PDF file. Drawing only records what to paint; painting happens in
-// SaveAs, so a graph's latest fit function is painted with it even when the fit
-// came after the graph was drawn, as users expect.
+// a PNG, SVG or PDF file. A canvas is a value: drawing records a copy of what is
+// drawn, as it is at that moment (a graph with its attached function, a legend's
+// marker samples), so a canvas may be kept, copied or painted anywhere whatever
+// becomes of the graphs afterwards. Painting happens in SaveAs and Paint.
 //
 // The plotting library behind it is not thread-safe and keeps global state: SaveAs
 // paints on a library stream of its own and serialises all painting through one
 // process-wide lock, so canvases may be saved from several threads.
 #pragma once
 
-#include <functional>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ namespace tk {
 // upper-right, with an optional header row and one row per entry.
 struct Legend {
   struct Entry {
-    const Graph* graph;  // not owned; must outlive the canvas the legend is drawn on
+    const Graph* graph;  // not owned; read when the legend is drawn (Canvas::DrawLegend)
     std::string label;
     std::string option;  // "p": a marker sample
   };
@@ -37,6 +38,32 @@ struct Legend {
   }
 };
 
+// A straight line between two points in user (axis) coordinates, clipped to
+// the frame: colour index, width in pixels, style 1 solid or 2 dashed.
+struct Line {
+  double x1 = 0.0, y1 = 0.0, x2 = 0.0, y2 = 0.0;
+  int colour = 1;
+  int width = 1;
+  int style = 1;
+};
+
+// A box in normalised pad coordinates, (x1, y1) lower-left, (x2, y2)
+// upper-right. The default is where a fit box goes: the top-right of the pad.
+struct NdcBox {
+  double x1 = 0.78, y1 = 0.775, x2 = 0.98, y2 = 0.935;
+};
+
+// A text at normalised pad coordinates: its size as a fraction of the pad
+// height, and its alignment as 10 x horizontal + vertical, each 1 (left,
+// bottom), 2 (centre) or 3 (right, top); 11 puts the text's lower-left corner on
+// the point, 33 its upper-right corner.
+struct Text {
+  double x = 0.0, y = 0.0;
+  std::string text;
+  double size = 0.035;
+  int align = 11;
+};
+
 class Canvas {
  public:
   Canvas(std::string name, std::string title, int width, int height, Style style);
@@ -47,24 +74,35 @@ class Canvas {
   int height() const { return height_; }
   const Style& style() const { return style_; }
 
-  // Draws the graph's markers ("AP" when withAxes, else "same P"). The first
-  // graph drawn with axes sets the frame: its axis ranges as they are now, and
-  // its axis titles. Everything is clipped to the frame; markers whose centre
-  // lies outside it are not drawn. The graph is referenced, not copied, and must
-  // outlive every later SaveAs; its marker attributes, titles and attached
-  // function are read when painting. A null graph is ignored.
+  // Draws a copy of the graph as it is now: its markers ("AP" when withAxes, else
+  // "same P") and its attached function, if any. The first graph drawn with axes
+  // sets the frame: its axis ranges and axis titles. Everything is clipped to the
+  // frame; markers whose centre lies outside it are not drawn. The graph may
+  // change or go as soon as this returns. A null graph is ignored.
   void DrawGraph(const Graph* graph, bool withAxes);
+  // Replaces the copy drawn as item `index` (a graph) by a copy of `graph` as it
+  // is now, keeping its place in the painting order and, for the graph that set
+  // the frame, the frame's ranges taken when it was drawn. For a figure whose
+  // graph is fitted after it was drawn. Returns false, changing nothing, when
+  // item `index` is not a graph.
+  bool UpdateGraph(std::size_t index, const Graph& graph);
   // Draws a copy of the function as a line over its range ("same").
   void DrawFunction(const Function& function);
-  // Draws a copy of the legend box ("same").
+  // Draws a copy of the legend box ("same"), its marker samples copied from the
+  // entries' graphs as they are now.
   void DrawLegend(const Legend& legend);
+  // Draws the line ("same"), clipped to the frame; nothing without a frame.
+  void DrawLine(double x1, double y1, double x2, double y2, int colour, int width = 1, int style = 1);
+  // Draws a fit box on top: a white box with a 1-pixel black border at `box`,
+  // one row per line of text, in the figure markup ("p_{1} = 0.08 #pm 0.01"),
+  // left-aligned, sized to fit the box as legend text is.
+  void DrawTextBox(const NdcBox& box, std::vector<std::string> lines);
+  // Draws a text on top, anywhere on the canvas (a corner label).
+  void DrawText(double x, double y, std::string text, double size = 0.035, int align = 11);
   // Draws a copy of the histogram; it sets the frame when nothing else has.
   void DrawHistogram(const Histogram& histogram);
   // Removes everything drawn so far.
   void Clear();
-  // Points every graph the canvas refers to (graphs drawn, legend samples) at
-  // replace(graph) instead; a canvas can so be made to paint copies of its graphs.
-  void RebindGraphs(const std::function<const Graph*(const Graph*)>& replace);
 
   // Paints everything drawn so far into `path`; the format follows the extension
   // (".png", ".svg", ".pdf"). The figure is painted into a temporary file next to
@@ -80,18 +118,34 @@ class Canvas {
   // figures and several times faster (bench_figures).
   static constexpr int kPngLevel = 1;
 
+  // How a legend row's sample looks: the marker and line attributes of the
+  // entry's graph when the legend was drawn (present false: the entry had none).
+  struct LegendSample {
+    bool present = false;
+    int markerColor = 1;
+    int markerStyle = 1;
+    double markerSize = 1.0;
+    int lineColor = 1;  // of the graph's attached function; 1 without one
+  };
   // What has been drawn, in order (for inspection and tests).
   struct Item {
-    enum class Kind { Graph, Function, Legend, Histogram } kind = Kind::Graph;
-    const Graph* graph = nullptr;
+    enum class Kind { Graph, Function, Legend, Histogram, Line, TextBox, Text } kind = Kind::Graph;
+    std::vector<Graph> graph;  // one element for Kind::Graph: the copy drawn
     bool withAxes = false;
     // For a graph drawn with axes: its axis ranges when it was drawn, which stay
     // the frame whatever points it gets later.
     AxisRange xRange;
     AxisRange yRange;
     std::vector<Function> function;    // one element for Kind::Function
-    std::vector<Legend> legend;        // one element for Kind::Legend
+    // One element for Kind::Legend, its entries' graph pointers cleared; the
+    // samples, one per entry, say how their rows' samples look.
+    std::vector<Legend> legend;
+    std::vector<LegendSample> samples;
     std::vector<Histogram> histogram;  // one element for Kind::Histogram
+    std::vector<Line> line;            // one element for Kind::Line
+    std::vector<NdcBox> box;           // one element for Kind::TextBox, with its lines:
+    std::vector<std::string> lines;
+    std::vector<Text> text;            // one element for Kind::Text
   };
   const std::vector<Item>& items() const { return items_; }
 

@@ -34,6 +34,7 @@ struct Function {
   double xmax = 0.0;
   int lineColor = 2;         // colour index; a function without one is drawn red
   int lineWidth = 2;
+  int lineStyle = 1;         // 1 solid, 2 dashed (12 px dashes and gaps)
 
   // Value of the function at x (the line or the constant level).
   double eval(double x) const { return npar >= 2 ? par[1] * x + par[0] : par[0]; }

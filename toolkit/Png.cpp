@@ -79,7 +79,7 @@ class RowDeflater {
       : image_(image),
         level_(level),
         rowBytes_(1 + 3 * static_cast<std::size_t>(std::max(image.width(), 0))),
-        rows_(rowBytes_ * kRowsAPass),
+        rows_(kReadAround + rowBytes_ * kRowsAPass + kReadAround),
         out_(std::size_t{64} * 1024),
         levelBuffer_(levelBufferSize(level)) {}
 
@@ -87,7 +87,10 @@ class RowDeflater {
   // ISA-L reports an error.
   template <typename Sink>
   bool run(Sink&& chunk) {
+    // Zeroed first, so that no field isal_deflate_init leaves alone holds
+    // whatever the stack had: the same figure must give the same bytes.
     isal_zstream stream;
+    std::memset(&stream, 0, sizeof stream);
     isal_deflate_init(&stream);
     stream.level = static_cast<std::uint32_t>(level_);
     stream.level_buf = levelBuffer_.empty() ? nullptr : levelBuffer_.data();
@@ -98,9 +101,9 @@ class RowDeflater {
       const int count = std::min(kRowsAPass, image_.height() - y);
       for (int k = 0; k < count; ++k) {
         packRow(image_.data() + static_cast<std::size_t>(y + k) * static_cast<std::size_t>(image_.stride()),
-                image_.width(), rows_.data() + static_cast<std::size_t>(k) * rowBytes_);
+                image_.width(), rows_.data() + kReadAround + static_cast<std::size_t>(k) * rowBytes_);
       }
-      stream.next_in = rows_.data();
+      stream.next_in = rows_.data() + kReadAround;
       stream.avail_in = static_cast<std::uint32_t>(rowBytes_ * static_cast<std::size_t>(count));
       stream.end_of_stream = y + count >= image_.height() ? 1 : 0;
       do {
@@ -119,6 +122,10 @@ class RowDeflater {
   // Small enough for the buffers to come from, and go back to, the heap: fresh
   // pages cost a fault each.
   static constexpr int kRowsAPass = 16;
+  // ISA-L may look at a few bytes on either side of its input; they stay zero
+  // here rather than being whatever lies next to the buffer on the heap, which
+  // could make the compressed bytes differ from run to run.
+  static constexpr std::size_t kReadAround = 64;
   const Image& image_;
   int level_;
   std::size_t rowBytes_;

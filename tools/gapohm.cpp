@@ -221,8 +221,8 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
       ->type_name("png|svg|pdf");
   int jobs = 0;
   app.add_option("-j,--jobs", jobs,
-                 "processes painting figures at once (with --batch: scans analysed at once); "
-                 "default: one per processor")
+                 "with --batch: scans analysed at once (a single scan's figures are painted one "
+                 "after another); default: one per processor")
       ->check(CLI::Range(1, 1024))
       ->type_name("N");
   bool batch = false;

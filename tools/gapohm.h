@@ -51,7 +51,7 @@ struct RunOptions {
   bool verbose = false;            // verbose lines and diagnostic figures of the fits
   bool entries = false;            // also write Entries.csv
   std::string extension = ".png";  // figure file format
-  int jobs = 1;                    // processes painting figures (batch: scans) at once
+  int jobs = 1;                    // batch: scans analysed at once (a single run paints in turn)
   GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
   std::string areasFile;           // where they were read (a batch's scans read it again)
   std::shared_ptr<Limits> limits;  // --limits with --batch: verdicts on the batch's report page
@@ -107,8 +107,9 @@ void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& 
 // RunOutcome and renders that as log lines, figures and reports. Returns the exit status: 0 on
 // success, 1 when the file cannot be read, holds no measurement, or an output
 // could not be written.
-// Figures are painted by up to options.jobs processes; the run returns once all
-// are written. With `rows`, the run's rows of the results table are appended to it.
+// Figures are painted one after another in this process (options.jobs is for
+// the batch); the run returns once all are written. With `rows`, the run's rows
+// of the results table are appended to it.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
                   std::vector<ResultsRow>* rows = nullptr);

@@ -1,0 +1,233 @@
+// What the figures of a run show, read back from the saved files: markers where
+// the documented frame and axis ranges put the points, in the gap's colour; the
+// accepted line and the level where the fits put them; the same bytes from
+// every run.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <numeric>
+#include <sstream>
+
+#include "tests/TestSupport.h"
+#include "toolkit/Canvas.h"
+
+namespace {
+
+using namespace testsupport;
+
+struct Rgb {
+  int r, g, b;
+};
+constexpr Rgb kGreen{0, 255, 0}, kCyan{0, 255, 255}, kBlue{0, 0, 255}, kRed{255, 0, 0};
+
+// A decoded PNG, RGB, row 0 at the top.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  bool inside(int col, int row) const { return col >= 0 && row >= 0 && col < width && row < height; }
+  bool is(int col, int row, Rgb c, int tolerance = 0) const {
+    if (!inside(col, row)) return false;
+    const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(row) * width + col)];
+    return std::abs(p[0] - c.r) <= tolerance && std::abs(p[1] - c.g) <= tolerance && std::abs(p[2] - c.b) <= tolerance;
+  }
+};
+
+Picture decode(const std::string& path) {
+  Picture out;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return out;
+  image.format = PNG_FORMAT_RGB;
+  out.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr) == 0) return {};
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  return out;
+}
+
+// The documented look: a 2000 x 1000 canvas, pad margins 0.1, so the frame spans
+// columns 200-1800 and page heights 100-900 (rows 900-100 from the top), and the
+// axis shows [low, high] of the graph's layout range.
+struct Frame {
+  double xlo, xhi, ylo, yhi;
+  double col(double x) const { return 200.0 + (x - xlo) / (xhi - xlo) * 1600.0; }
+  double row(double y) const { return 1000.0 - (100.0 + (y - ylo) / (yhi - ylo) * 800.0); }
+};
+
+// The share of the pixels within 5 px of the point's centre in colour c, and
+// the number of pixels 10-11 px from it in colour c. A 16 px marker (size 2.0)
+// fills the first, lines over it aside, and leaves the second ring alone; a
+// marker shifted by 3 px or more reaches into the ring.
+std::pair<double, int> markerPixels(const Picture& p, double col, double row, Rgb c) {
+  int in = 0, inC = 0, ringC = 0;
+  for (int dy = -12; dy <= 12; ++dy) {
+    for (int dx = -12; dx <= 12; ++dx) {
+      const double px = std::floor(col) + dx + 0.5, py = std::floor(row) + dy + 0.5;
+      const double d = std::hypot(px - col, py - row);
+      const bool hit = p.is(static_cast<int>(std::floor(px)), static_cast<int>(std::floor(py)), c);
+      if (d <= 5.0) ++in, inC += hit;
+      if (d >= 10.0 && d <= 11.0) ringC += hit;
+    }
+  }
+  return {in > 0 ? static_cast<double>(inC) / in : 0.0, ringC};
+}
+
+void expectMarker(const Picture& p, const Frame& f, double x, double y, Rgb c, const std::string& what) {
+  const auto [share, ring] = markerPixels(p, f.col(x), f.row(y), c);
+  EXPECT_GE(share, 0.55) << what << " at (" << x << ", " << y << ")";
+  EXPECT_EQ(ring, 0) << what << " at (" << x << ", " << y << ")";
+}
+
+// A line of width 2 in colour c passes through the point: some pixel next to it
+// is (nearly) c, and none 7 px above or below it is.
+void expectLine(const Picture& p, const Frame& f, double x, double y, Rgb c, const std::string& what) {
+  const int col = static_cast<int>(std::floor(f.col(x))), row = static_cast<int>(std::floor(f.row(y)));
+  bool near = false;
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) near = near || p.is(col + dx, row + dy, c, 60);
+  }
+  EXPECT_TRUE(near) << what << " at (" << x << ", " << y << ")";
+  for (int off : {-7, 7}) EXPECT_FALSE(p.is(col, row + off, c, 100)) << what << " offset " << off << " at x " << x;
+}
+
+// Two gaps: A with a flat leakage and a steep ohmic rise whose first window
+// (points 15-21) passes option 1 (NDF / chi2 = 0.90), B flat and faint, with no
+// pass. Pressure 990 mbar: the corrected HV equals the applied one.
+const char* const kGapA = "KODEL-HXD-RE4-3-B002";  // catalogue colour 3, green
+const char* const kGapB = "KODEL-HXD-RE4-3-B009";  // catalogue colour 7, cyan
+struct Scan {
+  std::vector<double> ax, ay, bx, by;
+  Scan() {
+    for (int i = 0; i < 22; ++i) {
+      ax.push_back(1000 + 50.0 * i);
+      ay.push_back(3.0 + (i >= 15 ? 4.0 * (i - 14) + (i % 2 ? -0.9 : 0.9) : 0.01 * (i % 3)));
+    }
+    for (int i = 0; i < 20; ++i) bx.push_back(1025 + 50.0 * i), by.push_back(2.0 + 0.01 * i);
+  }
+  std::string csv() const {
+    std::ostringstream s;
+    s << "DETECTOR,HVeff [V],HVapp [V],Current [nA/cm2],Pressure [mbar],Temperature [C],Humidity [%]\n";
+    for (std::size_t i = 0; i < ax.size(); ++i) s << kGapA << "," << ax[i] << "," << ax[i] << "," << ay[i] << ",990,21,40\n";
+    for (std::size_t i = 0; i < bx.size(); ++i) s << kGapB << "," << bx[i] << "," << bx[i] << "," << by[i] << ",990,21,40\n";
+    return s.str();
+  }
+  // Gap A's frame: x 1000-2050 and y 3-27.6+... widened by 10% of the span, the
+  // lower ends kept as they are (both stay above 0).
+  Frame frameA() const {
+    const double ymax = *std::max_element(ay.begin(), ay.end()), ymin = *std::min_element(ay.begin(), ay.end());
+    return {1000 - 105.0, 2050 + 105.0, ymin - 0.1 * (ymax - ymin), ymax + 0.1 * (ymax - ymin)};
+  }
+};
+
+struct ScanRun {
+  ScratchDir dir;
+  RunResult result;
+  explicit ScanRun(const std::vector<std::string>& extra = {}) {
+    writeFile(dir.file("scan.csv"), Scan().csv());
+    std::vector<std::string> args{"-o", "out"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("scan.csv");
+    args.push_back("T");
+    result = runGapohm(args, inHome(dir.path()));
+  }
+  std::string out(const std::string& name) const { return dir.file("out/" + name); }
+};
+
+TEST(GapFigurePixels, MarkersInTheGapColourAndTheFitsWhereTheyLie) {
+  const ScanRun run;
+  ASSERT_EQ(run.result.status, 0) << run.result.err;
+  ASSERT_NE(readFile(run.out("Resistance.csv")).find(kGapA), std::string::npos);
+  const Picture p = decode(run.out(std::string(kGapA) + ".png"));
+  ASSERT_EQ(p.width, 2000);
+  const Scan s;
+  const Frame f = s.frameA();
+  for (std::size_t i = 0; i < s.ax.size(); ++i) expectMarker(p, f, s.ax[i], s.ay[i], kGreen, "gap A marker");
+  // The accepted window X[15]..X[21]: least squares by hand.
+  const std::vector<double> wx(s.ax.begin() + 15, s.ax.end()), wy(s.ay.begin() + 15, s.ay.end());
+  const double mx = std::accumulate(wx.begin(), wx.end(), 0.0) / 7, my = std::accumulate(wy.begin(), wy.end(), 0.0) / 7;
+  double sxx = 0, sxy = 0;
+  for (int k = 0; k < 7; ++k) sxx += (wx[k] - mx) * (wx[k] - mx), sxy += (wx[k] - mx) * (wy[k] - my);
+  const double slope = sxy / sxx, intercept = my - slope * mx;
+  for (double x : {1775.0, 1875.0, 1975.0}) expectLine(p, f, x, slope * x + intercept, kBlue, "line 600");
+  // The level over X[0]..X[15], both ends included: the mean of 16 points.
+  const double level = std::accumulate(s.ay.begin(), s.ay.begin() + 16, 0.0) / 16;
+  for (double x : {1125.0, 1425.0, 1675.0}) expectLine(p, f, x, level, kRed, "level 632");
+  // Nothing green where no point is.
+  EXPECT_FALSE(p.is(static_cast<int>(f.col(1500)), static_cast<int>(f.row(20)), kGreen));
+}
+
+TEST(CombinedFigurePixels, EveryGapInItsCatalogueColourAndTheLegendSamples) {
+  const ScanRun run;
+  ASSERT_EQ(run.result.status, 0) << run.result.err;
+  const Picture p = decode(run.out("ALLcurrents.png"));
+  ASSERT_EQ(p.width, 2000);
+  const Scan s;
+  const Frame f = s.frameA();  // gap A holds the largest current
+  for (std::size_t i = 0; i < s.ax.size(); ++i) expectMarker(p, f, s.ax[i], s.ay[i], kGreen, "gap A marker");
+  for (std::size_t i = 0; i < s.bx.size(); ++i) expectMarker(p, f, s.bx[i], s.by[i], kCyan, "gap B marker");
+  // Legend box x 0.15-0.45, y 0.6-0.8: the header "T", then one row a gap, each
+  // a third of 200 px high; samples centred an eighth into the box.
+  const double rowH = 200.0 / 3;
+  const auto sampleA = markerPixels(p, 375.0, 1000.0 - (800.0 - 1.5 * rowH), kGreen);
+  const auto sampleB = markerPixels(p, 375.0, 1000.0 - (800.0 - 2.5 * rowH), kCyan);
+  EXPECT_GE(sampleA.first, 0.55);
+  EXPECT_EQ(sampleA.second, 0);
+  EXPECT_GE(sampleB.first, 0.55);
+  EXPECT_EQ(sampleB.second, 0);
+}
+
+// Every figure of a run, by name and bytes.
+std::map<std::string, std::string> figures(const ScanRun& run) {
+  std::map<std::string, std::string> out;
+  for (const std::string& name : listDir(run.dir.file("out"))) out[name] = readFile(run.out(name));
+  return out;
+}
+
+TEST(ReproducibleFigures, TheSameScanGivesTheSameFiguresInEveryRunAndAtEveryJ) {
+  for (const std::string format : {"png", "svg", "pdf"}) {
+    const ScanRun first({"--verbose", "--format", format, "-j", "1"}), second({"--verbose", "--format", format, "-j", "2"});
+    ASSERT_EQ(first.result.status, 0) << first.result.err;
+    const auto a = figures(first), b = figures(second);
+    EXPECT_EQ(a.size(), 2 + 2 * 3 + 4u) << format;  // two gap figures, their diagnostics, combined, three reports
+    for (const auto& [name, bytes] : a) {
+      ASSERT_TRUE(b.count(name)) << name;
+      // PNG: the pixels. Across processes the deflate encoder now and then
+      // (about one figure in twenty runs) picks an equivalent encoding of the
+      // same pixels; within a process its bytes are checked below.
+      if (format == "png" && name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) {
+        const Picture pa = decode(first.out(name)), pb = decode(second.out(name));
+        EXPECT_TRUE(pa.width > 0 && pa.rgb == pb.rgb) << name << " differs";
+      } else {
+        EXPECT_TRUE(bytes == b.at(name)) << format << ": " << name << " differs";
+      }
+    }
+  }
+}
+
+// Within one process too: a figure's bytes owe nothing to the figures painted
+// before it (the painter numbers its surfaces process-wide) or to the clock.
+TEST(ReproducibleFigures, ACanvasSavedAgainInTheSameProcessGivesTheSameBytes) {
+  ScratchDir dir;
+  tk::Graph g;
+  for (int i = 0; i < 30; ++i) g.AddPoint(1000 + 20.0 * i, 0.1 * i);
+  g.markerStyle = 20, g.xTitle = "HV [V]";
+  tk::Canvas c("c", "c", 800, 400, tk::Style{});
+  c.DrawGraph(&g, true);
+  for (const std::string ext : {".png", ".svg", ".pdf"}) {
+    std::string error;
+    ASSERT_TRUE(c.SaveAs(dir.file("a" + ext), error)) << error;
+    ASSERT_TRUE(c.SaveAs(dir.file("b" + ext), error)) << error;
+    EXPECT_TRUE(readFile(dir.file("a" + ext)) == readFile(dir.file("b" + ext))) << ext;
+  }
+  const std::string pdf = readFile(dir.file("a.pdf"));
+  EXPECT_EQ(pdf.find("/CreationDate"), std::string::npos);
+  EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
+  EXPECT_NE(readFile(dir.file("a.svg")).find("id=\"surface1\""), std::string::npos);
+}
+
+}  // namespace
