@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "aux/Annotation.h"
 #include "aux/OhmicSearch.h"
 #include "aux/Regression.h"
 
@@ -140,6 +141,7 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
     c1.DrawGraph(Currents[i], false);
   }
   c1.DrawLegend(legend);
+  if (context.annotate) c1.DrawText(0.99, 0.985, ExtractFilename(file), 0.025, 33);
   saveFigure(c1, output, context);
 }
 
@@ -167,7 +169,8 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
 }
 
 void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const OhmicSearch& search,
-                   const std::string& file, bool INFO, const FigureContext& context) {
+                   const std::string& file, bool INFO, const FigureContext& context,
+                   const KneeFit* knee, const std::string& kneeWhy) {
   const tk::Style style = figureStyle(context, INFO);
   const std::string& chambername = profile.chambername;
   tk::Canvas c1("KVT Measurements" + chambername, "KVT Measurements " + chambername, kFigureWidth,
@@ -175,6 +178,9 @@ void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const Oh
   // The gap as the search leaves it: its points with the function of the latest fit.
   tk::Graph gap = points;
   gap.function = search.attached;
+  // The last window tried carries its line even when it did not pass: a stray
+  // short line over the last points, which an annotated figure leaves out.
+  if (context.annotate && !search.passed) gap.function.reset();
   gap.yTitle = kCurrentTitle;
   gap.xTitle = kVoltageTitle;
   applyProfile(gap, profile);
@@ -182,6 +188,7 @@ void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const Oh
   legend.AddEntry(&gap, chambername, "p");
   c1.DrawGraph(&gap, true);
   renderSearch(search, chambername, file, INFO, style, c1, context);
+  if (context.annotate) annotateGapFigure(c1, gap, profile.color, search, knee, kneeWhy);
   c1.DrawLegend(legend);
   const std::string output = getPathToSave(file, context.place, context.console) +
                              safeFileName(chambername) + context.extension;

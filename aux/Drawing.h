@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "aux/KneeFit.h"
 #include "aux/OhmicSearch.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
@@ -29,7 +30,8 @@ struct FigureContext {
   const OutputPlace& place;     // where outputs go
   tk::Console& console;         // progress lines and errors
   std::string extension = ".png";  // figure file format: ".png", ".svg" or ".pdf"
-  tk::FigureQueue* queue = nullptr;  // saves the figures concurrently; null: in place
+  tk::FigureQueue* queue = nullptr;  // saves the figures; null: in place
+  bool annotate = false;  // --annotate: results drawn on the figures (see aux/Annotation.h)
 };
 
 // Saves the canvas as `path` through the context's queue, or in place; a figure
@@ -58,8 +60,12 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
 // level, and a legend row; saved as the gap's (file-name safe) name + extension.
 // Writes the search's log lines first (see logOhmicSearch) and, with INFO, the
 // fit-scan diagnostic figures. The search is not run again.
+// With context.annotate the figure also shows the results (annotateGapFigure),
+// among them the knee fit (`knee`, or null with `kneeWhy`), and a window line
+// that did not pass is not painted.
 void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const OhmicSearch& search,
-                   const std::string& file, bool INFO, const FigureContext& context);
+                   const std::string& file, bool INFO, const FigureContext& context,
+                   const KneeFit* knee = nullptr, const std::string& kneeWhy = "");
 
 // The search's log lines: with INFO the point count and every window tried; the
 // result lines of a pass always; with INFO the level fit's lines.

@@ -564,7 +564,13 @@ KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& curren
   out.noise = std::sqrt(m.ssr / (static_cast<double>(p.size()) - m.parameters));
   out.durbinWatson = durbinWatson(r);
   const std::size_t np = m.held || m.k.w <= kSharpWidth ? 3 : 4;
-  const std::vector<double> err = hc3Errors(p, m.k, r, np);
+  std::vector<double> err = hc3Errors(p, m.k, r, np);
+  if (err.empty() && np == 4) {
+    // No point lies in a knee a few volts wide: the points fix c, s and V0 but
+    // not the width, as for a width held or at the sharp end of its range.
+    out.trace.push_back("errors: the width is not determined by the points; errors of (c, s, V0)");
+    err = hc3Errors(p, m.k, r, 3);
+  }
   if (err.empty()) {
     out.reason = "fit parameters not determined (singular fit)";
     out.trace.push_back("errors: the fit's normal matrix is singular");

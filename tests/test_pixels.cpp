@@ -127,8 +127,8 @@ struct Scan {
 struct ScanRun {
   ScratchDir dir;
   RunResult result;
-  explicit ScanRun(const std::vector<std::string>& extra = {}) {
-    writeFile(dir.file("scan.csv"), Scan().csv());
+  explicit ScanRun(const std::vector<std::string>& extra = {}, const std::string& scan = Scan().csv()) {
+    writeFile(dir.file("scan.csv"), scan);
     std::vector<std::string> args{"-o", "out"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("scan.csv");
@@ -231,3 +231,128 @@ TEST(ReproducibleFigures, ACanvasSavedAgainInTheSameProcessGivesTheSameBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cell of results.csv by gap and column.
+std::string resultCell(const ScanRun& run, const std::string& gap, const std::string& column) {
+  const auto rows = lines(readFile(run.out("results.csv")));
+  const auto split = [](const std::string& line) {
+    std::vector<std::string> f;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, ',');) f.push_back(field);
+    return f;
+  };
+  const auto header = split(rows.at(0));
+  const auto at = std::find(header.begin(), header.end(), column) - header.begin();
+  for (std::size_t k = 1; k < rows.size(); ++k) {
+    const auto f = split(rows[k]);
+    if (f.at(1) == gap) return static_cast<std::size_t>(at) < f.size() ? f[static_cast<std::size_t>(at)] : "";
+  }
+  return "";
+}
+
+// Blue to magenta, with what antialiasing mixes of them: the two onset marks
+// fall on one another when both methods agree.
+int countBluish(const Picture& p, int c1, int r1, int c2, int r2) {
+  int n = 0;
+  for (int r = r1; r <= r2; ++r) {
+    for (int col = c1; col <= c2; ++col) {
+      if (!p.inside(col, r)) continue;
+      const unsigned char* px = &p.rgb[3 * (static_cast<std::size_t>(r) * p.width + col)];
+      n += px[1] < 80 && px[2] > 180;
+    }
+  }
+  return n;
+}
+
+int countColour(const Picture& p, int c1, int r1, int c2, int r2, Rgb c, int tolerance = 0) {
+  int n = 0;
+  for (int r = r1; r <= r2; ++r) {
+    for (int col = c1; col <= c2; ++col) n += p.is(col, r, c, tolerance);
+  }
+  return n;
+}
+
+constexpr Rgb kMagenta{255, 0, 255}, kBlack{0, 0, 0};
+
+// Noise of a fixed seed, without correlation from one point to the next.
+double noise(int i) {
+  const double h = std::sin(12.9898 * i) * 43758.5453;
+  return 0.24 * (h - std::floor(h) - 0.5);
+}
+
+// One gap with a rounded knee at 1700 V, 14 V wide.
+struct KneeScan {
+  std::vector<double> x, y;
+  KneeScan() {
+    for (int i = 0; i < 40; ++i) {
+      const double v = 1000 + 33.0 * i, t = (v - 1700) / 14;
+      x.push_back(v);
+      y.push_back(0.1 + 0.02 * 14 * (std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t)))) + noise(i));
+    }
+  }
+  std::string csv() const {
+    std::ostringstream s;
+    s << "DETECTOR,HVeff,HVapp,Current,Pressure,Temperature,Humidity\n";
+    for (std::size_t i = 0; i < x.size(); ++i) s << kGapA << "," << x[i] << "," << x[i] << "," << y[i] << ",990,21,40\n";
+    return s.str();
+  }
+  Frame frame() const {
+    const double ymax = *std::max_element(y.begin(), y.end()), ymin = *std::min_element(y.begin(), y.end());
+    // Noise takes the lowest points below 0: no clamp at 0.
+    return {1000 - 0.1 * 1287, 2287 + 0.1 * 1287, ymin - 0.1 * (ymax - ymin), ymax + 0.1 * (ymax - ymin)};
+  }
+};
+
+}  // namespace
+
+TEST(AnnotatedFigurePixels, KneeCurveOnsetMarksAndResultsBoxWhereTheResultsPutThem) {
+  const ScanRun plain({}, KneeScan().csv()), annotated({"--annotate"}, KneeScan().csv());
+  ASSERT_EQ(annotated.result.status, 0) << annotated.result.err;
+  ASSERT_EQ(resultCell(annotated, kGapA, "knee_status"), "fitted");
+  ASSERT_EQ(resultCell(annotated, kGapA, "status"), "fitted");
+  const Picture a = decode(annotated.out(std::string(kGapA) + ".png"));
+  const Picture p = decode(plain.out(std::string(kGapA) + ".png"));
+  const Frame f = KneeScan().frame();
+  // The window search's onset: a dashed blue line, about half of its rows painted.
+  const double onset = std::stod(resultCell(annotated, kGapA, "onset_v"));
+  const int col = static_cast<int>(std::floor(f.col(onset)));
+  int painted = 0, rows = 0;
+  for (int r = 120; r < 880; r += 3, ++rows) painted += countBluish(a, col - 1, r, col + 1, r) > 0;
+  EXPECT_GT(painted, rows / 4) << "onset mark at column " << col;
+  EXPECT_LT(painted, rows * 9 / 10) << "a dashed mark, not a solid one";
+  EXPECT_EQ(countBluish(p, col - 1, 120, col + 1, 300), 0) << "no mark without --annotate";
+  // The knee curve (magenta: gap A's markers are green) along the fitted model.
+  const double c = std::stod(resultCell(annotated, kGapA, "knee_offset_na_cm2"));
+  const double s = 1e9 / (0.4 * std::stod(resultCell(annotated, kGapA, "knee_rho_ohm_cm")));
+  const double v0 = std::stod(resultCell(annotated, kGapA, "knee_onset_v"));
+  const double w = std::stod(resultCell(annotated, kGapA, "knee_width_v"));
+  int near = 0, samples = 0;
+  for (double v = 1050; v < 2250; v += 7, ++samples) {
+    const double t = (v - v0) / w;
+    const double j = c + s * w * (std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))));
+    const int x = static_cast<int>(std::floor(f.col(v))), y = static_cast<int>(std::floor(f.row(j)));
+    near += countColour(a, x - 1, y - 3, x + 1, y + 3, kMagenta, 40) > 0;
+  }
+  EXPECT_GT(near, samples / 4) << "knee curve";
+  EXPECT_EQ(countColour(p, 200, 100, 1800, 900, kMagenta, 40), 0);
+  // The results box: a black border at its left edge, text inside; none in the plain figure.
+  EXPECT_GT(countColour(a, 299, 430, 301, 440, kBlack, 140), 0);
+  EXPECT_GT(countColour(a, 310, 430, 1150, 600, kBlack, 100), 300);
+  EXPECT_EQ(countColour(p, 299, 430, 301, 440, kBlack, 140), 0);
+}
+
+TEST(AnnotatedFigurePixels, NoStrayLineWhereNoWindowPassedAndTheScanNamedOnTheCombinedFigure) {
+  const ScanRun plain, annotated({"--annotate"});
+  ASSERT_EQ(resultCell(annotated, kGapB, "status"), "no ohmic region found");
+  const Picture p = decode(plain.out(std::string(kGapB) + ".png"));
+  const Picture a = decode(annotated.out(std::string(kGapB) + ".png"));
+  // The plain figure keeps the last window's line, as it always did.
+  EXPECT_GT(countColour(p, 200, 100, 1800, 900, kBlue, 60), 0);
+  EXPECT_EQ(countColour(a, 200, 100, 1800, 900, kBlue, 60), 0);
+  const Picture plainAll = decode(plain.out("ALLcurrents.png"));
+  const Picture all = decode(annotated.out("ALLcurrents.png"));
+  EXPECT_GT(countColour(all, 1800, 0, 1995, 40, kBlack, 100), 20) << "scan name in the corner";
+  EXPECT_EQ(countColour(plainAll, 1800, 0, 1995, 40, kBlack, 100), 0);
+}

@@ -321,7 +321,8 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
                       std::to_string(g.points.notAscendingLine) + "); it has no line in Resistance.csv");
     }
     warnFigureClash(gap, g.name, figureOwner, options.extension, console);
-    drawGapFigure(g.graph, g.profile, g.search, run.file, options.verbose, figures);
+    drawGapFigure(g.graph, g.profile, g.search, run.file, options.verbose, figures,
+                  g.kneeRun ? &g.knee : nullptr, g.why());
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
     warnNoResult(run, g, console);
     if (g.fitted()) report.AddGap(g.name, g.values);
@@ -455,7 +456,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   warnEmptyGaps(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
   tk::FigureQueue queue(options.jobs, console);
-  const FigureContext figures{place, console, options.extension, &queue};
+  const FigureContext figures{place, console, options.extension, &queue, options.annotate};
   drawCombinedFigure(run, figures);
   if (options.entries) writeEntries(run, place, console);
   if (run.argon) renderSearches(run, options, figures, queue);

@@ -215,6 +215,9 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
       ->type_name("DIR");
   app.add_flag("-v,--verbose", options.verbose,
                "verbose fit lines and the fit-scan diagnostic figures");
+  app.add_flag("--annotate", options.annotate,
+               "draw the results on the figures: fit values or why there are none, the knee-fit "
+               "curve, the onsets, the passing window's ends, the scan's name");
   app.add_flag("--entries", options.entries, "also write Entries.csv, the measurements per HV step");
   app.add_option("--format", format, "figure file format")
       ->check(CLI::IsMember({"png", "svg", "pdf"}))

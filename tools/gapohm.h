@@ -50,6 +50,7 @@ void init_plotprofile(std::vector<plotprofile>& plottingprofile, ChamberIndexLis
 struct RunOptions {
   bool verbose = false;            // verbose lines and diagnostic figures of the fits
   bool entries = false;            // also write Entries.csv
+  bool annotate = false;           // results drawn on the figures
   std::string extension = ".png";  // figure file format
   int jobs = 1;                    // batch: scans analysed at once (a single run paints in turn)
   GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
