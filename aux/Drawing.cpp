@@ -187,11 +187,12 @@ void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const Oh
   tk::Legend legend = legendBox("");
   legend.AddEntry(&gap, chambername, "p");
   c1.DrawGraph(&gap, true);
-  renderSearch(search, chambername, file, INFO, style, c1, context);
+  renderSearch(search, chambername, file, INFO, style, c1, context, profile.fileBase);
   if (context.annotate) annotateGapFigure(c1, gap, profile.color, search, knee, kneeWhy);
   c1.DrawLegend(legend);
   const std::string output = getPathToSave(file, context.place, context.console) +
-                             safeFileName(chambername) + context.extension;
+                             (profile.fileBase.empty() ? safeFileName(chambername) : profile.fileBase) +
+                             context.extension;
   saveFigure(c1, output, context);
 }
 
@@ -243,13 +244,13 @@ void drawOhmicSearch(const OhmicSearch& search, tk::Canvas& pad) {
 
 void renderSearch(const OhmicSearch& search, const std::string& chambername,
                   const std::string& file, bool INFO, const tk::Style& style, tk::Canvas& pad,
-                  const FigureContext& context) {
+                  const FigureContext& context, const std::string& diagnostics) {
   logOhmicSearch(search, chambername, INFO, context.console.out);
   drawOhmicSearch(search, pad);
   if (INFO) {
     std::vector<fitstatus> tried;
     for (const WindowTry& w : search.windows) tried.push_back(w.fit.values);
-    plottingChiSquared(tried, chambername, search.fitTest,
+    plottingChiSquared(tried, diagnostics.empty() ? chambername : diagnostics, search.fitTest,
                        getPathToSave(file, context.place, context.console), INFO, style,
                        context.extension, context.console, context.queue);
   }

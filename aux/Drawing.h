@@ -20,9 +20,15 @@
 
 // A gap's name with its marker colour and marker style (toolkit indices).
 struct plotprofile {
+  plotprofile() = default;
+  plotprofile(std::string name, Int_t colour, Int_t style)
+      : chambername(std::move(name)), color(colour), marker(style) {}
   std::string chambername;
   Int_t color = 1;
   Int_t marker = 1;
+  // The gap's figure files are named by this (without extension) when it is
+  // set, else by safeFileName(chambername): two gaps never share a file.
+  std::string fileBase;
 };
 
 // What the figures need from the run. References must outlive the calls.
@@ -75,9 +81,10 @@ void logOhmicSearch(const OhmicSearch& search, const std::string& chambername, b
 void drawOhmicSearch(const OhmicSearch& search, tk::Canvas& pad);
 // Everything a search shows: its log lines, its lines on `pad`, with INFO the
 // diagnostic figures, and the warning for a pass that gives no resistivity.
+// The fit-scan figures are named by `diagnostics` (default: the gap's name).
 void renderSearch(const OhmicSearch& search, const std::string& chambername,
                   const std::string& file, bool INFO, const tk::Style& style, tk::Canvas& pad,
-                  const FigureContext& context);
+                  const FigureContext& context, const std::string& diagnostics = "");
 
 // Draws the gap's graph on its own canvas, searches its ohmic region (the widest
 // window from point 15 on, ending at the last point, whose line fit passes the

@@ -222,14 +222,15 @@ std::vector<Row> rows() {
       {"TooFewPoints", join(argon()) + labAs("SHORT-GAP", 15), kRun, 0,
        {kLabArea, kGap + "SHORT-GAP\": only 15 points, too few for the ohmic-region search (it needs 18); it has no line in Resistance.csv"},
        argonOut({"SHORT-GAP.png"}), "clean"},
-      // "." and ".." both become "_": the later replaces the earlier's figure, and says so.
-      {"AwkwardNames", labScanNamed(kAwkward), kRun, 0, {"**", kGap + "..\": its figure _.png replaces the one of gap \".\"", "**"},
-       {".._.._escape.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_.png", "a_b.png", "results.csv", "results.tex", "with space.png", "x_{1}&%$#~^_.png"},
+      // "." and ".." both make "_": the later gets "_-2", and says so; no figure is lost.
+      {"AwkwardNames", labScanNamed(kAwkward), kRun, 0, {"**", kGap + "..\": its figure would be _.png, as that of gap \".\"; it is written as _-2.png", "**"},
+       {".._.._escape.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_-2.png", "_.png", "a_b.png", "results.csv", "results.tex", "with space.png", "x_{1}&%$#~^_.png"},
        ""},
       {"SharedFigureFiles", labScanNamed({"a/b", "a_b", "ALLcurrents"}), kRun, 0,
-       {kGap + "ALLcurrents\": its figure ALLcurrents.png replaces the one of the combined figure", "**",
-        kGap + "a_b\": its figure a_b.png replaces the one of gap \"a/b\"", "**"},
-       {"ALLcurrents.png", "Resistance.csv", "a_b.png", "results.csv", "results.tex"}, ""},
+       {kGap + "ALLcurrents\": its figure would be ALLcurrents.png, as that of the combined figure; it is written as ALLcurrents-2.png", "**",
+        kGap + "a_b\": its figure would be a_b.png, as that of gap \"a/b\"; it is written as a_b-2.png", "**"},
+       {"ALLcurrents-2.png", "ALLcurrents.png", "Resistance.csv", "a_b-2.png", "a_b.png", "results.csv", "results.tex"}, "", {},
+       [](const std::string& home, const RunResult&) { EXPECT_EQ(lines(readFile(home + "/out/Resistance.csv")).size(), 7u); }},
       {"NamesTooLongForAFile", labScanNamed({std::string(300, 'A'), std::string(299, 'A') + "B"}), {"-v", "-o", "out", "scan.csv"}, 0, {"**"}, kAnyOut, ""},
       {"VerboseSvg", join(argon()), {"-v", "--format", "svg", "-o", "out", "scan.csv"}, 0, {kLabArea}, kAnyOut, "clean", {},
        [](const std::string& home, const RunResult& r) {

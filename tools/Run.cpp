@@ -293,17 +293,23 @@ void logKneeFit(const GapResult& g, std::ostream& log) {
 }
 
 // Gap names that differ only in characters unsafe in file names ("a/b" and
-// "a_b"), or a gap named like the combined figure, share one figure file.
-void warnFigureClash(const std::string& gap, const std::string& name,
-                     std::map<std::string, std::string>& figureOwner, const std::string& extension,
-                     tk::Console& console) {
-  const std::string figure = safeFileName(name) + extension;
-  const auto [owner, mine] = figureOwner.emplace(figure, name);
-  if (mine) return;
-  console.warning(gap + "its figure " + excerpt(figure) + " replaces the one of " +
-                  (owner->second.empty() ? std::string("the combined figure")
-                                         : "gap \"" + excerpt(owner->second) + "\""));
-  owner->second = name;
+// "a_b"), or a gap named like the combined figure, would share one figure file.
+// The later gap in list order gets "-2" (then "-3", ...) before the extension;
+// the warning names both.
+std::string uniqueFigureBase(const std::string& gap, const std::string& name,
+                             std::map<std::string, std::string>& owners, const std::string& extension,
+                             tk::Console& console) {
+  const std::string wanted = safeFileName(name);
+  std::string base = wanted;
+  for (int k = 2; owners.count(base + extension) != 0; ++k) base = wanted + "-" + std::to_string(k);
+  if (base != wanted) {
+    const std::string& owner = owners.at(wanted + extension);
+    console.warning(gap + "its figure would be " + excerpt(wanted + extension) + ", as that of " +
+                    (owner.empty() ? std::string("the combined figure") : "gap \"" + excerpt(owner) + "\"") +
+                    "; it is written as " + excerpt(base + extension));
+  }
+  owners.emplace(base + extension, name);
+  return base;
 }
 
 // The per-gap figures and lines of an argon scan, and Resistance.csv after them.
@@ -313,14 +319,15 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   ResistanceReport report;
   report.Open();
   std::map<std::string, std::string> figureOwner{{getName() + options.extension, ""}};
-  for (const GapResult& g : run.gaps) {
+  for (const GapResult& result : run.gaps) {
+    GapResult g = result;
     if (g.noResult == NoResult::NoMeasurement) continue;
     const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
     if (g.noResult == NoResult::NotAscending) {
       console.warning(gap + "not searched (its HV comes down at line " +
                       std::to_string(g.points.notAscendingLine) + "); it has no line in Resistance.csv");
     }
-    warnFigureClash(gap, g.name, figureOwner, options.extension, console);
+    g.profile.fileBase = uniqueFigureBase(gap, g.name, figureOwner, options.extension, console);
     drawGapFigure(g.graph, g.profile, g.search, run.file, options.verbose, figures,
                   g.kneeRun ? &g.knee : nullptr, g.why());
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
@@ -393,10 +400,13 @@ std::set<std::string> filesOfRun(const RunOutcome& run, const RunOptions& option
   if (!run.argon) mine.erase("Resistance.csv");
   if (!options.entries) mine.erase("Entries.csv");
   for (const GapResult& g : run.gaps) {
-    const std::string base = safeFileName(g.name);
-    mine.insert(base + options.extension);
-    for (const char* diagnostic : {"_ChiS", "_NDf", "_GoodNessOfFitH"}) {
-      mine.insert(base + diagnostic + options.extension);
+    // A gap whose figure name is taken gets "-2", "-3", ... (uniqueFigureBase).
+    for (std::size_t k = 1; k <= run.gaps.size() + 1; ++k) {
+      const std::string base = safeFileName(g.name) + (k == 1 ? "" : "-" + std::to_string(k));
+      mine.insert(base + options.extension);
+      for (const char* diagnostic : {"_ChiS", "_NDf", "_GoodNessOfFitH"}) {
+        mine.insert(base + diagnostic + options.extension);
+      }
     }
   }
   return mine;
