@@ -197,95 +197,140 @@ bool checkPositionals(const std::vector<std::string>& positional, std::ostream& 
 
 }  // namespace
 
+namespace {
+
+// Everything the command line says, as parsed.
+struct CommandLine {
+  std::vector<std::string> positional;
+  std::string outputDir;
+  CLI::Option* outputDirOption = nullptr;
+  RunOptions options;
+  std::string format = "png";
+  int jobs = 0;
+  bool batch = false;
+  std::string summary;
+  std::string areasFile;
+  bool report = false;
+  std::string limits;
+  double alpha = 0.0;
+  CLI::Option* alphaOption = nullptr;
+  std::string outcomeFile;  // a batch's scan process: where it tells what it found
+};
+
+void defineRunOptions(CLI::App& app, CommandLine& c) {
+  app.add_option("file_and_title", c.positional,
+                 "scan file (default: the historical scan path) and the legend title of the "
+                 "combined figure; further arguments are ignored. With --batch: the scans");
+  c.outputDirOption = app.add_option("-o,--output-dir", c.outputDir,
+                                     "write every output into DIR (created if missing) instead of "
+                                     "the dated directory under $HOME/Dropbox")
+                          ->type_name("DIR");
+  app.add_flag("-v,--verbose", c.options.verbose,
+               "verbose fit lines and the fit-scan diagnostic figures");
+  app.add_flag("--annotate", c.options.annotate,
+               "draw the results on the figures: fit values or why there are none, the knee-fit "
+               "curve, the onsets, the passing window's ends, the scan's name");
+  app.add_flag("--entries", c.options.entries, "also write Entries.csv, the measurements per HV step");
+  app.add_option("--format", c.format, "figure file format")
+      ->check(CLI::IsMember({"png", "svg", "pdf"}))
+      ->type_name("png|svg|pdf");
+  app.add_option("--areas", c.areasFile,
+                 "CSV lines \"gap name,area in cm2\" (# comments): the areas of the resistance "
+                 "columns, by exact gap name")
+      ->type_name("FILE");
+  c.alphaOption = app.add_option("--temperature-coefficient", c.alpha,
+                                 "ALPHA per degree C of the gaps' bakelite: results.csv gains the "
+                                 "resistivities at the reference temperature, rho exp(ALPHA (T - T0))")
+                      ->type_name("ALPHA");
+  app.add_option("--reference-temperature", c.options.temperature.reference,
+                 "T0 in degrees C for --temperature-coefficient (default 20)")
+      ->type_name("T0");
+}
+
+void defineCampaignOptions(CLI::App& app, CommandLine& c) {
+  app.add_option("-j,--jobs", c.jobs,
+                 "with --batch: scans analysed at once (a single scan's figures are painted one "
+                 "after another); default: one per processor")
+      ->check(CLI::Range(1, 1024))
+      ->type_name("N");
+  app.add_flag("--batch", c.batch,
+               "analyse every scan given (files, or directories of .csv files), each into its "
+               "own output directory, and write a summary of every gap");
+  app.add_option("--summary", c.summary,
+                 "with --batch: the summary file (default: BatchSummary.csv in the output root)")
+      ->type_name("FILE");
+  app.add_flag("--report", c.report, "write a campaign report (index.html, in DIR or the working "
+               "directory) of every results.csv under the paths given");
+  app.add_option("--limits", c.limits,
+                 "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
+      ->type_name("FILE");
+  // Not for users, not in --help.
+  app.add_option("--outcome-file", c.outcomeFile)->group("");
+}
+
+int usageError(std::ostream& err, const std::string& message) {
+  err << "gapohm: " << message << "\nRun with --help for more information.\n";
+  return 2;
+}
+
+// Checks what the parser cannot and reads the option files; 0 when the run may
+// start, else the usage status (2) with the message written.
+int checkCommandLine(CommandLine& c, std::ostream& err) {
+  c.options.extension = "." + c.format;
+  c.options.jobs = c.jobs > 0 ? c.jobs : tk::availableCores();
+  if (!c.summary.empty() && !c.batch) return usageError(err, "--summary needs --batch");
+  if (c.outputDirOption->count() > 0 && c.outputDir.empty()) {
+    // An empty name would otherwise mean "not given": the dated directory, somewhere else.
+    return usageError(err, "--output-dir needs a directory name, not an empty one");
+  }
+  if (!c.areasFile.empty() && !readAreas(c.areasFile, c.options.areas, err)) return 2;
+  c.options.areasFile = c.areasFile;
+  if (!std::isfinite(c.alpha) || !std::isfinite(c.options.temperature.reference)) {
+    return usageError(err, "--temperature-coefficient and --reference-temperature need finite numbers");
+  }
+  if (c.alphaOption->count() > 0) c.options.temperature.coefficient = c.alpha;
+  if (c.batch && !c.limits.empty() && !c.report) {
+    c.options.limits = std::make_shared<Limits>();
+    if (!loadLimits(c.limits, *c.options.limits, err)) return 2;
+  }
+  if (c.batch && c.positional.empty()) return usageError(err, "--batch needs at least one scan file or directory");
+  return 0;
+}
+
+// A single scan: the one named, or the historical default path.
+int runSingle(CommandLine& c, const OutputPlace& place, tk::Console& console) {
+  const std::string file =
+      c.positional.empty()
+          ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
+          : c.positional[0];
+  if (!checkPositionals(c.positional, console.err)) return 2;
+  c.options.defaultScan = c.positional.empty();
+  const std::string legendtitle = c.positional.size() > 1 ? c.positional[1] : "";
+  return c.outcomeFile.empty() ? readFiles_KVT(file, legendtitle, c.options, place, console)
+                               : runBatchScan(file, c.options, place, c.outcomeFile, console);
+}
+
+}  // namespace
+
 int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                const EnvLookup& env, std::time_t now) {
   CLI::App app{"gapohm: current density against pressure-corrected HV of gas gaps; ohmic-region "
                "fits, resistivity and onset of argon scans"};
   app.set_version_flag("--version", std::string("gapohm ") + GAPOHM_VERSION);
-  std::vector<std::string> positional;
-  std::string outputDir;
-  RunOptions options;
-  std::string format = "png";
-  app.add_option("file_and_title", positional,
-                 "scan file (default: the historical scan path) and the legend title of the "
-                 "combined figure; further arguments are ignored. With --batch: the scans");
-  CLI::Option* outputDirOption = app.add_option("-o,--output-dir", outputDir,
-                 "write every output into DIR (created if missing) instead of the dated "
-                 "directory under $HOME/Dropbox")
-      ->type_name("DIR");
-  app.add_flag("-v,--verbose", options.verbose,
-               "verbose fit lines and the fit-scan diagnostic figures");
-  app.add_flag("--annotate", options.annotate,
-               "draw the results on the figures: fit values or why there are none, the knee-fit "
-               "curve, the onsets, the passing window's ends, the scan's name");
-  app.add_flag("--entries", options.entries, "also write Entries.csv, the measurements per HV step");
-  app.add_option("--format", format, "figure file format")
-      ->check(CLI::IsMember({"png", "svg", "pdf"}))
-      ->type_name("png|svg|pdf");
-  int jobs = 0;
-  app.add_option("-j,--jobs", jobs,
-                 "with --batch: scans analysed at once (a single scan's figures are painted one "
-                 "after another); default: one per processor")
-      ->check(CLI::Range(1, 1024))
-      ->type_name("N");
-  bool batch = false;
-  app.add_flag("--batch", batch,
-               "analyse every scan given (files, or directories of .csv files), each into its "
-               "own output directory, and write a summary of every gap");
-  std::string summary;
-  app.add_option("--summary", summary,
-                 "with --batch: the summary file (default: BatchSummary.csv in the output root)")
-      ->type_name("FILE");
-  std::string areasFile;
-  app.add_option("--areas", areasFile,
-                 "CSV lines \"gap name,area in cm2\" (# comments): the areas of the resistance "
-                 "columns, by exact gap name")
-      ->type_name("FILE");
-  bool report = false;
-  app.add_flag("--report", report, "write a campaign report (index.html, in DIR or the working "
-               "directory) of every results.csv under the paths given");
-  std::string limits;
-  app.add_option("--limits", limits,
-                 "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
-      ->type_name("FILE");
-  double alpha = 0.0;
-  auto* alphaOption = app.add_option(
-      "--temperature-coefficient", alpha,
-      "ALPHA per degree C of the gaps' bakelite: results.csv gains the resistivities at the "
-      "reference temperature, rho exp(ALPHA (T - T0))")->type_name("ALPHA");
-  app.add_option("--reference-temperature", options.temperature.reference,
-                 "T0 in degrees C for --temperature-coefficient (default 20)")
-      ->type_name("T0");
-  // A batch's scan process: where it tells what it found (not for users, not in --help).
-  std::string outcomeFile;
-  app.add_option("--outcome-file", outcomeFile)->group("");
+  CommandLine c;
+  defineRunOptions(app, c);
+  defineCampaignOptions(app, c);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e, out, err);
     return code == 0 ? 0 : 2;
   }
-  options.extension = "." + format;
-  options.jobs = jobs > 0 ? jobs : tk::availableCores();
-  if (!summary.empty() && !batch) {
-    err << "gapohm: --summary needs --batch\nRun with --help for more information.\n";
-    return 2;
+  tk::Console console(out, err);
+  if (c.report || (!c.limits.empty() && !c.batch)) {
+    return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, console), out, err);
   }
-
-  if (outputDirOption->count() > 0 && outputDir.empty()) {
-    // An empty name would otherwise mean "not given": the dated directory, somewhere else.
-    err << "gapohm: --output-dir needs a directory name, not an empty one\nRun with --help for more information.\n";
-    return 2;
-  }
-  if (!areasFile.empty() && !readAreas(areasFile, options.areas, err)) return 2;
-  options.areasFile = areasFile;
-  if (!std::isfinite(alpha) || !std::isfinite(options.temperature.reference)) {
-    err << "gapohm: --temperature-coefficient and --reference-temperature need finite numbers\n"
-           "Run with --help for more information.\n";
-    return 2;
-  }
-  if (alphaOption->count() > 0) options.temperature.coefficient = alpha;
-
+  if (const int usage = checkCommandLine(c, err)) return usage;
   // A HOME set to nothing names no directory: the dated layout would land at the root.
   const EnvLookup homeAware = [env](const std::string& name) {
     std::optional<std::string> value = env(name);
@@ -293,32 +338,9 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
     return value;
   };
   OutputPlace place{homeAware, localDate(now), std::nullopt};
-  if (!outputDir.empty()) place.outputDir = outputDir;
-  tk::Console console(out, err);
-  if (batch && !limits.empty() && !report) {
-    options.limits = std::make_shared<Limits>();
-    if (!loadLimits(limits, *options.limits, err)) return 2;
-  } else if (report || !limits.empty()) {
-    return checkedOutput(reportCommand(report, batch, positional, outputDir, limits, console), out, err);
-  }
-  int status = 0;
-  if (batch) {
-    if (positional.empty()) {
-      err << "gapohm: --batch needs at least one scan file or directory\nRun with --help for more information.\n";
-      return 2;
-    }
-    status = runBatch(positional, options, place, summary, console);
-  } else {
-    const std::string file =
-        positional.empty()
-            ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
-            : positional[0];
-    if (!checkPositionals(positional, err)) return 2;
-    options.defaultScan = positional.empty();
-    const std::string legendtitle = positional.size() > 1 ? positional[1] : "";
-    status = outcomeFile.empty() ? readFiles_KVT(file, legendtitle, options, place, console)
-                                 : runBatchScan(file, options, place, outcomeFile, console);
-  }
+  if (!c.outputDir.empty()) place.outputDir = c.outputDir;
+  const int status = c.batch ? runBatch(c.positional, c.options, place, c.summary, console)
+                             : runSingle(c, place, console);
   return checkedOutput(status, out, err);
 }
 
