@@ -12,6 +12,8 @@
 namespace {
 
 using testsupport::ScratchDir;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 TEST(GetParameters, FieldsByPositionPressureBeforeTemperatureAbsentOnesKept) {
   std::string name;
@@ -33,6 +35,15 @@ TEST(GetChambers, DistinctNamesInByteOrderNeverTheHeaderOrAnEmptyName) {
                                     {"RE3-PK-154-TOPNARROW", 4}, {"b", 5}, {"detector", 6}}));
   EXPECT_EQ(log.str().substr(0, 93), "INFO :: ScanInput: getChambers : running on chambers: \n"
                                      "INFO :: ScanInput: getChambers :  \t 9\n");
+  // The same from the file's path; a path that cannot be opened lists nothing.
+  ScratchDir dir;
+  writeFile(dir.file("scan.csv"), "DETECTOR,HVeff\nb,1\r\n;x,2\nB\n\r\n");
+  ChamberIndexList fromPath, none;
+  std::ostringstream ignored;
+  EXPECT_TRUE(getChambers(dir.file("scan.csv"), fromPath, ignored));
+  EXPECT_EQ(fromPath, (ChamberIndexList{{"B", 0}, {"b", 1}}));  // no "\r", no ';' name
+  EXPECT_FALSE(getChambers(dir.file("missing.csv"), none, ignored));
+  EXPECT_TRUE(none.empty());
 }
 
 EnvLookup homeAt(const std::optional<std::string>& home) {
@@ -52,6 +63,11 @@ TEST(DirForScan, LayoutsByHomeAndScanName) {
       {"run.CSV", "/h", kvt + "_KVTHVscan/run.CSV/"},
   };
   for (const auto& [scan, home, dir] : cases) EXPECT_EQ(dirForScan(scan, home, "d"), dir) << scan;
+  // The file name's last extension only, never a directory's.
+  for (const auto& [path, changed] : std::vector<std::pair<std::string, std::string>>{
+           {"/d/run.csv", "/d/run.png"}, {"/d.x/run", "/d.x/run.png"}, {"a.b.csv", "a.b.png"}}) {
+    EXPECT_EQ(ChangeExtension(path, ".png"), changed) << path;
+  }
 }
 
 TEST(GetPathToSave, CreatesEveryLevelOrNamesTheOneThatCannotBe) {
@@ -224,6 +240,15 @@ TEST(EntriesReport, CountsPerStepTheEdgesInTheLowerStep) {
             "T , 3 , NOT OK , 6 , NOT OK , 0 , NOT OK\n"
             "U , 9 , NOT OK , 0 , NOT OK , 0 , NOT OK\n"
             "V , 0 , NOT OK , 0 , NOT OK , 0 , NOT OK\n");
+  // The same counts through the file: Entries.csv in the output directory.
+  ScratchDir dir;
+  writeFile(dir.file("scan.csv"), scan);
+  const OutputPlace place{processEnvironment(), "20130930", dir.file("out")};
+  std::istringstream again(scan);
+  const std::string expected = entriesReport(again, "scan.csv", {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, console);
+  ValidatingStepsHVscan(dir.file("scan.csv"), {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, place, console);
+  EXPECT_EQ(readFile(dir.file("out/Entries.csv")), expected);
+  EXPECT_FALSE(console.failed());
 }
 
 }  // namespace
