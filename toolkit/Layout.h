@@ -94,12 +94,12 @@ struct FigureLayout {
   std::vector<PlacedText> texts;         // free texts, in drawing order
 
   // User coordinates to page pixels (linear over the frame).
-  double pxOfX(double x) const;
-  double pxOfY(double y) const;
+  double pxOfX(double v) const;
+  double pxOfY(double v) const;
   // User coordinates to an image's column and row (row 0 at the top), rounded
   // to the pixel whose square holds the point.
-  int columnOf(double x) const;
-  int rowOf(double y) const;
+  int columnOf(double v) const;
+  int rowOf(double v) const;
 };
 
 // The layout of everything drawn on the canvas so far. The frame's ranges come

@@ -248,6 +248,7 @@ void drawCombinedFigure(const RunOutcome& run, const FigureContext& figures) {
     profiles.push_back(g.profile);
   }
   std::vector<tk::Graph*> Currents;
+  Currents.reserve(graphs.size());
   for (tk::Graph& g : graphs) Currents.push_back(&g);
   DrawingVectorTogether(Currents, profiles, run.gapList, run.maxcurrentindex, run.file,
                         run.legendTitle, figures);
