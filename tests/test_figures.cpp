@@ -37,7 +37,7 @@ tk::Graph rising(int points, double x0 = 400) {
 TEST(Look, ColourIndicesMarkerStylesTicksAndTitlesGiveWhatUsersKnow) {
   const std::pair<int, tk::Rgb> colours[] = {
       {0, {255, 255, 255}}, {1, {0, 0, 0}},     {2, {255, 0, 0}},   {3, {0, 255, 0}},   {4, {0, 0, 255}},
-      {8, {89, 211, 84}},   {600, {0, 0, 255}}, {632, {255, 0, 0}}, {601, {0, 0, 0}}};  // unknown: black
+      {8, {89, 211, 84}},   {600, {0, 0, 255}}, {632, {255, 0, 0}}, {601, {0, 0, 204}}, {150, {0, 0, 0}}};  // 150: unknown, black
   for (const auto& [index, rgb] : colours) EXPECT_EQ(tk::colourOf(index), rgb) << index;
   const std::tuple<int, tk::MarkerShape, bool> markers[] = {
       {8, tk::MarkerShape::Circle, true},   {21, tk::MarkerShape::Square, true}, {33, tk::MarkerShape::Diamond, true},

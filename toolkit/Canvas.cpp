@@ -487,7 +487,11 @@ class Painter {
   void legendMarker(double cx, double cy, const MarkerLook& look) {
     const auto outline = markerOutline(look);
     if (look.shape == MarkerShape::Dot) {
-      fillRect(cx - 0.5, cy - 0.5, cx + 0.5, cy + 0.5, 1);
+      // In the colour already chosen, the entry's marker colour, as every other
+      // shape is drawn.
+      PLFLT xs[4] = {cx - 0.5, cx + 0.5, cx + 0.5, cx - 0.5};
+      PLFLT ys[4] = {cy - 0.5, cy - 0.5, cy + 0.5, cy + 0.5};
+      plfill(4, xs, ys);
       return;
     }
     for (std::size_t k = 0; k < outline.size(); ++k) {

@@ -43,6 +43,142 @@ Rgb fromHue(double hue) {
 
 int grey(double level) { return static_cast<int>(level * 255.0); }
 
+// The colour wheel: shades of the named hues, as physics plotting has long
+// published them. A "circle" hue is a channel mask: its shades run from pale
+// (-10) to dark (+4), each the mask's channels at one level and the others at a
+// lower one, in rows of one, two, ... five shades per lower level.
+enum class WheelKind { Plain, Circle, Rectangle, Grey };
+
+struct Channels {
+  bool r, g, b;
+};
+
+// Orange, spring, teal, azure, violet and pink: twenty shades each, -9 to +10,
+// in the order the wheel publishes them (not a monotone ramp).
+const Rgb kOrangeShades[20] = {
+    {255, 204, 153}, {204, 153, 102}, {153, 102, 51}, {153, 102, 0},  {204, 153, 51},
+    {255, 204, 102}, {255, 153, 0},   {255, 204, 51}, {204, 153, 0},  {255, 204, 0},
+    {255, 153, 51},  {204, 102, 0},   {102, 51, 0},   {153, 51, 0},   {204, 102, 51},
+    {255, 153, 102}, {255, 102, 0},   {255, 102, 51}, {204, 51, 0},   {255, 51, 0}};
+const Rgb kSpringShades[20] = {
+    {153, 255, 51},  {102, 204, 0},   {51, 102, 0},   {51, 153, 0},   {102, 204, 51},
+    {153, 255, 102}, {102, 255, 0},   {102, 255, 51}, {51, 204, 0},   {51, 255, 0},
+    {204, 255, 153}, {153, 204, 102}, {102, 153, 51}, {102, 153, 0},  {153, 204, 51},
+    {204, 255, 102}, {153, 255, 0},   {204, 255, 51}, {153, 204, 0},  {204, 255, 0}};
+const Rgb kTealShades[20] = {
+    {153, 255, 204}, {102, 204, 153}, {51, 153, 102}, {0, 153, 102},  {51, 204, 153},
+    {102, 255, 204}, {0, 255, 102},   {51, 255, 204}, {0, 204, 153},  {0, 255, 204},
+    {51, 255, 153},  {0, 204, 102},   {0, 102, 51},   {0, 153, 51},   {51, 204, 102},
+    {102, 255, 153}, {0, 255, 153},   {51, 255, 102}, {0, 204, 51},   {0, 255, 51}};
+const Rgb kAzureShades[20] = {
+    {153, 204, 255}, {102, 153, 204}, {51, 102, 153}, {0, 51, 153},   {51, 102, 204},
+    {102, 153, 255}, {0, 102, 255},   {51, 102, 255}, {0, 51, 204},   {0, 51, 255},
+    {51, 153, 255},  {0, 102, 204},   {0, 51, 102},   {0, 102, 153},  {51, 153, 204},
+    {102, 204, 255}, {0, 153, 255},   {51, 204, 255}, {0, 153, 204},  {0, 204, 255}};
+const Rgb kVioletShades[20] = {
+    {204, 153, 255}, {153, 102, 204}, {102, 51, 153}, {102, 0, 153},  {153, 51, 204},
+    {204, 102, 255}, {153, 0, 255},   {204, 51, 255}, {153, 0, 204},  {204, 0, 255},
+    {153, 51, 255},  {102, 0, 204},   {51, 0, 102},   {51, 0, 153},   {102, 51, 204},
+    {153, 102, 255}, {102, 0, 255},   {102, 51, 255}, {51, 0, 204},   {51, 0, 255}};
+const Rgb kPinkShades[20] = {
+    {255, 51, 153},  {204, 0, 102},   {102, 0, 51},   {153, 0, 51},   {204, 51, 102},
+    {255, 102, 153}, {255, 0, 102},   {255, 51, 102}, {204, 0, 51},   {255, 0, 51},
+    {255, 153, 204}, {204, 102, 153}, {153, 51, 102}, {153, 0, 102},  {204, 51, 153},
+    {255, 102, 204}, {255, 0, 153},   {204, 0, 153},  {255, 51, 204}, {255, 0, 153}};
+// Grey, 0 to +3.
+const Rgb kGreyShades[4] = {{204, 204, 204}, {153, 153, 153}, {102, 102, 102}, {51, 51, 51}};
+
+// One named colour: the name macros use, its index, and how its wheel shades are
+// found (a channel mask for a circle hue, a published list for the others).
+struct NamedColour {
+  const char* name;
+  int base;
+  WheelKind kind;
+  Channels mask;
+  const Rgb* shades;
+};
+
+// The one table behind both the names a macro may write and the shades the
+// painter knows.
+const NamedColour kNamedColours[] = {
+    {"kWhite", 0, WheelKind::Plain, {}, nullptr},
+    {"kBlack", 1, WheelKind::Plain, {}, nullptr},
+    {"kGray", 920, WheelKind::Grey, {}, kGreyShades},
+    {"kRed", 632, WheelKind::Circle, {true, false, false}, nullptr},
+    {"kGreen", 416, WheelKind::Circle, {false, true, false}, nullptr},
+    {"kBlue", 600, WheelKind::Circle, {false, false, true}, nullptr},
+    {"kYellow", 400, WheelKind::Circle, {true, true, false}, nullptr},
+    {"kMagenta", 616, WheelKind::Circle, {true, false, true}, nullptr},
+    {"kCyan", 432, WheelKind::Circle, {false, true, true}, nullptr},
+    {"kOrange", 800, WheelKind::Rectangle, {}, kOrangeShades},
+    {"kSpring", 820, WheelKind::Rectangle, {}, kSpringShades},
+    {"kTeal", 840, WheelKind::Rectangle, {}, kTealShades},
+    {"kAzure", 860, WheelKind::Rectangle, {}, kAzureShades},
+    {"kViolet", 880, WheelKind::Rectangle, {}, kVioletShades},
+    {"kPink", 900, WheelKind::Rectangle, {}, kPinkShades},
+};
+
+// The offsets a hue's published shades span.
+std::pair<int, int> publishedOffsets(WheelKind kind) {
+  switch (kind) {
+    case WheelKind::Circle: return {-10, 4};
+    case WheelKind::Rectangle: return {-9, 10};
+    case WheelKind::Grey: return {0, 3};
+    case WheelKind::Plain: break;
+  }
+  return {1, 0};  // none
+}
+
+// The published shade of `hue` at `offset`, which lies within publishedOffsets.
+Rgb publishedShade(const NamedColour& hue, int offset) {
+  const int k = offset - publishedOffsets(hue.kind).first;
+  if (hue.kind != WheelKind::Circle) return hue.shades[k];
+  // Rows of 1, 2, ... 5 shades: row `row` has its other channels at 204 - 51 row,
+  // and the mask's channels from 255 down in steps of 51.
+  int row = 0;
+  while ((row + 1) * (row + 2) / 2 <= k) ++row;
+  const int level = 255 - 51 * (k - row * (row + 1) / 2);
+  const int other = 204 - 51 * row;
+  return {hue.mask.r ? level : other, hue.mask.g ? level : other, hue.mask.b ? level : other};
+}
+
+// Shade `hue` at `offset` within +-kLargestColourOffset where the wheel publishes
+// none: the nearest published shade faded evenly towards white (below) or black
+// (above), the outermost offset one step short of either.
+Rgb fadedShade(const NamedColour& hue, int offset) {
+  const auto [low, high] = publishedOffsets(hue.kind);
+  const bool lighter = offset < low;
+  const Rgb from = publishedShade(hue, lighter ? low : high);
+  const int steps = lighter ? low + kLargestColourOffset : kLargestColourOffset - high;
+  const double t = static_cast<double>(lighter ? low - offset : offset - high) / (steps + 1);
+  auto fade = [&](int c) {
+    return static_cast<int>(std::lround(lighter ? c + (255 - c) * t : c * (1.0 - t)));
+  };
+  return {fade(from.r), fade(from.g), fade(from.b)};
+}
+
+// The wheel's colour of an index; false for an index no hue reaches.
+bool wheelColour(int index, Rgb& rgb) {
+  // Published shades first: where one hue's faded offsets would reach another
+  // hue's published shade, the published one is the colour users know.
+  for (const NamedColour& hue : kNamedColours) {
+    const auto [low, high] = publishedOffsets(hue.kind);
+    const long offset = static_cast<long>(index) - hue.base;
+    if (offset >= low && offset <= high) {
+      rgb = publishedShade(hue, static_cast<int>(offset));
+      return true;
+    }
+  }
+  for (const NamedColour& hue : kNamedColours) {
+    const long offset = static_cast<long>(index) - hue.base;
+    if (hue.kind != WheelKind::Plain && offset >= -kLargestColourOffset && offset <= kLargestColourOffset) {
+      rgb = fadedShade(hue, static_cast<int>(offset));
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 Rgb colourOf(int index) {
@@ -74,7 +210,16 @@ Rgb colourOf(int index) {
     // Violet (hue 270) at 51 through blue, green and yellow to red (hue 0) at 100.
     return fromHue(270.0 * (100 - index) / 49.0);
   }
+  Rgb wheel;
+  if (wheelColour(index, wheel)) return wheel;
   return {0, 0, 0};
+}
+
+int colourIndexOfName(const std::string& name) {
+  for (const NamedColour& hue : kNamedColours) {
+    if (name == hue.name) return hue.base;
+  }
+  return -1;
 }
 
 MarkerLook markerLook(int style, double size) {

@@ -19,9 +19,30 @@ struct Rgb {
 
 // The RGB of a colour index: 0 white, 1 black, 2-9 the basic colours, 10-19 near
 // white and greys, 20-50 pastel browns, greens and blues, 51-100 a rainbow from
-// violet to red, 600 blue, 632 red. Any other index is black, so a marker or line
-// in an unknown colour stays visible on the white canvas.
+// violet to red, and the colour wheel around each named hue below: indices
+// hue-10 to hue+10, the shades users know by name ("kOrange+7" is 807). Where the
+// wheel publishes a shade it is that shade: kRed, kGreen, kBlue, kYellow,
+// kMagenta and kCyan from -10 (lightest) to +4 (darkest), kOrange, kSpring, kTeal,
+// kAzure, kViolet and kPink from -9 to +10, kGray from 0 to +3. The offsets the
+// wheel leaves empty are the toolkit's own approximation: the hue keeps its
+// channels and fades evenly from the nearest published shade, -n towards white,
+// +n towards black, the last offset one step short of either. Where two hues'
+// offsets meet (kYellow+6 is kGreen-10, 406) the index has one colour, the
+// published one. Any other index is black, so a marker or line in an unknown
+// colour stays visible on the white canvas.
 Rgb colourOf(int index);
+
+// The colour index of a colour's name as physics macros write it, without an
+// offset: "kWhite" 0, "kBlack" 1, and the wheel's hues "kGray" 920, "kRed" 632,
+// "kGreen" 416, "kBlue" 600, "kYellow" 400, "kMagenta" 616, "kCyan" 432,
+// "kOrange" 800, "kSpring" 820, "kTeal" 840, "kAzure" 860, "kViolet" 880, "kPink"
+// 900. -1 for any other name. Every hue-10..hue+10 of a wheel hue, and every
+// kWhite+n and kBlack+n that is not negative, has a colour in colourOf.
+int colourIndexOfName(const std::string& name);
+
+// The largest offset a named colour may carry: beyond it the index belongs to
+// no shade of the hue.
+constexpr int kLargestColourOffset = 10;
 
 // The shapes a marker style is drawn as.
 enum class MarkerShape {

@@ -1,9 +1,10 @@
 #include "toolkit/Style.h"
 
+#include "toolkit/Look.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
-#include <map>
 #include <algorithm>
 #include <set>
 #include <string>
@@ -196,7 +197,9 @@ bool toBool(const std::string& text, bool& value) {
 // Largest colour index a macro may name.
 constexpr double kLargestColour = 1e6;
 
-// A colour index: a number, or one of the named colours with an optional offset.
+// A colour index: a number, or a colour's name with an optional whole offset of
+// at most kLargestColourOffset ("kOrange+7", "kGray - 1"): only the offsets that
+// name a shade of the colour, so every name taken is painted in its colour.
 bool toColour(const std::string& text, int& index) {
   double v = 0.0;
   if (toNumber(text, v)) {
@@ -205,23 +208,21 @@ bool toColour(const std::string& text, int& index) {
     index = static_cast<int>(v);
     return true;
   }
-  static const std::map<std::string, int> named = {
-      {"kWhite", 0},    {"kBlack", 1},  {"kGray", 920},   {"kRed", 632},    {"kGreen", 416},
-      {"kBlue", 600},   {"kYellow", 400}, {"kMagenta", 616}, {"kCyan", 432}, {"kOrange", 800},
-  };
   std::string t = trim(text);
   int offset = 0;
   const std::size_t sign = t.find_first_of("+-");
   if (sign != std::string::npos) {
     double o = 0.0;
-    if (!toNumber(t.substr(sign + 1), o) || !(std::fabs(o) <= kLargestColour)) return false;
+    if (!toNumber(t.substr(sign + 1), o) || o != std::floor(o) || !(std::fabs(o) <= kLargestColourOffset)) {
+      return false;
+    }
     offset = static_cast<int>(t[sign] == '-' ? -o : o);
     t = trim(t.substr(0, sign));
   }
-  const auto it = named.find(t);
-  if (it == named.end()) return false;
-  index = it->second + offset;
-  return index >= 0;
+  const int base = colourIndexOfName(t);
+  if (base < 0 || base + offset < 0) return false;
+  index = base + offset;
+  return true;
 }
 
 // Font family from a font code (family * 10 + precision).
