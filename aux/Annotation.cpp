@@ -14,12 +14,22 @@ constexpr double kDashPx = 12.0;    // dash and gap of the knee curve
 
 std::string number(double v) { return formatResultsNumber(v); }
 
-// "(9.994 #pm 0.048) #times10^{10}" or "1950 #pm 20", as people round them.
+// An exponent in superscript digits: one text run, where the markup's ^{} would
+// cost the painter a run per piece (the box's text is most of its cost).
+std::string superscript(int exponent) {
+  static const char* const kDigits[] = {"\u2070", "\u00b9", "\u00b2", "\u00b3", "\u2074",
+                                        "\u2075", "\u2076", "\u2077", "\u2078", "\u2079"};
+  std::string out = exponent < 0 ? "\u207b" : "";
+  for (const char d : std::to_string(std::abs(exponent))) out += kDigits[d - '0'];
+  return out;
+}
+
+// "(9.994 ± 0.048)×10¹⁰" or "1950 ± 20", as people round them.
 std::string withError(double value, double error, const std::string& unit) {
   const RoundedValue r = roundValueWithError(number(value), number(error));
   if (!r.present) return "--";
-  std::string text = r.error.empty() ? r.value : r.value + " #pm " + r.error;
-  if (r.exponent != 0) text = "(" + text + ") #times10^{" + std::to_string(r.exponent) + "}";
+  std::string text = r.error.empty() ? r.value : r.value + " \u00b1 " + r.error;
+  if (r.exponent != 0) text = "(" + text + ")\u00d710" + superscript(r.exponent);
   return text + " " + unit;
 }
 
@@ -29,22 +39,48 @@ double kneeModel(const KneeFit& k, double v) {
   return k.offset + k.slope * k.width * softplus((v - k.onset) / k.width);
 }
 
-// The knee curve as dashes: the model sampled densely across the frame, its
-// points kept on or off by their length along the curve in pixels.
+// The HVs at which the knee curve is drawn: evenly across the frame, where it
+// is all but straight, and densely through the knee itself.
+std::vector<double> curveSamples(const KneeFit& k, double lo, double hi) {
+  constexpr int kAcross = 160;
+  constexpr int kThroughKnee = 48;
+  std::vector<double> v;
+  for (int i = 0; i <= kAcross; ++i) v.push_back(lo + (hi - lo) * i / kAcross);
+  const double from = std::max(lo, k.onset - 5 * k.width), to = std::min(hi, k.onset + 5 * k.width);
+  for (int i = 0; from < to && i <= kThroughKnee; ++i) v.push_back(from + (to - from) * i / kThroughKnee);
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// The knee curve as dashes of kDashPx along the curve in pixels. Outside the
+// knee (beyond 5 widths of the onset) the curve is straight to a fraction of a
+// pixel, so a dash there is one line from its start to its end; through the
+// knee it follows every sample.
 void drawKneeCurve(tk::Canvas& pad, const KneeFit& k, int colour) {
   const tk::FigureLayout layout = tk::layoutFigure(pad);
-  const double lo = layout.x.range.low, hi = layout.x.range.high;
-  constexpr int kSamples = 800;
+  const std::vector<double> v = curveSamples(k, layout.x.range.low, layout.x.range.high);
+  const auto inKnee = [&](double x) { return std::fabs(x - k.onset) < 5 * k.width; };
   double travelled = 0.0;
-  double px0 = layout.pxOfX(lo), py0 = layout.pxOfY(kneeModel(k, lo));
-  for (int i = 1; i <= kSamples; ++i) {
-    const double v0 = lo + (hi - lo) * (i - 1) / kSamples, v1 = lo + (hi - lo) * i / kSamples;
-    const double px1 = layout.pxOfX(v1), py1 = layout.pxOfY(kneeModel(k, v1));
-    const bool on = std::fmod(travelled, 2 * kDashPx) < kDashPx;
-    if (on) pad.DrawLine(v0, kneeModel(k, v0), v1, kneeModel(k, v1), colour, 2);
-    travelled += std::hypot(px1 - px0, py1 - py0);
-    px0 = px1;
-    py0 = py1;
+  double startV = v.front();  // where the dash being drawn starts
+  bool on = true;
+  for (std::size_t i = 1; i < v.size(); ++i) {
+    const double j0 = kneeModel(k, v[i - 1]), j1 = kneeModel(k, v[i]);
+    const double length = std::hypot(layout.pxOfX(v[i]) - layout.pxOfX(v[i - 1]),
+                                      layout.pxOfY(j1) - layout.pxOfY(j0));
+    // Every dash or gap edge inside this piece, at its place along the piece.
+    double at = travelled;
+    while (length > 0 && std::floor(at / kDashPx) < std::floor((travelled + length) / kDashPx)) {
+      at = (std::floor(at / kDashPx) + 1) * kDashPx;
+      const double edge = v[i - 1] + (v[i] - v[i - 1]) * (at - travelled) / length;
+      if (on) pad.DrawLine(startV, kneeModel(k, startV), edge, kneeModel(k, edge), colour, 2);
+      on = !on;
+      startV = edge;
+    }
+    travelled += length;
+    if (on && (inKnee(v[i]) || i + 1 == v.size())) {
+      pad.DrawLine(startV, kneeModel(k, startV), v[i], j1, colour, 2);
+      startV = v[i];
+    }
   }
 }
 
@@ -74,18 +110,18 @@ std::vector<std::string> resultsBoxLines(const OhmicSearch& search, const KneeFi
   std::vector<std::string> lines;
   if (search.statFit) {
     const fitstatus& f = search.pass()->fit.values;
-    lines.push_back("window: #rho = " + withError(search.resistivity.first, search.resistivity.second, "#Omega cm"));
+    lines.push_back("window: \u03c1 = " + withError(search.resistivity.first, search.resistivity.second, "\u03a9 cm"));
     lines.push_back("  onset = " + withError(search.onset.first, search.onset.second, "V"));
-    lines.push_back("  offset = " + withError(search.offset.first, search.offset.second, "nA/cm^{2}"));
+    lines.push_back("  offset = " + withError(search.offset.first, search.offset.second, "nA/cm\u00b2"));
     std::ostringstream chi;
     chi.precision(4);
-    chi << "  #chi^{2}/NDF = " << f.ChiSquared << "/" << f.NDF << ", test " << search.fitTest;
+    chi << "  \u03c7\u00b2/NDF = " << f.ChiSquared << "/" << f.NDF << ", test " << search.fitTest;
     lines.push_back(chi.str());
   } else {
     lines.push_back(search.searched ? "window: no ohmic region found" : "window: not searched");
   }
   if (knee != nullptr && knee->fitted) {
-    lines.push_back("knee: #rho = " + withError(knee->resistivity, knee->resistivityError, "#Omega cm"));
+    lines.push_back("knee: \u03c1 = " + withError(knee->resistivity, knee->resistivityError, "\u03a9 cm"));
     lines.push_back("  onset = " + withError(knee->onset, knee->onsetError, "V"));
     lines.push_back("  width = " + withError(knee->width, knee->widthError, "V"));
   } else {
