@@ -95,16 +95,28 @@ int createTempFile(const std::string& finalPath, std::string& tempPath, std::str
   const std::string directory = directoryOf(finalPath);
   const std::string prefix =
       directory + "." + finalPath.substr(directory.size()) + ".tmp-" + std::to_string(::getpid()) + "-";
+  // A stop between creating the file and registering it would leave the file
+  // behind: the stop signals wait until it is registered.
+  sigset_t stops;
+  sigset_t previous;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempPath = prefix + randomPart();
     // O_EXCL: a file or a link already at the name is an error, never opened.
     const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0) {
       registerTemp(tempPath);
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
       return fd;
     }
     if (errno != EEXIST) break;
   }
+  const int failure = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  errno = failure;
   error = std::strerror(errno);
   tempPath.clear();
   return -1;
