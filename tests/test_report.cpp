@@ -251,6 +251,7 @@ TEST(Limits, ExactNameWinsOverTypeAndTypeOverEveryGap) {
 TEST(Limits, AMalformedFileIsAUsageErrorAndNothingIsWritten) {
   const std::pair<std::string, std::string> cases[] = {
       {"gap,quantity,min\n*,onset_v,1\n", "limits.csv:1: the header must be"},
+      {"", "limits.csv:1: the header must be"},
       {"gap,quantity,min,max\n*,onset,1,2\n", "limits.csv:2: quantity \"onset\" is not a numeric column"},
       {"gap,quantity,min,max\n*,status,1,2\n", "limits.csv:2: quantity \"status\""},
       {"gap,quantity,min,max\n\n*,onset_v,abc,2\n", "limits.csv:3: min \"abc\" is not a number"},
