@@ -47,8 +47,10 @@ TEST(Layout, AxisRangesFollowTheToolkitExamples) {
   }
 }
 
-TEST(Layout, FrameTicksAndTheUserToPixelMap) {
+TEST(Layout, FrameTicksTitlesAndTheUserToPixelMap) {
   tk::Graph g = graphOf({400, 2400}, {0, 10});
+  g.xTitle = "HV [V]";
+  g.yTitle = "J  [nA/cm^{2}]";
   tk::Canvas c("c", "c", 2000, 1000, tk::Style{});
   c.DrawGraph(&g, true);
   g.AddPoint(5000, 50);  // later points do not move the frame
@@ -71,6 +73,14 @@ TEST(Layout, FrameTicksAndTheUserToPixelMap) {
   EXPECT_EQ(f.yLabels.front().text + " " + f.yLabels.back().text, "0 11");
   EXPECT_DOUBLE_EQ(f.yLabels.back().y, 900);
   EXPECT_TRUE(f.xExponent.text.empty() && f.yExponent.text.empty());
+  // Titles at the far ends of the axes, outside their labels, 0.035 of the pad height.
+  ASSERT_EQ(f.titles.size(), 2u);
+  EXPECT_EQ(f.titles[0].text + " / " + f.titles[1].text, "HV [V] / J  [nA/cm^{2}]");
+  EXPECT_TRUE(f.titles[0].x == f.frame.x2 && f.titles[0].just == 1.0 && !f.titles[0].vertical);
+  EXPECT_LT(f.titles[0].y, f.xLabels.front().y);
+  EXPECT_TRUE(f.titles[1].y == f.frame.y2 && f.titles[1].vertical);
+  EXPECT_LT(f.titles[1].x, f.yLabels.front().x - f.titles[1].sizePx);
+  EXPECT_DOUBLE_EQ(f.titles[0].sizePx, 35);
 }
 
 TEST(Layout, TickLabelsAndThePowerOfTen) {
@@ -101,21 +111,6 @@ TEST(Layout, TickLabelsAndThePowerOfTen) {
   EXPECT_EQ(f.yExponent.text, "#times10^{6}");
   EXPECT_DOUBLE_EQ(f.yExponent.x, f.frame.x1);
   EXPECT_GT(f.yExponent.y, f.frame.y2);
-}
-
-TEST(Layout, TitlesAtTheFarEndsOfTheAxes) {
-  tk::Graph g = graphOf({1, 2}, {1, 2});
-  g.xTitle = "HV [V]";
-  g.yTitle = "J  [nA/cm^{2}]";
-  const tk::FigureLayout f = layoutOf(g);
-  ASSERT_EQ(f.titles.size(), 2u);
-  EXPECT_EQ(f.titles[0].text, "HV [V]");
-  EXPECT_TRUE(f.titles[0].x == f.frame.x2 && f.titles[0].just == 1.0 && !f.titles[0].vertical);
-  EXPECT_LT(f.titles[0].y, f.xLabels.front().y);  // below the labels
-  EXPECT_EQ(f.titles[1].text, "J  [nA/cm^{2}]");
-  EXPECT_TRUE(f.titles[1].y == f.frame.y2 && f.titles[1].vertical);
-  EXPECT_LT(f.titles[1].x, f.yLabels.front().x - f.titles[1].sizePx);  // left of the labels
-  EXPECT_DOUBLE_EQ(f.titles[0].sizePx, 35);  // 0.035 of the pad height
 }
 
 TEST(Layout, LegendRowsHeaderFirstThenOneAnEntry) {

@@ -73,6 +73,18 @@ void expectLine(const Picture& p, const Frame& f, double x, double y, Rgb c, con
 // pass. Pressure 990 mbar: the corrected HV equals the applied one.
 const char* const kGapA = "KODEL-HXD-RE4-3-B002";  // catalogue colour 3, green
 const char* const kGapB = "KODEL-HXD-RE4-3-B009";  // catalogue colour 7, cyan
+const std::string kHeader = "DETECTOR,HVeff [V],HVapp [V],Current [nA/cm2],Pressure [mbar],Temperature [C],Humidity [%]\n";
+std::string gapLines(const char* gap, const std::vector<double>& x, const std::vector<double>& y) {
+  std::ostringstream s;
+  for (std::size_t i = 0; i < x.size(); ++i) s << gap << "," << x[i] << "," << x[i] << "," << y[i] << ",990,21,40\n";
+  return s.str();
+}
+// Each span widened by 10% on both sides: the frame of points that need no clamp at 0.
+Frame widened(const std::vector<double>& x, const std::vector<double>& y) {
+  const auto [x0, x1] = std::minmax_element(x.begin(), x.end());
+  const auto [y0, y1] = std::minmax_element(y.begin(), y.end());
+  return {*x0 - 0.1 * (*x1 - *x0), *x1 + 0.1 * (*x1 - *x0), *y0 - 0.1 * (*y1 - *y0), *y1 + 0.1 * (*y1 - *y0)};
+}
 struct Scan {
   std::vector<double> ax, ay, bx, by;
   Scan() {
@@ -82,19 +94,10 @@ struct Scan {
     }
     for (int i = 0; i < 20; ++i) bx.push_back(1025 + 50.0 * i), by.push_back(2.0 + 0.01 * i);
   }
-  std::string csv() const {
-    std::ostringstream s;
-    s << "DETECTOR,HVeff [V],HVapp [V],Current [nA/cm2],Pressure [mbar],Temperature [C],Humidity [%]\n";
-    for (std::size_t i = 0; i < ax.size(); ++i) s << kGapA << "," << ax[i] << "," << ax[i] << "," << ay[i] << ",990,21,40\n";
-    for (std::size_t i = 0; i < bx.size(); ++i) s << kGapB << "," << bx[i] << "," << bx[i] << "," << by[i] << ",990,21,40\n";
-    return s.str();
-  }
-  // Gap A's frame: x 1000-2050 and y 3-27.6+... widened by 10% of the span, the
-  // lower ends kept as they are (both stay above 0).
-  Frame frameA() const {
-    const double ymax = *std::max_element(ay.begin(), ay.end()), ymin = *std::min_element(ay.begin(), ay.end());
-    return {1000 - 105.0, 2050 + 105.0, ymin - 0.1 * (ymax - ymin), ymax + 0.1 * (ymax - ymin)};
-  }
+  std::string csv() const { return kHeader + gapLines(kGapA, ax, ay) + gapLines(kGapB, bx, by); }
+  // Gap A's frame: x 1000-2050 and y 3-27.6+..., the lower ends not clamped
+  // (both stay above 0).
+  Frame frameA() const { return widened(ax, ay); }
 };
 
 struct ScanRun {
@@ -250,17 +253,8 @@ struct KneeScan {
       y.push_back(0.1 + 0.02 * 14 * (std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t)))) + noise(i));
     }
   }
-  std::string csv() const {
-    std::ostringstream s;
-    s << "DETECTOR,HVeff,HVapp,Current,Pressure,Temperature,Humidity\n";
-    for (std::size_t i = 0; i < x.size(); ++i) s << kGapA << "," << x[i] << "," << x[i] << "," << y[i] << ",990,21,40\n";
-    return s.str();
-  }
-  Frame frame() const {
-    const double ymax = *std::max_element(y.begin(), y.end()), ymin = *std::min_element(y.begin(), y.end());
-    // Noise takes the lowest points below 0: no clamp at 0.
-    return {1000 - 0.1 * 1287, 2287 + 0.1 * 1287, ymin - 0.1 * (ymax - ymin), ymax + 0.1 * (ymax - ymin)};
-  }
+  std::string csv() const { return kHeader + gapLines(kGapA, x, y); }
+  Frame frame() const { return widened(x, y); }  // noise takes the lowest points below 0: no clamp
 };
 
 }  // namespace
