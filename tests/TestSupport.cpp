@@ -1,6 +1,7 @@
 #include "tests/TestSupport.h"
 
 #include <fcntl.h>
+#include <png.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,25 @@
 namespace fs = std::filesystem;
 
 namespace testsupport {
+
+bool Picture::is(int col, int row, Rgb c, int tolerance) const {
+  if (!inside(col, row)) return false;
+  const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(row) * width + col)];
+  return std::abs(p[0] - c.r) <= tolerance && std::abs(p[1] - c.g) <= tolerance && std::abs(p[2] - c.b) <= tolerance;
+}
+
+Picture decodePng(const std::string& path) {
+  Picture out;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return out;
+  image.format = PNG_FORMAT_RGB;
+  out.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr) == 0) return {};
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  return out;
+}
 
 ScratchDir::ScratchDir() {
   std::string pattern = (fs::temp_directory_path() / "gapohm-test-XXXXXX").string();
@@ -71,7 +91,7 @@ std::string examplePath(const std::string& name) {
   return std::string(GAPOHM_SOURCE_DIR) + "/examples/" + name;
 }
 
-RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& setting) {
+Started startGapohm(const std::vector<std::string>& args, const RunSetting& setting) {
   // Pipes, not files, take the output: a file-size limit must not cut it.
   int pipes[2][2];
   if (pipe(pipes[0]) != 0 || pipe(pipes[1]) != 0) throw std::runtime_error("pipe failed");
@@ -99,18 +119,30 @@ RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& sett
   }
   close(pipes[0][1]);
   close(pipes[1][1]);
-  auto drain = [](int fd, std::string& sink) {
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) sink.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-  };
+  return {pid, pipes[0][0], pipes[1][0]};
+}
+
+std::string drain(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
+
+int exitStatus(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& setting) {
+  const Started run = startGapohm(args, setting);
   RunResult r;
-  std::thread errors(drain, pipes[1][0], std::ref(r.err));  // both at once: neither pipe may fill up
-  drain(pipes[0][0], r.out);
+  std::thread errors([&] { r.err = drain(run.err); });  // both at once: neither pipe may fill up
+  r.out = drain(run.out);
   errors.join();
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  r.status = exitStatus(run.pid);
   return r;
 }
 

@@ -2,6 +2,8 @@
 // example scans, and starting the built program.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +33,18 @@ std::vector<std::string> lines(const std::string& text);    // without their lin
 std::string join(const std::vector<std::string>& lines);    // each ending in a line feed
 std::string examplePath(const std::string& name);           // a file of examples/
 
+// A PNG decoded to RGB, row 0 at the top; width 0 when the file is no readable PNG.
+struct Rgb {
+  int r, g, b;
+};
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  bool inside(int col, int row) const { return col >= 0 && row >= 0 && col < width && row < height; }
+  bool is(int col, int row, Rgb c, int tolerance = 0) const;  // false outside the picture
+};
+Picture decodePng(const std::string& path);
+
 // How the built program is started: HOME (unset when nullopt), working directory
 // (unchanged when empty), a limit on the size of the files it writes (writes past
 // it fail with EFBIG; SIGXFSZ is left at its default, which ends the program
@@ -54,5 +68,15 @@ struct RunResult {
   std::string out, err;
 };
 RunResult runGapohm(const std::vector<std::string>& args, const RunSetting& setting);
+
+// The same, not waited for: its standard output (unless into a file) and error
+// on pipes the caller owns, reads or closes; exitStatus reaps it.
+struct Started {
+  pid_t pid = -1;
+  int out = -1, err = -1;
+};
+Started startGapohm(const std::vector<std::string>& args, const RunSetting& setting);
+std::string drain(int fd);  // everything until end of stream; closes fd
+int exitStatus(pid_t pid);  // waits: exit status, or 128 + signal
 
 }  // namespace testsupport

@@ -3,16 +3,17 @@
 // accepted line and the level where the fits put them; the same bytes from
 // every run.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <numeric>
 #include <sstream>
 
+#include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
 #include "toolkit/Canvas.h"
 
@@ -20,35 +21,7 @@ namespace {
 
 using namespace testsupport;
 
-struct Rgb {
-  int r, g, b;
-};
-constexpr Rgb kGreen{0, 255, 0}, kCyan{0, 255, 255}, kBlue{0, 0, 255}, kRed{255, 0, 0};
-
-// A decoded PNG, RGB, row 0 at the top.
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-  bool inside(int col, int row) const { return col >= 0 && row >= 0 && col < width && row < height; }
-  bool is(int col, int row, Rgb c, int tolerance = 0) const {
-    if (!inside(col, row)) return false;
-    const unsigned char* p = &rgb[3 * (static_cast<std::size_t>(row) * width + col)];
-    return std::abs(p[0] - c.r) <= tolerance && std::abs(p[1] - c.g) <= tolerance && std::abs(p[2] - c.b) <= tolerance;
-  }
-};
-
-Picture decode(const std::string& path) {
-  Picture out;
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return out;
-  image.format = PNG_FORMAT_RGB;
-  out.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr) == 0) return {};
-  out.width = static_cast<int>(image.width);
-  out.height = static_cast<int>(image.height);
-  return out;
-}
+constexpr Rgb kGreen{0, 255, 0}, kCyan{0, 255, 255}, kBlue{0, 0, 255}, kRed{255, 0, 0}, kMagenta{255, 0, 255}, kBlack{0, 0, 0};
 
 // The documented look: a 2000 x 1000 canvas, pad margins 0.1, so the frame spans
 // columns 200-1800 and page heights 100-900 (rows 900-100 from the top), and the
@@ -100,6 +73,18 @@ void expectLine(const Picture& p, const Frame& f, double x, double y, Rgb c, con
 // pass. Pressure 990 mbar: the corrected HV equals the applied one.
 const char* const kGapA = "KODEL-HXD-RE4-3-B002";  // catalogue colour 3, green
 const char* const kGapB = "KODEL-HXD-RE4-3-B009";  // catalogue colour 7, cyan
+const std::string kHeader = "DETECTOR,HVeff [V],HVapp [V],Current [nA/cm2],Pressure [mbar],Temperature [C],Humidity [%]\n";
+std::string gapLines(const char* gap, const std::vector<double>& x, const std::vector<double>& y) {
+  std::ostringstream s;
+  for (std::size_t i = 0; i < x.size(); ++i) s << gap << "," << x[i] << "," << x[i] << "," << y[i] << ",990,21,40\n";
+  return s.str();
+}
+// Each span widened by 10% on both sides: the frame of points that need no clamp at 0.
+Frame widened(const std::vector<double>& x, const std::vector<double>& y) {
+  const auto [x0, x1] = std::minmax_element(x.begin(), x.end());
+  const auto [y0, y1] = std::minmax_element(y.begin(), y.end());
+  return {*x0 - 0.1 * (*x1 - *x0), *x1 + 0.1 * (*x1 - *x0), *y0 - 0.1 * (*y1 - *y0), *y1 + 0.1 * (*y1 - *y0)};
+}
 struct Scan {
   std::vector<double> ax, ay, bx, by;
   Scan() {
@@ -109,19 +94,10 @@ struct Scan {
     }
     for (int i = 0; i < 20; ++i) bx.push_back(1025 + 50.0 * i), by.push_back(2.0 + 0.01 * i);
   }
-  std::string csv() const {
-    std::ostringstream s;
-    s << "DETECTOR,HVeff [V],HVapp [V],Current [nA/cm2],Pressure [mbar],Temperature [C],Humidity [%]\n";
-    for (std::size_t i = 0; i < ax.size(); ++i) s << kGapA << "," << ax[i] << "," << ax[i] << "," << ay[i] << ",990,21,40\n";
-    for (std::size_t i = 0; i < bx.size(); ++i) s << kGapB << "," << bx[i] << "," << bx[i] << "," << by[i] << ",990,21,40\n";
-    return s.str();
-  }
-  // Gap A's frame: x 1000-2050 and y 3-27.6+... widened by 10% of the span, the
-  // lower ends kept as they are (both stay above 0).
-  Frame frameA() const {
-    const double ymax = *std::max_element(ay.begin(), ay.end()), ymin = *std::min_element(ay.begin(), ay.end());
-    return {1000 - 105.0, 2050 + 105.0, ymin - 0.1 * (ymax - ymin), ymax + 0.1 * (ymax - ymin)};
-  }
+  std::string csv() const { return kHeader + gapLines(kGapA, ax, ay) + gapLines(kGapB, bx, by); }
+  // Gap A's frame: x 1000-2050 and y 3-27.6+..., the lower ends not clamped
+  // (both stay above 0).
+  Frame frameA() const { return widened(ax, ay); }
 };
 
 struct ScanRun {
@@ -142,7 +118,7 @@ TEST(GapFigurePixels, MarkersInTheGapColourAndTheFitsWhereTheyLie) {
   const ScanRun run;
   ASSERT_EQ(run.result.status, 0) << run.result.err;
   ASSERT_NE(readFile(run.out("Resistance.csv")).find(kGapA), std::string::npos);
-  const Picture p = decode(run.out(std::string(kGapA) + ".png"));
+  const Picture p = decodePng(run.out(std::string(kGapA) + ".png"));
   ASSERT_EQ(p.width, 2000);
   const Scan s;
   const Frame f = s.frameA();
@@ -164,7 +140,7 @@ TEST(GapFigurePixels, MarkersInTheGapColourAndTheFitsWhereTheyLie) {
 TEST(CombinedFigurePixels, EveryGapInItsCatalogueColourAndTheLegendSamples) {
   const ScanRun run;
   ASSERT_EQ(run.result.status, 0) << run.result.err;
-  const Picture p = decode(run.out("ALLcurrents.png"));
+  const Picture p = decodePng(run.out("ALLcurrents.png"));
   ASSERT_EQ(p.width, 2000);
   const Scan s;
   const Frame f = s.frameA();  // gap A holds the largest current
@@ -173,12 +149,10 @@ TEST(CombinedFigurePixels, EveryGapInItsCatalogueColourAndTheLegendSamples) {
   // Legend box x 0.15-0.45, y 0.6-0.8: the header "T", then one row a gap, each
   // a third of 200 px high; samples centred an eighth into the box.
   const double rowH = 200.0 / 3;
-  const auto sampleA = markerPixels(p, 375.0, 1000.0 - (800.0 - 1.5 * rowH), kGreen);
-  const auto sampleB = markerPixels(p, 375.0, 1000.0 - (800.0 - 2.5 * rowH), kCyan);
-  EXPECT_GE(sampleA.first, 0.55);
-  EXPECT_EQ(sampleA.second, 0);
-  EXPECT_GE(sampleB.first, 0.55);
-  EXPECT_EQ(sampleB.second, 0);
+  for (const auto& [row, c] : {std::pair{1.5, kGreen}, std::pair{2.5, kCyan}}) {
+    const auto [share, ring] = markerPixels(p, 375.0, 1000.0 - (800.0 - row * rowH), c);
+    EXPECT_TRUE(share >= 0.55 && ring == 0) << "legend sample in row " << row;
+  }
 }
 
 // Every figure of a run, by name and bytes.
@@ -200,7 +174,7 @@ TEST(ReproducibleFigures, TheSameScanGivesTheSameFiguresInEveryRunAndAtEveryJ) {
       // (about one figure in twenty runs) picks an equivalent encoding of the
       // same pixels; within a process its bytes are checked below.
       if (format == "png" && name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) {
-        const Picture pa = decode(first.out(name)), pb = decode(second.out(name));
+        const Picture pa = decodePng(first.out(name)), pb = decodePng(second.out(name));
         EXPECT_TRUE(pa.width > 0 && pa.rgb == pb.rgb) << name << " differs";
       } else {
         EXPECT_TRUE(bytes == b.at(name)) << format << ": " << name << " differs";
@@ -236,45 +210,32 @@ namespace {
 
 // A cell of results.csv by gap and column.
 std::string resultCell(const ScanRun& run, const std::string& gap, const std::string& column) {
-  const auto rows = lines(readFile(run.out("results.csv")));
-  const auto split = [](const std::string& line) {
-    std::vector<std::string> f;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, ',');) f.push_back(field);
-    return f;
-  };
-  const auto header = split(rows.at(0));
-  const auto at = std::find(header.begin(), header.end(), column) - header.begin();
-  for (std::size_t k = 1; k < rows.size(); ++k) {
-    const auto f = split(rows[k]);
-    if (f.at(1) == gap) return static_cast<std::size_t>(at) < f.size() ? f[static_cast<std::size_t>(at)] : "";
+  std::vector<ResultsRow> rows;
+  std::string error;
+  EXPECT_TRUE(parseResultsCsv(readFile(run.out("results.csv")), "results.csv", rows, error)) << error;
+  for (const ResultsRow& row : rows) {
+    if (row.get("gap") == gap) return row.get(column);
   }
   return "";
 }
 
+int countWhere(const Picture& p, int c1, int r1, int c2, int r2, const std::function<bool(const unsigned char*)>& hit) {
+  int n = 0;
+  for (int r = std::max(r1, 0); r <= std::min(r2, p.height - 1); ++r) {
+    for (int col = std::max(c1, 0); col <= std::min(c2, p.width - 1); ++col) n += hit(&p.rgb[3 * (static_cast<std::size_t>(r) * p.width + col)]);
+  }
+  return n;
+}
+int countColour(const Picture& p, int c1, int r1, int c2, int r2, Rgb c, int tolerance = 0) {
+  return countWhere(p, c1, r1, c2, r2, [&](const unsigned char* px) {
+    return std::abs(px[0] - c.r) <= tolerance && std::abs(px[1] - c.g) <= tolerance && std::abs(px[2] - c.b) <= tolerance;
+  });
+}
 // Blue to magenta, with what antialiasing mixes of them: the two onset marks
 // fall on one another when both methods agree.
 int countBluish(const Picture& p, int c1, int r1, int c2, int r2) {
-  int n = 0;
-  for (int r = r1; r <= r2; ++r) {
-    for (int col = c1; col <= c2; ++col) {
-      if (!p.inside(col, r)) continue;
-      const unsigned char* px = &p.rgb[3 * (static_cast<std::size_t>(r) * p.width + col)];
-      n += px[1] < 80 && px[2] > 180;
-    }
-  }
-  return n;
+  return countWhere(p, c1, r1, c2, r2, [](const unsigned char* px) { return px[1] < 80 && px[2] > 180; });
 }
-
-int countColour(const Picture& p, int c1, int r1, int c2, int r2, Rgb c, int tolerance = 0) {
-  int n = 0;
-  for (int r = r1; r <= r2; ++r) {
-    for (int col = c1; col <= c2; ++col) n += p.is(col, r, c, tolerance);
-  }
-  return n;
-}
-
-constexpr Rgb kMagenta{255, 0, 255}, kBlack{0, 0, 0};
 
 // Noise of a fixed seed, without correlation from one point to the next.
 double noise(int i) {
@@ -292,17 +253,8 @@ struct KneeScan {
       y.push_back(0.1 + 0.02 * 14 * (std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t)))) + noise(i));
     }
   }
-  std::string csv() const {
-    std::ostringstream s;
-    s << "DETECTOR,HVeff,HVapp,Current,Pressure,Temperature,Humidity\n";
-    for (std::size_t i = 0; i < x.size(); ++i) s << kGapA << "," << x[i] << "," << x[i] << "," << y[i] << ",990,21,40\n";
-    return s.str();
-  }
-  Frame frame() const {
-    const double ymax = *std::max_element(y.begin(), y.end()), ymin = *std::min_element(y.begin(), y.end());
-    // Noise takes the lowest points below 0: no clamp at 0.
-    return {1000 - 0.1 * 1287, 2287 + 0.1 * 1287, ymin - 0.1 * (ymax - ymin), ymax + 0.1 * (ymax - ymin)};
-  }
+  std::string csv() const { return kHeader + gapLines(kGapA, x, y); }
+  Frame frame() const { return widened(x, y); }  // noise takes the lowest points below 0: no clamp
 };
 
 }  // namespace
@@ -312,8 +264,8 @@ TEST(AnnotatedFigurePixels, KneeCurveOnsetMarksAndResultsBoxWhereTheResultsPutTh
   ASSERT_EQ(annotated.result.status, 0) << annotated.result.err;
   ASSERT_EQ(resultCell(annotated, kGapA, "knee_status"), "fitted");
   ASSERT_EQ(resultCell(annotated, kGapA, "status"), "fitted");
-  const Picture a = decode(annotated.out(std::string(kGapA) + ".png"));
-  const Picture p = decode(plain.out(std::string(kGapA) + ".png"));
+  const Picture a = decodePng(annotated.out(std::string(kGapA) + ".png"));
+  const Picture p = decodePng(plain.out(std::string(kGapA) + ".png"));
   const Frame f = KneeScan().frame();
   // The window search's onset: a dashed blue line, about half of its rows painted.
   const double onset = std::stod(resultCell(annotated, kGapA, "onset_v"));
@@ -346,13 +298,13 @@ TEST(AnnotatedFigurePixels, KneeCurveOnsetMarksAndResultsBoxWhereTheResultsPutTh
 TEST(AnnotatedFigurePixels, NoStrayLineWhereNoWindowPassedAndTheScanNamedOnTheCombinedFigure) {
   const ScanRun plain, annotated({"--annotate"});
   ASSERT_EQ(resultCell(annotated, kGapB, "status"), "no ohmic region found");
-  const Picture p = decode(plain.out(std::string(kGapB) + ".png"));
-  const Picture a = decode(annotated.out(std::string(kGapB) + ".png"));
+  const Picture p = decodePng(plain.out(std::string(kGapB) + ".png"));
+  const Picture a = decodePng(annotated.out(std::string(kGapB) + ".png"));
   // The plain figure keeps the last window's line, as it always did.
   EXPECT_GT(countColour(p, 200, 100, 1800, 900, kBlue, 60), 0);
   EXPECT_EQ(countColour(a, 200, 100, 1800, 900, kBlue, 60), 0);
-  const Picture plainAll = decode(plain.out("ALLcurrents.png"));
-  const Picture all = decode(annotated.out("ALLcurrents.png"));
+  const Picture plainAll = decodePng(plain.out("ALLcurrents.png"));
+  const Picture all = decodePng(annotated.out("ALLcurrents.png"));
   EXPECT_GT(countColour(all, 1800, 0, 1995, 40, kBlack, 100), 20) << "scan name in the corner";
   EXPECT_EQ(countColour(plainAll, 1800, 0, 1995, 40, kBlack, 100), 0);
 }
