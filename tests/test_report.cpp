@@ -52,24 +52,8 @@ void writeHalfBlackPng(const std::string& path, int width, int height) {
   ASSERT_TRUE(tk::writePng(path, image, 1, error)) << error;
 }
 
-// Width, height and RGB pixels of a PNG file.
-struct Decoded {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
-};
-Decoded decodePng(const std::string& path) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  Decoded d;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return d;
-  image.format = PNG_FORMAT_RGB;
-  d.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (png_image_finish_read(&image, nullptr, d.rgb.data(), 0, nullptr) == 0) return {};
-  d.width = static_cast<int>(image.width);
-  d.height = static_cast<int>(image.height);
-  return d;
-}
+using Decoded = testsupport::Picture;
+using testsupport::decodePng;
 
 // A link of the page as a path: entities and percent escapes undone.
 std::string linkPath(std::string text) {
