@@ -28,9 +28,7 @@ std::string superscript(int exponent) {
 std::string withError(double value, double error, const std::string& unit) {
   const RoundedValue r = roundValueWithError(number(value), number(error));
   if (!r.present) return "--";
-  std::string text = r.error.empty() ? r.value : r.value + " \u00b1 " + r.error;
-  if (r.exponent != 0) text = "(" + text + ")\u00d710" + superscript(r.exponent);
-  return text + " " + unit;
+  return markedValueWithError(r, " \u00b1 ", [](int n) { return "\u00d710" + superscript(n); }) + " " + unit;
 }
 
 double softplus(double t) { return std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))); }

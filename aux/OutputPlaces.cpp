@@ -67,19 +67,24 @@ std::string dirForScan(const std::string& file, const std::string& home, const s
   return home + "/Dropbox/" + subtree + date + suffix + TestName + "/";
 }
 
-std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console) {
-  std::string result;
+std::string outputDirectory(const std::string& file, const OutputPlace& place) {
   if (place.outputDir) {
-    result = *place.outputDir;
-    if (result.empty() || result.back() != '/') result += '/';
-  } else {
+    std::string dir = *place.outputDir;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    return dir;
+  }
+  return dirForScan(file, place.env("HOME").value_or(""), place.date);
+}
+
+std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console) {
+  std::string result = outputDirectory(file, place);
+  if (!place.outputDir) {
     std::string PATH;
     if (GetEnviroment(PATH, "HOME", place.env, console.out) != 0) {
       // Never fall back to a directory at the file-system root.
-      console.error("HOME is not set: cannot place outputs under " + dirForScan(file, PATH, place.date));
-      return dirForScan(file, PATH, place.date);
+      console.error("HOME is not set: cannot place outputs under " + result);
+      return result;
     }
-    result = dirForScan(file, PATH, place.date);
   }
   std::string error;
   if (!makeDirectories(result, error)) console.error(error);

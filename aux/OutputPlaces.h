@@ -43,6 +43,10 @@ int GetEnviroment(std::string& PATH, const std::string& option, const EnvLookup&
 std::string getPathToSave(const std::string& file, const OutputPlace& place,
                           tk::Console& console);
 
+// The output directory getPathToSave names ("/" at its end), without creating
+// anything or logging.
+std::string outputDirectory(const std::string& file, const OutputPlace& place);
+
 // The dated directory alone, without creating anything or logging. The scan's
 // name is its file name with every ".csv" removed; a name that is then empty,
 // "." or ".." becomes "_", so that the directory is always one level of its own.

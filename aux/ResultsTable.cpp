@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -310,15 +311,18 @@ RoundedValue roundValueWithError(const std::string& value, const std::string& er
   return rounded;
 }
 
+std::string markedValueWithError(const RoundedValue& r, const std::string& plusMinus,
+                                 const std::function<std::string(int)>& timesTenTo) {
+  if (!r.present) return "";
+  std::string text = r.error.empty() ? r.value : r.value + plusMinus + r.error;
+  if (r.exponent != 0) text = (r.error.empty() ? text : "(" + text + ")") + timesTenTo(r.exponent);
+  return text;
+}
+
 std::string texValueWithError(const std::string& value, const std::string& error) {
   const RoundedValue r = roundValueWithError(value, error);
   if (!r.present) return "--";
-  std::string cell = r.value;
-  if (!r.error.empty()) cell += " $\\pm$ " + r.error;
-  if (r.exponent != 0) {
-    cell = (r.error.empty() ? cell : "(" + cell + ")") + "$\\times10^{" + std::to_string(r.exponent) + "}$";
-  }
-  return cell;
+  return markedValueWithError(r, " $\\pm$ ", [](int n) { return "$\\times10^{" + std::to_string(n) + "}$"; });
 }
 
 namespace {

@@ -7,6 +7,7 @@
 // columns hold "fitted" or the reason a method has no result.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,12 @@ struct RoundedValue {
   int exponent = 0;
 };
 RoundedValue roundValueWithError(const std::string& value, const std::string& error);
+
+// A rounded value in some markup: the value, `plusMinus` and the error, and for
+// an exponent n the two in brackets (the value alone without) followed by
+// timesTenTo(n). "" when the value is no number.
+std::string markedValueWithError(const RoundedValue& r, const std::string& plusMinus,
+                                 const std::function<std::string(int)>& timesTenTo);
 
 // "value $\pm$ error" for a table of people: the error rounded to two significant
 // digits, the value to the same decimal place, a shared power of ten for large or

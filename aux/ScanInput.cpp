@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -283,6 +284,13 @@ ScanReading readScan(std::istream& scan) {
   }
   reading.readError = scan.bad();
   return reading;
+}
+
+std::vector<LineNote> notesInFileOrder(const std::vector<LineNote>& a, const std::vector<LineNote>& b) {
+  std::vector<LineNote> all;
+  std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(all),
+             [](const LineNote& x, const LineNote& y) { return x.line < y.line; });
+  return all;
 }
 
 double correctedHV(const Measurement& m) {

@@ -112,6 +112,9 @@ struct ScanReading {
 // Nothing is carried over from one line to the next.
 ScanReading readScan(std::istream& scan);
 
+// The notes of two readers of one scan, in file order (the first's first on a line).
+std::vector<LineNote> notesInFileOrder(const std::vector<LineNote>& a, const std::vector<LineNote>& b);
+
 // The pressure correction of the applied HV: HV / (0.2 + 0.8 P / 990), the gas
 // gain following the gas density. Single-point gaps ("OnePoint" in the name) are
 // measured at their effective HV, which is returned as read.

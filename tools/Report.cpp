@@ -614,14 +614,8 @@ const char* const kStyleSheet =
 
 // "value ± error" in HTML, the rounding of results.tex; "" for no value.
 std::string htmlValue(const ResultsRow& row, const char* value, const char* error) {
-  const RoundedValue r = roundValueWithError(row.get(value), row.get(error));
-  if (!r.present) return "";
-  std::string cell = r.value;
-  if (!r.error.empty()) cell += " &plusmn; " + r.error;
-  if (r.exponent != 0) {
-    cell = (r.error.empty() ? cell : "(" + cell + ")") + " &times; 10<sup>" + std::to_string(r.exponent) + "</sup>";
-  }
-  return cell;
+  return markedValueWithError(roundValueWithError(row.get(value), row.get(error)), " &plusmn; ",
+                              [](int n) { return " &times; 10<sup>" + std::to_string(n) + "</sup>"; });
 }
 
 // `target` relative to `dir`, both taken as absolute paths, "/"-separated.

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <numeric>
 
-#include "tools/gapohm.h"
 
 namespace {
 

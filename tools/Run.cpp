@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -48,13 +49,6 @@ bool readWholeFile(const std::string& file, std::string& content, tk::Console& c
 }
 
 // ------------------------------------------------------------------- analysis
-
-std::vector<LineNote> mergeNotes(const std::vector<LineNote>& a, const std::vector<LineNote>& b) {
-  std::vector<LineNote> all;
-  std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(all),
-             [](const LineNote& x, const LineNote& y) { return x.line < y.line; });
-  return all;
-}
 
 // The first gap that holds points tells the scan's kind.
 bool isArgonScan(const std::vector<GapResult>& gaps) {
@@ -161,7 +155,7 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
   run.reading = readScan(scan);
   run.readError = run.reading.readError;
   CollectedPoints points = collectPoints(run.reading.measurements, run.gapList);
-  run.notes = mergeNotes(run.reading.refused, points.notes);
+  run.notes = notesInFileOrder(run.reading.refused, points.notes);
   run.usedLines = points.usedLines;
   run.maxcurrentindex = points.maxcurrentindex;
   for (std::size_t k = 0; k < run.gapList.size(); ++k) {
@@ -293,24 +287,39 @@ void logKneeFit(const GapResult& g, std::ostream& log) {
   log << prefix << "verdict    : " << g.knee.reason << std::endl;
 }
 
+// Where a gap's figure goes: its file name without extension and, when an
+// earlier gap (or, named "", the combined figure) took the name it wanted, who.
+struct FigureName {
+  std::string base;
+  std::optional<std::string> takenBy;
+};
+
 // Gap names that differ only in characters unsafe in file names ("a/b" and
 // "a_b"), or a gap named like the combined figure, would share one figure file.
-// The later gap in list order gets "-2" (then "-3", ...) before the extension;
-// the warning names both.
-std::string uniqueFigureBase(const std::string& gap, const std::string& name,
-                             std::map<std::string, std::string>& owners, const std::string& extension,
-                             tk::Console& console) {
-  const std::string wanted = safeFileName(name);
-  std::string base = wanted;
-  for (int k = 2; owners.count(base + extension) != 0; ++k) base = wanted + "-" + std::to_string(k);
-  if (base != wanted) {
-    const std::string& owner = owners.at(wanted + extension);
-    console.warning(gap + "its figure would be " + excerpt(wanted + extension) + ", as that of " +
-                    (owner.empty() ? std::string("the combined figure") : "gap \"" + excerpt(owner) + "\"") +
-                    "; it is written as " + excerpt(base + extension));
+// The later gap in list order gets "-2" (then "-3", ...) before the extension.
+// A gap without measurements gets no figure and takes no name.
+std::vector<FigureName> figureNames(const RunOutcome& run, const std::string& extension) {
+  std::map<std::string, std::string> owners{{getName() + extension, ""}};
+  std::vector<FigureName> names(run.gaps.size());
+  for (std::size_t k = 0; k < run.gaps.size(); ++k) {
+    if (run.gaps[k].noResult == NoResult::NoMeasurement) continue;
+    const std::string wanted = safeFileName(run.gaps[k].name);
+    std::string base = wanted;
+    for (int n = 2; owners.count(base + extension) != 0; ++n) base = wanted + "-" + std::to_string(n);
+    if (base != wanted) names[k].takenBy = owners.at(wanted + extension);
+    names[k].base = base;
+    owners.emplace(base + extension, run.gaps[k].name);
   }
-  owners.emplace(base + extension, name);
-  return base;
+  return names;
+}
+
+void warnRenamedFigure(const std::string& gap, const std::string& name, const FigureName& figure,
+                       const std::string& extension, tk::Console& console) {
+  if (!figure.takenBy) return;
+  const std::string& owner = *figure.takenBy;
+  console.warning(gap + "its figure would be " + excerpt(safeFileName(name) + extension) + ", as that of " +
+                  (owner.empty() ? std::string("the combined figure") : "gap \"" + excerpt(owner) + "\"") +
+                  "; it is written as " + excerpt(figure.base + extension));
 }
 
 // The per-gap figures and lines of an argon scan, and Resistance.csv after them.
@@ -319,17 +328,19 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   tk::Console& console = figures.console;
   ResistanceReport report;
   report.Open();
-  std::map<std::string, std::string> figureOwner{{getName() + options.extension, ""}};
-  for (const GapResult& result : run.gaps) {
-    GapResult g = result;
+  const std::vector<FigureName> names = figureNames(run, options.extension);
+  for (std::size_t k = 0; k < run.gaps.size(); ++k) {
+    const GapResult& g = run.gaps[k];
     if (g.noResult == NoResult::NoMeasurement) continue;
     const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
     if (g.noResult == NoResult::NotAscending) {
       console.warning(gap + "not searched (its HV comes down at line " +
                       std::to_string(g.points.notAscendingLine) + "); it has no line in Resistance.csv");
     }
-    g.profile.fileBase = uniqueFigureBase(gap, g.name, figureOwner, options.extension, console);
-    drawGapFigure(g.graph, g.profile, g.search, run.file, options.verbose, figures,
+    warnRenamedFigure(gap, g.name, names[k], options.extension, console);
+    plotprofile profile = g.profile;
+    profile.fileBase = names[k].base;
+    drawGapFigure(g.graph, profile, g.search, run.file, options.verbose, figures,
                   g.kneeRun ? &g.knee : nullptr, g.why());
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
     warnNoResult(run, g, console);
@@ -340,19 +351,6 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   report.Save(getPathToSave(run.file, figures.place, console) + "Resistance.csv", console);
 }
 
-}  // namespace
-
-// The run's output directory as getPathToSave names it, without creating or logging.
-std::string outputDirectory(const std::string& file, const OutputPlace& place) {
-  if (place.outputDir) {
-    std::string dir = *place.outputDir;
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    return dir;
-  }
-  return dirForScan(file, place.env("HOME").value_or(""), place.date);
-}
-
-namespace {
 
 bool homeKnown(const OutputPlace& place, tk::Console& console) {
   if (place.outputDir || place.env("HOME")) return true;
@@ -400,14 +398,11 @@ std::set<std::string> filesOfRun(const RunOutcome& run, const RunOptions& option
                              "results.csv", "results.tex"};
   if (!run.argon) mine.erase("Resistance.csv");
   if (!options.entries) mine.erase("Entries.csv");
-  for (const GapResult& g : run.gaps) {
-    // A gap whose figure name is taken gets "-2", "-3", ... (uniqueFigureBase).
-    for (std::size_t k = 1; k <= run.gaps.size() + 1; ++k) {
-      const std::string base = safeFileName(g.name) + (k == 1 ? "" : "-" + std::to_string(k));
-      mine.insert(base + options.extension);
-      for (const char* diagnostic : {"_ChiS", "_NDf", "_GoodNessOfFitH"}) {
-        mine.insert(base + diagnostic + options.extension);
-      }
+  for (const FigureName& figure : figureNames(run, options.extension)) {
+    if (figure.base.empty()) continue;
+    mine.insert(figure.base + options.extension);
+    for (const char* diagnostic : {"_ChiS", "_NDf", "_GoodNessOfFitH"}) {
+      mine.insert(figure.base + diagnostic + options.extension);
     }
   }
   return mine;

@@ -136,11 +136,7 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console) {
   const ScanReading reading = readScan(scan);
   const CollectedPoints collected = collectPoints(reading.measurements, ChamberIndex);
-  std::vector<LineNote> notes = reading.refused;
-  notes.insert(notes.end(), collected.notes.begin(), collected.notes.end());
-  std::stable_sort(notes.begin(), notes.end(),
-                   [](const LineNote& x, const LineNote& y) { return x.line < y.line; });
-  for (const LineNote& note : notes) {
+  for (const LineNote& note : notesInFileOrder(reading.refused, collected.notes)) {
     console.warning(file + ":" + std::to_string(note.line) + ": " + note.reason);
   }
   if (reading.readError) console.error(file + ": read error after line " + std::to_string(reading.lines));

@@ -63,9 +63,6 @@ struct RunOptions {
   std::string executable;
 };
 
-// The output directory of a run on `file` ("/" at its end), as getPathToSave
-// names it, without creating anything or logging.
-std::string outputDirectory(const std::string& file, const OutputPlace& place);
 
 // The values of a fitted gap from its resistivity, offset and onset pairs: the
 // resistance is resistivity x 0.4 cm / area, the resistance x area resistivity
