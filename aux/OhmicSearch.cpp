@@ -82,6 +82,7 @@ void judgeEveryWindow(const tk::Graph& gap, OhmicSearch& s) {
   const std::vector<WindowJudgement> judged =
       judgeWindows(X, gap.GetY(), kFirstWindowPoint, s.fitTest);
   const int kept = lastFittedWindow(judged);
+  s.windows.reserve(judged.size());  // a window record is some 200 bytes: no slack
   for (const WindowJudgement& w : judged) {
     s.windows.push_back(fromJudgement(w, X[static_cast<std::size_t>(w.first)], last));
     if (w.first != kept) continue;

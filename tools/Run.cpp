@@ -20,6 +20,22 @@ namespace {
 
 // ------------------------------------------------------------------- reading
 
+// The get area of a string that is only ever read (streambuf spells it char*).
+struct TextBuffer : std::streambuf {
+  explicit TextBuffer(const std::string& text) {
+    char* begin = const_cast<char*>(text.data());
+    setg(begin, begin, begin + text.size());
+  }
+};
+
+// Reads a string in place: an istringstream would copy it, and a scan of a
+// million lines is some 60 MB of text. The buffer is a base, so it is built
+// before the stream that reads it.
+class TextStream : private TextBuffer, public std::istream {
+ public:
+  explicit TextStream(const std::string& text) : TextBuffer(text), std::istream(this) {}
+};
+
 // Reads the whole file into `content`; false with a message when it cannot.
 bool readWholeFile(const std::string& file, std::string& content, tk::Console& console) {
   struct stat info {};
@@ -146,13 +162,18 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
     run.crOnly = true;
   }
   {
-    std::istringstream scan(content);
+    TextStream scan(content);
     std::ostringstream listing;
     getChambers(scan, run.gapList, listing);
     run.listing = listing.str();
   }
-  std::istringstream scan(content);
-  run.reading = readScan(scan);
+  {
+    TextStream scan(content);
+    run.reading = readScan(scan);
+  }
+  std::string().swap(content);  // the search that follows needs no text
+  // Kept for Entries.csv; without the slack of its growth (a quarter, on average).
+  run.reading.measurements.shrink_to_fit();
   run.readError = run.reading.readError;
   CollectedPoints points = collectPoints(run.reading.measurements, run.gapList);
   run.notes = notesInFileOrder(run.reading.refused, points.notes);
