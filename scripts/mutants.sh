@@ -81,7 +81,7 @@ MUTANTS = [
     ("header-listed", S, "if (name == kHeaderName || name.empty() ||", "if (name.empty() ||", "header listed as a gap"),
     ("hex-accepted", S, "if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return false;", "", "hexadecimal read as a number"),
     ("dir-904", O, '"_904HVscan/" : "_KVTHVscan/"', '"_KVTHVscan/" : "_904HVscan/"', "CAEN904 directory suffix"),
-    ("outdir-slash", O, "if (result.empty() || result.back() != '/') result += '/';", "", "--output-dir without '/'"),
+    ("outdir-slash", O, "if (dir.empty() || dir.back() != '/') dir += '/';", "", "--output-dir without '/'"),
     ("safe-slash", O, "if (c == '/' || c == '\\\\' ||", "if (c == '\\\\' ||", "'/' kept in figure names"),
     ("safe-utf8-cut", O, "    while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0) == 0x80) --cut;\n", "", "long names cut inside a character"),
     ("atomic-leftover", SF, "  if (failure != 0) {\n    ::unlink(tempPath.c_str());\n", "  if (failure != 0) {\n", "temporary file left on failure"),
