@@ -43,10 +43,6 @@ void applyProfile(tk::Graph& graph, const plotprofile& profile) {
 }  // namespace
 
 void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context) {
-  if (context.queue != nullptr) {
-    context.queue->save(canvas, path);
-    return;
-  }
   std::string error;
   if (!canvas.SaveAs(path, error)) context.console.error(error);
 }
@@ -252,7 +248,7 @@ void renderSearch(const OhmicSearch& search, const std::string& chambername,
     for (const WindowTry& w : search.windows) tried.push_back(w.fit.values);
     plottingChiSquared(tried, diagnostics.empty() ? chambername : diagnostics, search.fitTest,
                        getPathToSave(file, context.place, context.console), INFO, style,
-                       context.extension, context.console, context.queue);
+                       context.extension, context.console);
   }
   if (search.passed && !search.statFit) {
     std::ostringstream why;

@@ -16,7 +16,6 @@
 
 #include "toolkit/Canvas.h"
 #include "toolkit/Console.h"
-#include "toolkit/FigureQueue.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Types.h"
 
@@ -95,11 +94,10 @@ Double_t fitleft(tk::Graph* Current, Double_t StartFit, Double_t EndFit,
 // histograms span the smallest to the largest value (the largest thus in the
 // overflow, a single value giving an automatic range); NaN values are counted in
 // the overflow but set no edge. A file that cannot be written is reported through
-// `console`. With a `queue` the figures are saved through it. Always returns false.
+// `console`. Always returns false.
 Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string chambername,
                           Int_t FitTest, std::string Path, Bool_t INFO, const tk::Style& style,
-                          const std::string& extension, tk::Console& console,
-                          tk::FigureQueue* queue = nullptr);
+                          const std::string& extension, tk::Console& console);
 
 // Strict orderings that sort the largest value first.
 bool descending_on_chisquared(fitstatus a, fitstatus b);

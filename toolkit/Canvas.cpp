@@ -42,12 +42,6 @@ void Canvas::DrawGraph(const Graph* graph, bool withAxes) {
   items_.push_back(std::move(item));
 }
 
-bool Canvas::UpdateGraph(std::size_t index, const Graph& graph) {
-  if (index >= items_.size() || items_[index].kind != Item::Kind::Graph) return false;
-  items_[index].graph.assign(1, graph);
-  return true;
-}
-
 void Canvas::DrawFunction(const Function& function) {
   Item item;
   item.kind = Item::Kind::Function;

@@ -80,12 +80,6 @@ class Canvas {
   // frame; markers whose centre lies outside it are not drawn. The graph may
   // change or go as soon as this returns. A null graph is ignored.
   void DrawGraph(const Graph* graph, bool withAxes);
-  // Replaces the copy drawn as item `index` (a graph) by a copy of `graph` as it
-  // is now, keeping its place in the painting order and, for the graph that set
-  // the frame, the frame's ranges taken when it was drawn. For a figure whose
-  // graph is fitted after it was drawn. Returns false, changing nothing, when
-  // item `index` is not a graph.
-  bool UpdateGraph(std::size_t index, const Graph& graph);
   // Draws a copy of the function as a line over its range ("same").
   void DrawFunction(const Function& function);
   // Draws a copy of the legend box ("same"), its marker samples copied from the

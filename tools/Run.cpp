@@ -344,8 +344,7 @@ void warnRenamedFigure(const std::string& gap, const std::string& name, const Fi
 }
 
 // The per-gap figures and lines of an argon scan, and Resistance.csv after them.
-void renderSearches(const RunOutcome& run, const RunOptions& options, const FigureContext& figures,
-                    tk::FigureQueue& queue) {
+void renderSearches(const RunOutcome& run, const RunOptions& options, const FigureContext& figures) {
   tk::Console& console = figures.console;
   ResistanceReport report;
   report.Open();
@@ -367,8 +366,6 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
     warnNoResult(run, g, console);
     if (g.fitted()) report.AddGap(g.name, g.values);
   }
-  // The figures are written first, as the report always followed them.
-  queue.finish();
   report.Save(getPathToSave(run.file, figures.place, console) + "Resistance.csv", console);
 }
 
@@ -482,13 +479,11 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   }
   warnEmptyGaps(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
-  tk::FigureQueue queue(options.jobs, console);
-  const FigureContext figures{place, console, options.extension, &queue, options.annotate};
+  const FigureContext figures{place, console, options.extension, options.annotate};
   drawCombinedFigure(run, figures);
   if (options.entries) writeEntries(run, place, console);
-  if (run.argon) renderSearches(run, options, figures, queue);
+  if (run.argon) renderSearches(run, options, figures);
   if (!run.argon) tellNotArgon(run, console);
-  queue.finish();
   const std::vector<ResultsRow> results = resultsRows(run, file, options.temperature);
   writeResults(results, run.argon, file, place, console);
   warnStaleOutputs(run, options, place, before, console);

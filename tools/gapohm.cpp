@@ -1,6 +1,8 @@
 #include "tools/gapohm.h"
 
+#include <sched.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -18,6 +20,19 @@
 #include "tools/Report.h"
 
 namespace {
+
+// The number of processors this process may run on (at least 1): --batch's
+// default number of scans analysed side by side.
+int availableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -273,7 +288,7 @@ int usageError(std::ostream& err, const std::string& message) {
 // start, else the usage status (2) with the message written.
 int checkCommandLine(CommandLine& c, std::ostream& err) {
   c.options.extension = "." + c.format;
-  c.options.jobs = c.jobs > 0 ? c.jobs : tk::availableCores();
+  c.options.jobs = c.jobs > 0 ? c.jobs : availableCores();
   if (!c.summary.empty() && !c.batch) return usageError(err, "--summary needs --batch");
   if (c.outputDirOption->count() > 0 && c.outputDir.empty()) {
     // An empty name would otherwise mean "not given": the dated directory, somewhere else.
