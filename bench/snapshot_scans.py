@@ -89,6 +89,11 @@ def main(out):
         std += gap_lines(rng, *g, top=2300.0)
     std += gap_lines(rng, "HIGH-B", 3e10, 1900, 0.2, 0.05, top=2600.0)
     write(f"{out}/high_axis.csv", std)
+    mixed = [HEADER]
+    mixed += gap_lines(rng, "LOW-B", 3e10, 1800, 0.2, 0.05, top=2100.0)
+    mixed += gap_lines(rng, "HIGH-TOPWIDE", 3e10, 1900, 0.2, 0.05, top=2600.0)
+    mixed += gap_lines(rng, "FEW-B", 3e10, 1900, 0.2, 0.05)[:12]
+    write(f"{out}/mixed_axes.csv", mixed)
     write(f"{out}/empty.csv", [HEADER])
     write(f"{out}/garbage.csv", ["\x00\x01binary", "no,commas,here"])
 

@@ -140,25 +140,44 @@ void fillResults(RunOutcome& run, const AnalysisSettings& settings) {
 
 }  // namespace
 
-std::string GapResult::why() const {
-  switch (noResult) {
-    case NoResult::None: return "";
-    case NoResult::NoMeasurement: return "no usable measurement";
-    case NoResult::NotArgon: return "not an argon scan (HV axis ends at or above 2500 V): not searched";
-    case NoResult::NotAscending:
-      return "HV comes down at line " + std::to_string(points.notAscendingLine) + ": not searched";
-    case NoResult::AxisTooHigh: {
-      std::ostringstream why;
-      why << "HV axis ends at " << graph.xAxis().high << " V (argon scans end below 2500 V): not searched";
-      return why.str();
-    }
-    case NoResult::TooFewPoints:
-      return "only " + std::to_string(graph.GetN()) + " points (the search needs " +
-             std::to_string(kFewestSearchPoints) + ")";
-    case NoResult::NoWindowPassed: return "no ohmic region found";
-  }
-  return "";
+std::string argonScanLimitText() {
+  std::ostringstream text;
+  text << kArgonScanLimit << " V";
+  return text.str();
 }
+
+NoResultText noResultText(const GapResult& g) {
+  const std::string noLine = "; it has no line in Resistance.csv";
+  std::ostringstream axisEnd;
+  axisEnd << g.graph.xAxis().high << " V";
+  switch (g.noResult) {
+    case NoResult::None: return {"", ""};
+    case NoResult::NoMeasurement: return {"no usable measurement", ""};
+    case NoResult::NotArgon:
+      return {"not an argon scan (HV axis ends at or above " + argonScanLimitText() + "): not searched", ""};
+    case NoResult::NotAscending: {
+      const std::string line = std::to_string(g.points.notAscendingLine);
+      return {"HV comes down at line " + line + ": not searched",
+              "not searched (its HV comes down at line " + line + ")" + noLine};
+    }
+    case NoResult::AxisTooHigh:
+      return {"HV axis ends at " + axisEnd.str() + " (argon scans end below " + argonScanLimitText() + "): not searched",
+              "its HV axis ends at " + axisEnd.str() + ", at or above the " + argonScanLimitText() +
+                  " limit of the ohmic-region search: not searched" + noLine};
+    case NoResult::TooFewPoints: {
+      const std::string points = std::to_string(g.graph.GetN()), needs = std::to_string(kFewestSearchPoints);
+      return {"only " + points + " points (the search needs " + needs + ")",
+              "only " + points + " points, too few for the ohmic-region search (it needs " + needs + ")" + noLine};
+    }
+    case NoResult::NoWindowPassed:
+      return {"no ohmic region found", "no ohmic region found (no window from point " +
+                                           std::to_string(kFirstWindowPoint + 1) +
+                                           " to the last point passed the line-fit test)" + noLine};
+  }
+  return {"", ""};
+}
+
+std::string GapResult::why() const { return noResultText(*this).status; }
 
 GapValues gapValues(double area, const std::pair<double, double>& Resistance,
                     const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset) {
@@ -299,19 +318,10 @@ void drawCombinedFigure(const RunOutcome& run, const FigureContext& figures) {
 // The warning that tells why a searched gap has no line in Resistance.csv.
 void warnNoResult(const RunOutcome& run, const GapResult& g, tk::Console& console) {
   const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
-  if (g.noResult == NoResult::AxisTooHigh) {
-    std::ostringstream message;
-    message << gap << "its HV axis ends at " << g.graph.xAxis().high
-            << " V, at or above the 2500 V limit of the ohmic-region search: not searched; it "
-               "has no line in Resistance.csv";
-    console.warning(message.str());
-  } else if (g.noResult == NoResult::TooFewPoints) {
-    console.warning(gap + "only " + std::to_string(g.graph.GetN()) +
-                    " points, too few for the ohmic-region search (it needs " +
-                    std::to_string(kFewestSearchPoints) + "); it has no line in Resistance.csv");
-  } else if (g.noResult == NoResult::NoWindowPassed) {
-    console.warning(gap + "no ohmic region found (no window from point 16 to the last point "
-                          "passed the line-fit test); it has no line in Resistance.csv");
+  // A gap whose HV comes down was told about before its figure.
+  const std::string warning = noResultText(g).warning;
+  if (!warning.empty() && g.noResult != NoResult::NotAscending) {
+    console.warning(gap + warning);
   } else if (g.fitted() && !(g.search.resistivity.first > 0.0)) {
     // A current that falls as the HV rises (reversed polarity, a drifting
     // offset) gives a negative resistivity: reported as fitted, its magnitude
@@ -352,10 +362,7 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   for (const GapResult& g : run.gaps) {
     if (g.noResult == NoResult::NoMeasurement) continue;
     const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
-    if (g.noResult == NoResult::NotAscending) {
-      console.warning(gap + "not searched (its HV comes down at line " +
-                      std::to_string(g.points.notAscendingLine) + "); it has no line in Resistance.csv");
-    }
+    if (g.noResult == NoResult::NotAscending) console.warning(gap + noResultText(g).warning);
     warnRenamedFigure(gap, g, options.extension, console);
     plotprofile profile = g.profile;
     profile.fileBase = g.figureBase;
@@ -406,7 +413,7 @@ void tellNotArgon(const RunOutcome& run, tk::Console& console) {
     if (g.graph.GetN() == 0) continue;
     console.out << "gapohm: " << run.file << ": not an argon scan: the HV axis of its first gap, \""
                 << excerpt(g.name) << "\", ends at " << g.graph.xAxis().high
-                << " V, not below the 2500 V limit of the ohmic-region search; no gap is searched "
+                << " V, not below the " << argonScanLimitText() << " limit of the ohmic-region search; no gap is searched "
                    "and no Resistance.csv is written"
                 << std::endl;
     return;

@@ -76,9 +76,21 @@ struct GapResult {
   // Its row of the results table: every value the outputs show, derived ones included.
   ResultsRow result;
   bool fitted() const { return noResult == NoResult::None; }
-  // The words of the batch summary for a gap without values ("" when fitted).
+  // noResultText(*this).status: "" when fitted.
   std::string why() const;
 };
+
+// Why a gap has no result, in the two wordings the outputs use: `status`, the
+// short words of the tables, the figures and the batch summary; `warning`, the
+// log's warning after the gap's name ("" where the log tells it otherwise: a
+// standard scan is told once, a gap without measurements with the reading).
+struct NoResultText {
+  std::string status, warning;
+};
+NoResultText noResultText(const GapResult& g);
+
+// The ohmic-region search's HV limit as messages give it ("2500 V").
+std::string argonScanLimitText();
 
 struct RunOutcome {
   std::string file;           // the scan as named
