@@ -584,7 +584,7 @@ KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& curren
   out.trace.push_back(resultLine(out));
   out.fitted = accept(p, m, out);
   if (out.fitted) {
-    out.reason = "fitted";
+    out.reason.clear();
   } else {
     clearNumbers(out);
   }

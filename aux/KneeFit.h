@@ -30,7 +30,7 @@ inline constexpr double kKneeWidestWidth = 300.0;
 struct KneeFit {
   static constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   bool fitted = false;
-  std::string reason;  // "fitted" when fitted, else the first failed test, lowercase
+  std::string reason;  // "" when fitted, else the first failed test, lowercase
   double offset = kNaN, offsetError = kNaN;  // c, nA/cm^2
   double slope = kNaN, slopeError = kNaN;    // s, nA/cm^2 per V
   double onset = kNaN, onsetError = kNaN;    // V0, V

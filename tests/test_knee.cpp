@@ -80,7 +80,7 @@ TEST(KneeFit, FindsTheResistivityOfOhmicCurvesInAnyOrder) {
     const Scan s = scanOf(c.g, c.seed, c.descending, c.outlier, 20 * sigma);
     const KneeFit f = fitKnee(s.hv, s.j);
     ASSERT_TRUE(f.fitted) << f.reason;
-    EXPECT_EQ(f.reason, "fitted");
+    EXPECT_TRUE(f.reason.empty()) << f.reason;
     EXPECT_LT(std::fabs(f.resistivity - rho), 3.5 * f.resistivityError);
     EXPECT_LT(f.resistivityError, 0.05 * rho);
     EXPECT_LT(std::fabs(f.onset - c.g.v0), 4 * f.onsetError + 10);
