@@ -26,6 +26,10 @@ struct Gap {
   double low = 1000, high = 2300;               // HV range, V
   int points = 66;
   double noise = 0.02;  // Gaussian scatter, fraction of the noiseless top current
+  // The scatter grows with the current instead, from a fifth of its top value
+  // at no current to all of it at the top: the points that pin the slope
+  // scatter most.
+  bool scatterGrows = false;
 };
 
 struct Scan {
@@ -60,7 +64,8 @@ inline Scan generate(const Gap& g, std::mt19937& rng) {
   for (int i = 0; i < g.points; ++i) {
     const double v = g.low + (g.high - g.low) * i / (g.points - 1);
     s.hv.push_back(v);
-    s.j.push_back(shapeAt(g, v) + sigma * unit(rng));
+    const double sd = g.scatterGrows ? sigma * (0.2 + 0.8 * std::fabs(shapeAt(g, v) / shapeAt(g, g.high))) : sigma;
+    s.j.push_back(shapeAt(g, v) + sd * unit(rng));
   }
   return s;
 }

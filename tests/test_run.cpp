@@ -1,12 +1,15 @@
 // Whole runs of the built program on the example scans, as a user makes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <map>
 
+#include "aux/Annotation.h"
 #include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
+#include "tools/RunOutcome.h"
 
 namespace {
 
@@ -103,6 +106,10 @@ TEST(ResultsTable, ArgonRowsHoldTheReportsNumbersBothMethodsAndTheConditions) {
     EXPECT_EQ(row.get("area_source"), gap == "LAB-GAP-07" ? "unknown" : "type word");
     EXPECT_EQ(row.get("points"), "65");
     EXPECT_NEAR(cell(row, "pressure_mean"), 980.0, 10.0) << gap;
+    // The example is written at 20-23.5 C and 36-40 % humidity.
+    EXPECT_NEAR(cell(row, "temperature_mean"), 21.7, 1.0) << gap;
+    EXPECT_NEAR(cell(row, "humidity_mean"), 38.0, 2.0) << gap;
+    EXPECT_TRUE(fileExists(home.file("out/" + row.get("figure")))) << gap << ": " << row.get("figure");
     EXPECT_EQ(row.get("knee_status"), "fitted") << gap;
     // Both methods see one gap: their resistivities agree within their errors.
     EXPECT_LT(std::fabs(cell(row, "knee_rho_ohm_cm") - cell(row, "rho_ohm_cm")),
@@ -125,6 +132,42 @@ TEST(ResultsTable, ReferenceTemperatureScalesEachMethodByItsOwnPoints) {
       EXPECT_NEAR(cell(ref[k], method + "rho_ref_err") / cell(base[k], method + "rho_err"), factor, factor * 1e-6);
     }
   }
+}
+
+// An area from the areas file wins over the type word, and every value derived
+// from it (both methods' resistance) follows; resistance x area does not depend on it.
+TEST(Analysis, AnAreasFileAreaReachesEveryDerivedValue) {
+  AnalysisSettings settings;
+  settings.areas = {{"LAB-GAP-07", 8000.0}, {"RE3-PK-154-BOTTOM", 20000.0}};
+  const RunOutcome run = analyseScan("a.csv", "", readFile(examplePath("argon_scan.csv")), settings);
+  ASSERT_EQ(run.gaps.size(), 6u);
+  for (const GapResult& g : run.gaps) {
+    const ResultsRow& row = g.result;
+    const auto given = settings.areas.find(g.name);
+    const double area = given != settings.areas.end() ? given->second : g.name.find("TOPWIDE") != std::string::npos ? 13130.0
+                        : g.name.find("TOPNARROW") != std::string::npos ? 5550.0 : 19660.0;
+    EXPECT_EQ(row.area, area) << g.name;
+    EXPECT_EQ(row.areaSource, given != settings.areas.end() ? "areas file" : "type word") << g.name;
+    for (const MethodResult* m : {&row.window, &row.knee}) {
+      ASSERT_TRUE(m->status.fitted()) << g.name;
+      EXPECT_NEAR(*m->resistance.value, *m->rho.value * 0.4 / area, *m->resistance.value * 1e-12) << g.name;
+      EXPECT_NEAR(*m->rhoArea.value, *m->rho.value * 0.4, *m->rhoArea.value * 1e-12) << g.name;
+    }
+  }
+}
+
+// The results box shows each method's own numbers: the knee line the knee fit's.
+TEST(Annotation, TheResultsBoxShowsEachMethodsOwnResistivity) {
+  const RunOutcome run = analyseScan("a.csv", "", readFile(examplePath("argon_scan.csv")), AnalysisSettings{});
+  const GapResult& g = run.gaps.front();
+  KneeFit knee = g.knee;
+  knee.resistivity = 1.234e11;
+  knee.resistivityError = 1.0e9;
+  const std::vector<std::string> box = resultsBoxLines(g.search, &knee, "");
+  const auto line = std::find_if(box.begin(), box.end(), [](const std::string& l) { return l.rfind("knee: ", 0) == 0; });
+  ASSERT_NE(line, box.end());
+  EXPECT_EQ(line->rfind("knee: \u03c1 = (123.4 \u00b1 1.0)\u00d710\u2079 \u03a9 cm", 0), 0u) << *line;
+  EXPECT_EQ(box.front().find("123.4"), std::string::npos) << box.front();
 }
 
 TEST(ResultsTable, StandardScanRowsSayWhyWithoutNumbers) {
