@@ -295,12 +295,13 @@ void warnNoResult(const RunOutcome& run, const GapResult& g, tk::Console& consol
             << " Ohm*cm (the current falls as the HV rises: reversed polarity?)";
     console.warning(message.str());
   }
-  // Said once for the run, at its first such gap, naming them all.
+  // Said once for the run, at its first such gap, naming them (ten at most).
   std::vector<const GapResult*> unknown;
   for (const GapResult& u : run.gaps) if (u.fitted() && u.areaSource == "unknown") unknown.push_back(&u);
   if (unknown.empty() || unknown[0] != &g) return;
   std::string names = "\"" + excerpt(g.name) + "\"";
-  for (std::size_t k = 1; k < unknown.size(); ++k) names += ", \"" + excerpt(unknown[k]->name) + "\"";
+  for (std::size_t k = 1; k < std::min<std::size_t>(unknown.size(), 10); ++k) names += ", \"" + excerpt(unknown[k]->name) + "\"";
+  if (unknown.size() > 10) names += " and " + std::to_string(unknown.size() - 10) + " more";
   console.warning(unknown.size() == 1
                       ? gap + "its area is not known (no type word in its name, not in an areas file): its resistance "
                               "is given for 1 cm2; give its area with --areas FILE"
