@@ -33,6 +33,7 @@ ONLY = os.environ.get("MUT_ONLY", "")
 ALL = os.environ.get("MUT_ALL", "") == "1"
 
 G, D, H = "tools/gapohm.cpp", "aux/Drawing.cpp", "aux/Drawing.h"
+CL = "tools/CommandLine.cpp"
 S, O, R = "aux/ScanInput.cpp", "aux/OutputPlaces.cpp", "aux/Regression.cpp"
 TG, TF, TH = "toolkit/Graph.cpp", "toolkit/Fit.cpp", "toolkit/Histogram.cpp"
 TL, TY = "toolkit/Look.cpp", "toolkit/Layout.cpp"
@@ -56,7 +57,9 @@ MUTANTS = [
     ("negative-silent", RN, "} else if (g.fitted() && !(g.search.resistivity.first > 0.0)) {", "} else if (false) {", "negative resistivity not warned"),
     ("too-few-silent", RN, "} else if (g.noResult == NoResult::TooFewPoints) {", "} else if (false) {", "too-few-points message lost"),
     ("exit-always-0", RN, "return console.failed() ? 1 : 0;", "return 0;", "failed run exits 0"),
-    ("usage-exit-1", G, "return code == 0 ? 0 : 2;", "return code == 0 ? 0 : 1;", "usage error exits 1"),
+    ("quiet-ignored", CL, "tk::Console console(out, err, c.quiet && !c.batch && !c.report);", "tk::Console console(out, err);", "--quiet writes the INFO lines"),
+    ("unused-option-silent", CL, "    console.warning(list + ", "    if (false) console.warning(list + ", "options without effect not named"),
+    ("usage-exit-1", CL, "return code == 0 ? 0 : 2;", "return code == 0 ? 0 : 1;", "usage error exits 1"),
     ("report-resistance", RN, "v.resistance = Resistance.first * kGapLength / area;", "v.resistance = Resistance.first * kGapLength * area;", "resistance column"),
     ("report-rxa", RN, "v.resistanceArea = Resistance.first * kGapLength;", "v.resistanceArea = Resistance.first / kGapLength;", "resistance x area column"),
     ("report-header", G, 'Onset [V] \\n";', 'Onset [V]\\n";', "report header bytes"),

@@ -2,6 +2,7 @@
 // go, the gap catalogue, and the bytes of the two reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "aux/OutputPlaces.h"
@@ -249,6 +250,64 @@ TEST(EntriesReport, CountsPerStepTheEdgesInTheLowerStep) {
   ValidatingStepsHVscan(dir.file("scan.csv"), {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, place, console);
   EXPECT_EQ(readFile(dir.file("out/Entries.csv")), expected);
   EXPECT_FALSE(console.failed());
+}
+
+// The command line as a user meets it, run in process: each row's status and
+// both streams, exactly.
+TEST(CommandLine, StatusAndEveryLineAUserSees) {
+  ScratchDir dir;
+  const std::string scan = dir.file("scan.csv"), out = dir.file("out"), done = "gapohm: outputs in " + out + "/\n";
+  writeFile(scan, readFile(testsupport::examplePath("argon_scan.csv")));
+  const std::string area = "gapohm: warning: " + scan + ": gap \"LAB-GAP-07\": its area is not known (no type word "
+                           "in its name, not in an areas file): its resistance is given for 1 cm2; give its area "
+                           "with --areas FILE\n";
+  const std::string more = "\nRun with --help for more information.\n", warn = "gapohm: warning: ";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  };
+  const Case cases[] = {
+      {{"-q", "-o", out, scan}, 0, done, area},
+      {{"--quiet", "--verbose", "--annotate", "-o", out, scan, "Title"}, 0, done, area},
+      {{"-q", "-j", "2", "--summary", "s.csv", "--limits", "none.csv", "--reference-temperature", "25", "-o", out, scan},
+       0, done,
+       warn + "--jobs and --summary have no effect without --batch\n" + warn +
+           "--limits has no effect without --batch or --report\n" + warn +
+           "--reference-temperature has no effect without --temperature-coefficient\n" + area},
+      {{"--report", "-q", "--format", "svg", "--temperature-coefficient", "0.1", "--reference-temperature", "25", "-j",
+        "2", "-o", dir.file("report"), out},
+       0, "gapohm: report of 1 results files in " + dir.file("report") + "/index.html\n",
+       warn + "--quiet, --format, --temperature-coefficient and --reference-temperature have no effect with "
+              "--report\n" + warn + "--jobs has no effect without --batch\n"},
+      {{"--bogus", scan}, 2, "", "gapohm: The following argument was not expected: --bogus" + more},
+      {{"--format", "gif", scan}, 2, "", "gapohm: --format: gif not in {png,svg,pdf}" + more},
+      {{"--batch", "-j", "0", scan}, 2, "", "gapohm: --jobs: Value 0 not in range 1 to 1024" + more},
+      {{"--report", "--batch", "-q", out}, 2, "", "gapohm: --report and --batch cannot be given together" + more},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {"/opt/bin/gapohm-1.2"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    std::ostringstream o, e;
+    EXPECT_EQ(gapohmMain(static_cast<int>(argv.size()), argv.data(), o, e, homeAt(dir.path()), 0), c.status) << c.args[0];
+    EXPECT_EQ(o.str(), c.out) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(e.str(), c.err) << c.args[0] << " " << c.args[1];
+  }
+  // The help names the program and its positionals as typed, each option's choices
+  // once, and ends with the exit statuses and two examples.
+  const char* help[] = {"/opt/bin/gapohm-1.2", "--help"};
+  std::ostringstream o, e;
+  EXPECT_EQ(gapohmMain(2, help, o, e, homeAt(dir.path()), 0), 0);
+  const std::vector<std::string> shown = testsupport::lines(o.str());
+  for (const char* line : {"Usage: gapohm [OPTIONS] SCAN [TITLE]", "  --format png|svg|pdf        figure file format",
+                           "Exit status: 0 success; 1 a failed run, a failed scan of a batch or an output that "
+                           "could not be written; 2 a usage error; 128+N a batch stopped by signal N (SIGINT, SIGTERM)."}) {
+    EXPECT_NE(std::find(shown.begin(), shown.end(), line), shown.end()) << line << "\n" << o.str();
+  }
+  EXPECT_EQ(std::vector<std::string>(shown.end() - 3, shown.end()),
+            (std::vector<std::string>{"Examples:", "  gapohm -o out/run7 scan_run7.csv \"Run 7, argon\"",
+                                      "  gapohm --batch -j 2 --annotate -o campaign scans/"}));
+  for (const char* never : {"/opt/bin", "{png", "file_and_title", "INT in"}) EXPECT_EQ(o.str().find(never), std::string::npos) << never;
 }
 
 }  // namespace

@@ -263,7 +263,6 @@ TEST(Limits, AMalformedFileIsAUsageErrorAndNothingIsWritten) {
 TEST(ReportCommand, OptionsThatDoNotGoTogetherAreUsageErrors) {
   ScratchDir dir;
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--limits", "l.csv", "scan.csv"}, "--limits needs --report"},
       {{"--report"}, "--report needs at least one"},
       {{"--report", "--batch", "x"}, "--report and --batch"},
       {{"--report", "--limits", ".", "x"}, "cannot read limits file .: it is a directory"},

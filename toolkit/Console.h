@@ -1,23 +1,43 @@
 // Where a run's progress lines and its error messages go, and whether any error
 // happened. Every function that reports passes through one Console handed to it,
 // so tests capture the exact bytes and the run's exit status follows its errors.
+// A quiet Console drops the progress lines here, in one place: the code that
+// writes them does not ask whether anyone listens.
 #pragma once
 
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 namespace tk {
 
 class Console {
+  // Accepts every byte and keeps none: the progress stream of a quiet run.
+  struct Discard : std::streambuf {
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  };
+  Discard discard_;
+  std::ostream silent_{&discard_};
+
  public:
-  // Both streams must outlive the Console.
-  Console(std::ostream& out, std::ostream& err) : out(out), err(err) {}
+  // Both streams must outlive the Console. quiet: the progress lines (out) go
+  // nowhere; the closing line (result), warnings and errors are written still.
+  Console(std::ostream& out, std::ostream& err, bool quiet = false)
+      : out(quiet ? silent_ : out), err(err), result_(out) {}
+  // `out` may refer to this Console's own silent stream: never copied.
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
 
   // Progress lines ("INFO :: ..."); callers end each line with std::endl (flushed).
   std::ostream& out;
   // Error and warning messages.
   std::ostream& err;
+
+  // Writes the run's closing line (what came of it, where its outputs are) and a
+  // line end to the real standard output, quiet or not.
+  void result(const std::string& line) { result_ << line << std::endl; }
 
   // Writes "gapohm: error: <message>" to err, marks the run as failed and keeps
   // the message, so that what went wrong can be told on without reading err.
@@ -34,6 +54,7 @@ class Console {
   const std::vector<std::string>& errors() const { return errors_; }
 
  private:
+  std::ostream& result_;
   std::vector<std::string> errors_;
 };
 

@@ -141,10 +141,18 @@ void warnNoResult(const RunOutcome& run, const GapResult& g, tk::Console& consol
             << " Ohm*cm (the current falls as the HV rises: reversed polarity?)";
     console.warning(message.str());
   }
-  if (g.fitted() && g.areaSource == "unknown") {
-    console.warning(gap + "its area is not known (no type word in its name, not in an areas "
-                          "file): its resistance is given for 1 cm2; give its area with --areas FILE");
-  }
+  // Said once for the run, at its first such gap, naming them (ten at most).
+  std::vector<const GapResult*> unknown;
+  for (const GapResult& u : run.gaps) if (u.fitted() && u.areaSource == "unknown") unknown.push_back(&u);
+  if (unknown.empty() || unknown[0] != &g) return;
+  std::string names = "\"" + excerpt(g.name) + "\"";
+  for (std::size_t k = 1; k < std::min<std::size_t>(unknown.size(), 10); ++k) names += ", \"" + excerpt(unknown[k]->name) + "\"";
+  if (unknown.size() > 10) names += " and " + std::to_string(unknown.size() - 10) + " more";
+  console.warning(unknown.size() == 1
+                      ? gap + "its area is not known (no type word in its name, not in an areas file): its resistance "
+                              "is given for 1 cm2; give its area with --areas FILE"
+                      : run.file + ": gaps " + names + ": their areas are not known (no type word in their names, not "
+                              "in an areas file): their resistances are given for 1 cm2; give their areas with --areas FILE");
 }
 
 // The knee fit's verbose lines: start values, polish, outlier pass, acceptance tests.
@@ -204,8 +212,7 @@ bool readScanText(const std::string& file, std::string& content, const RunOption
   if (!readWholeFile(file, content, console)) {
     console.out << analyseScan(file, "", "", AnalysisSettings{}).listing << std::flush;
     if (options.defaultScan) {
-      console.err << "usage: gapohm [options] SCAN.csv [legend title]   (gapohm --help tells more)"
-                  << std::endl;
+      console.err << "gapohm: usage: gapohm [OPTIONS] SCAN [TITLE]   (gapohm --help tells more)" << std::endl;
     }
     return false;
   }
@@ -307,6 +314,6 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   writeResults(results, run.argon, file, place, console);
   warnStaleOutputs(run, options, place, before, console);
   if (rows != nullptr) rows->insert(rows->end(), results.begin(), results.end());
-  console.out << "gapohm: outputs in " << outputDirectory(file, place) << std::endl;
+  console.result("gapohm: outputs in " + outputDirectory(file, place));
   return console.failed() ? 1 : 0;
 }

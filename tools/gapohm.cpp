@@ -1,10 +1,5 @@
 #include "tools/gapohm.h"
 
-#include <sched.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -21,19 +16,6 @@
 #include "tools/Report.h"
 
 namespace {
-
-// The number of processors this process may run on (at least 1): --batch's
-// default number of scans analysed side by side.
-int availableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
-  }
-  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<int>(online) : 1;
-}
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -72,16 +54,6 @@ std::map<std::string, int> gapIndexByName(const ChamberIndexList& ChamberIndex) 
 std::string entriesText(const std::vector<Measurement>& measurements,
                         const ChamberIndexList& ChamberIndex);
 
-// The run's status once its standard output is flushed: a line that could not be
-// written (a closed pipe, a full device) fails the run, said once; the files
-// the run wrote are not touched by it.
-int checkedOutput(int status, std::ostream& out, std::ostream& err) {
-  out.flush();
-  if (out) return status;
-  err << "gapohm: error: standard output could not be written (closed, or its device is full): "
-         "its lines are lost; the files written are complete" << std::endl;
-  return status == 0 ? 1 : status;
-}
 
 std::ostream& printPair(std::ostream& out, double value, double error) {
   return out << value << " \\pm " << error;
@@ -150,194 +122,6 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
   return points;
 }
 
-namespace {
-
-// Reads the --areas file; false with a usage message on `err`.
-bool readAreas(const std::string& path, GapAreas& areas, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  std::string error;
-  if (!in || in.bad()) {
-    error = "cannot read areas file " + path + ": " + std::strerror(errno);
-  } else if (parseGapAreas(text.str(), path, areas, error)) {
-    return true;
-  }
-  err << "gapohm: " << error << "\nRun with --help for more information.\n";
-  return false;
-}
-
-bool isExistingCsv(const std::string& path) {
-  struct stat info {};
-  const bool csv = path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
-  return csv && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// A single run takes one scan and a legend title: a second scan is a mistake
-// that would otherwise become a title; anything further is ignored with a word.
-bool checkPositionals(const std::vector<std::string>& positional, std::ostream& err) {
-  if (positional.size() > 1 && isExistingCsv(positional[1])) {
-    err << "gapohm: " << excerpt(positional[1])
-        << " is a second scan file; a run analyses one scan: give several with --batch\n"
-           "Run with --help for more information.\n";
-    return false;
-  }
-  if (positional.size() > 2) {
-    std::string ignored;
-    for (std::size_t k = 2; k < positional.size(); ++k) ignored += " \"" + excerpt(positional[k]) + "\"";
-    err << "gapohm: warning: arguments after the legend title are ignored:" << ignored << std::endl;
-  }
-  return true;
-}
-
-}  // namespace
-
-namespace {
-
-// Everything the command line says, as parsed.
-struct CommandLine {
-  std::vector<std::string> positional;
-  std::string outputDir;
-  CLI::Option* outputDirOption = nullptr;
-  RunOptions options;
-  std::string format = "png";
-  int jobs = 0;
-  bool batch = false;
-  std::string summary;
-  std::string areasFile;
-  bool report = false;
-  std::string limits;
-  double alpha = 0.0;
-  CLI::Option* alphaOption = nullptr;
-  std::string outcomeFile;  // a batch's scan process: where it tells what it found
-};
-
-void defineRunOptions(CLI::App& app, CommandLine& c) {
-  app.add_option("file_and_title", c.positional,
-                 "scan file (default: the historical scan path) and the legend title of the "
-                 "combined figure; further arguments are ignored. With --batch: the scans");
-  c.outputDirOption = app.add_option("-o,--output-dir", c.outputDir,
-                                     "write every output into DIR (created if missing) instead of "
-                                     "the dated directory under $HOME/Dropbox")
-                          ->type_name("DIR");
-  app.add_flag("-v,--verbose", c.options.verbose,
-               "verbose fit lines and the fit-scan diagnostic figures");
-  app.add_flag("--annotate", c.options.annotate,
-               "draw the results on the figures: fit values or why there are none, the knee-fit "
-               "curve, the onsets, the passing window's ends, the scan's name");
-  app.add_flag("--entries", c.options.entries, "also write Entries.csv, the measurements per HV step");
-  app.add_option("--format", c.format, "figure file format")
-      ->check(CLI::IsMember({"png", "svg", "pdf"}))
-      ->type_name("png|svg|pdf");
-  app.add_option("--areas", c.areasFile,
-                 "CSV lines \"gap name,area in cm2\" (# comments): the areas of the resistance "
-                 "columns, by exact gap name")
-      ->type_name("FILE");
-  c.alphaOption = app.add_option("--temperature-coefficient", c.alpha,
-                                 "ALPHA per degree C of the gaps' bakelite: results.csv gains the "
-                                 "resistivities at the reference temperature, rho exp(ALPHA (T - T0))")
-                      ->type_name("ALPHA");
-  app.add_option("--reference-temperature", c.options.temperature.reference,
-                 "T0 in degrees C for --temperature-coefficient (default 20)")
-      ->type_name("T0");
-}
-
-void defineCampaignOptions(CLI::App& app, CommandLine& c) {
-  app.add_option("-j,--jobs", c.jobs,
-                 "with --batch: scans analysed at once (a single scan's figures are painted one "
-                 "after another); default: one per processor")
-      ->check(CLI::Range(1, 1024))
-      ->type_name("N");
-  app.add_flag("--batch", c.batch,
-               "analyse every scan given (files, or directories of .csv files), each into its "
-               "own output directory, and write a summary of every gap");
-  app.add_option("--summary", c.summary,
-                 "with --batch: the summary file (default: BatchSummary.csv in the output root)")
-      ->type_name("FILE");
-  app.add_flag("--report", c.report, "write a campaign report (index.html, in DIR or the working "
-               "directory) of every results.csv under the paths given");
-  app.add_option("--limits", c.limits,
-                 "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
-      ->type_name("FILE");
-  // Not for users, not in --help.
-  app.add_option("--outcome-file", c.outcomeFile)->group("");
-}
-
-int usageError(std::ostream& err, const std::string& message) {
-  err << "gapohm: " << message << "\nRun with --help for more information.\n";
-  return 2;
-}
-
-// Checks what the parser cannot and reads the option files; 0 when the run may
-// start, else the usage status (2) with the message written.
-int checkCommandLine(CommandLine& c, std::ostream& err) {
-  c.options.extension = "." + c.format;
-  c.options.jobs = c.jobs > 0 ? c.jobs : availableCores();
-  if (!c.summary.empty() && !c.batch) return usageError(err, "--summary needs --batch");
-  if (c.outputDirOption->count() > 0 && c.outputDir.empty()) {
-    // An empty name would otherwise mean "not given": the dated directory, somewhere else.
-    return usageError(err, "--output-dir needs a directory name, not an empty one");
-  }
-  if (!c.areasFile.empty() && !readAreas(c.areasFile, c.options.areas, err)) return 2;
-  c.options.areasFile = c.areasFile;
-  if (!std::isfinite(c.alpha) || !std::isfinite(c.options.temperature.reference)) {
-    return usageError(err, "--temperature-coefficient and --reference-temperature need finite numbers");
-  }
-  if (c.alphaOption->count() > 0) c.options.temperature.coefficient = c.alpha;
-  if (c.batch && !c.limits.empty() && !c.report) {
-    c.options.limits = std::make_shared<Limits>();
-    if (!loadLimits(c.limits, *c.options.limits, err)) return 2;
-  }
-  if (c.batch && c.positional.empty()) return usageError(err, "--batch needs at least one scan file or directory");
-  return 0;
-}
-
-// A single scan: the one named, or the historical default path.
-int runSingle(CommandLine& c, const OutputPlace& place, tk::Console& console) {
-  const std::string file =
-      c.positional.empty()
-          ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
-          : c.positional[0];
-  if (!checkPositionals(c.positional, console.err)) return 2;
-  c.options.defaultScan = c.positional.empty();
-  const std::string legendtitle = c.positional.size() > 1 ? c.positional[1] : "";
-  return c.outcomeFile.empty() ? readFiles_KVT(file, legendtitle, c.options, place, console)
-                               : runBatchScan(file, c.options, place, c.outcomeFile, console);
-}
-
-}  // namespace
-
-int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-               const EnvLookup& env, std::time_t now) {
-  CLI::App app{"gapohm: current density against pressure-corrected HV of gas gaps; ohmic-region "
-               "fits, resistivity and onset of argon scans"};
-  app.set_version_flag("--version", std::string("gapohm ") + GAPOHM_VERSION);
-  CommandLine c;
-  defineRunOptions(app, c);
-  defineCampaignOptions(app, c);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e, out, err);
-    return code == 0 ? 0 : 2;
-  }
-  tk::Console console(out, err);
-  if (c.report || (!c.limits.empty() && !c.batch)) {
-    return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, console), out, err);
-  }
-  if (const int usage = checkCommandLine(c, err)) return usage;
-  // A HOME set to nothing names no directory: the dated layout would land at the root.
-  const EnvLookup homeAware = [env](const std::string& name) {
-    std::optional<std::string> value = env(name);
-    if (name == "HOME" && value && value->empty()) return std::optional<std::string>();
-    return value;
-  };
-  OutputPlace place{homeAware, localDate(now), std::nullopt};
-  if (!c.outputDir.empty()) place.outputDir = c.outputDir;
-  const int status = c.batch ? runBatch(c.positional, c.options, place, c.summary, console)
-                             : runSingle(c, place, console);
-  return checkedOutput(status, out, err);
-}
 
 // ====================================================================== reports
 

@@ -170,8 +170,11 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
 
 // The program: parses the command line and runs. Exit status 0 on success, 1 on a
 // failed run or when `out` could not be written (said once on `err`), 2 on a
-// usage error, 128 + signal for a batch stopped by SIGINT/SIGTERM. `env` and
-// `now` stand for the environment and the clock, so that tests can fix them.
+// usage error, 128 + signal for a batch stopped by SIGINT/SIGTERM. Options the
+// chosen mode does not use are named in a warning and the run goes on; --quiet
+// silences a single run's progress lines (tk::Console). Defined in
+// tools/CommandLine.cpp. `env` and `now` stand for the environment and the
+// clock, so that tests can fix them.
 int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                const EnvLookup& env, std::time_t now);
 

@@ -1,0 +1,304 @@
+// The command line of gapohm: its options and their help, the checks the parser
+// cannot make, the word on options that the chosen mode does not use, and the
+// choice between a single run, a batch and a campaign report (gapohmMain).
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "aux/GapAreas.h"
+#include "aux/OutputPlaces.h"
+#include "aux/ScanInput.h"
+#include "tools/Report.h"
+#include "tools/gapohm.h"
+
+namespace {
+
+// The number of processors this process may run on (at least 1): --batch's
+// default number of scans analysed side by side.
+int availableCores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
+
+// The run's status once its standard output is flushed: a line that could not be
+// written (a closed pipe, a full device) fails the run, said once; the files
+// the run wrote are not touched by it.
+int checkedOutput(int status, std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return status;
+  err << "gapohm: error: standard output could not be written (closed, or its device is full): "
+         "its lines are lost; the files written are complete" << std::endl;
+  return status == 0 ? 1 : status;
+}
+
+// Reads the --areas file; false with a usage message on `err`.
+bool readAreas(const std::string& path, GapAreas& areas, std::ostream& err) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  std::string error;
+  if (!in || in.bad()) {
+    error = "cannot read areas file " + path + ": " + std::strerror(errno);
+  } else if (parseGapAreas(text.str(), path, areas, error)) {
+    return true;
+  }
+  err << "gapohm: " << error << "\nRun with --help for more information.\n";
+  return false;
+}
+
+bool isExistingCsv(const std::string& path) {
+  struct stat info {};
+  const bool csv = path.size() > 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+  return csv && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// A single run takes one scan and a legend title: a second scan is a mistake
+// that would otherwise become a title; anything further is ignored with a word.
+bool checkPositionals(const std::vector<std::string>& positional, std::ostream& err) {
+  if (positional.size() > 1 && isExistingCsv(positional[1])) {
+    err << "gapohm: " << excerpt(positional[1])
+        << " is a second scan file; a run analyses one scan: give several with --batch\n"
+           "Run with --help for more information.\n";
+    return false;
+  }
+  if (positional.size() > 2) {
+    std::string ignored;
+    for (std::size_t k = 2; k < positional.size(); ++k) ignored += " \"" + excerpt(positional[k]) + "\"";
+    err << "gapohm: warning: arguments after the legend title are ignored:" << ignored << std::endl;
+  }
+  return true;
+}
+
+// Everything the command line says, as parsed.
+struct CommandLine {
+  std::vector<std::string> positional;
+  std::string outputDir;
+  CLI::Option* outputDirOption = nullptr;
+  RunOptions options;
+  bool quiet = false;
+  std::string format = "png";
+  int jobs = 0;
+  bool batch = false;
+  std::string summary;
+  std::string areasFile;
+  bool report = false;
+  std::string limits;
+  double alpha = 0.0;
+  CLI::Option* alphaOption = nullptr;
+  std::string outcomeFile;  // a batch's scan process: where it tells what it found
+};
+
+// The help's usage lines name the program and its positionals as a user types
+// them, whatever path it was started by.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: gapohm [OPTIONS] SCAN [TITLE]\n"
+           "       gapohm --batch [OPTIONS] SCAN|DIR...\n"
+           "       gapohm --report [OPTIONS] RESULTS|DIR...\n";
+  }
+  std::string make_option_name(const CLI::Option* opt, bool positional) const override {
+    return positional ? "SCAN [TITLE]" : CLI::Formatter::make_option_name(opt, positional);
+  }
+  std::string make_option_opts(const CLI::Option* opt) const override {
+    return opt->get_positional() ? "" : CLI::Formatter::make_option_opts(opt);
+  }
+};
+
+// The contract of gapohmMain (tools/gapohm.h), as a user reads it.
+constexpr const char* kHelpFooter =
+    "Exit status: 0 success; 1 a failed run, a failed scan of a batch or an output that could "
+    "not be written; 2 a usage error; 128+N a batch stopped by signal N (SIGINT, SIGTERM).\n"
+    "\n"
+    "Examples:\n"
+    "  gapohm -o out/run7 scan_run7.csv \"Run 7, argon\"\n"
+    "  gapohm --batch -j 2 --annotate -o campaign scans/";
+
+void defineRunOptions(CLI::App& app, CommandLine& c) {
+  app.add_option("file_and_title", c.positional,
+                 "scan file (default: the historical scan path) and the legend title of the "
+                 "combined figure; further arguments are ignored. With --batch: the scans");
+  c.outputDirOption = app.add_option("-o,--output-dir", c.outputDir,
+                                     "write every output into DIR (created if missing) instead of "
+                                     "the dated directory under $HOME/Dropbox")
+                          ->type_name("DIR");
+  app.add_flag("-q,--quiet", c.quiet,
+               "a single run writes only warnings, errors and its closing line \"gapohm: outputs "
+               "in DIR\" (a batch writes its progress lines all the same)");
+  app.add_flag("-v,--verbose", c.options.verbose,
+               "verbose fit lines and the fit-scan diagnostic figures");
+  app.add_flag("--annotate", c.options.annotate,
+               "draw the results on the figures: fit values or why there are none, the knee-fit "
+               "curve, the onsets, the passing window's ends, the scan's name");
+  app.add_flag("--entries", c.options.entries, "also write Entries.csv, the measurements per HV step");
+  app.add_option("--format", c.format, "figure file format")
+      ->check(CLI::IsMember({"png", "svg", "pdf"}))
+      ->option_text("png|svg|pdf");
+  app.add_option("--areas", c.areasFile,
+                 "CSV lines \"gap name,area in cm2\" (# comments): the areas of the resistance "
+                 "columns, by exact gap name")
+      ->type_name("FILE");
+  c.alphaOption = app.add_option("--temperature-coefficient", c.alpha,
+                                 "ALPHA per degree C of the gaps' bakelite: results.csv gains the "
+                                 "resistivities at the reference temperature, rho exp(ALPHA (T - T0))")
+                      ->type_name("ALPHA");
+  app.add_option("--reference-temperature", c.options.temperature.reference,
+                 "T0 in degrees C for --temperature-coefficient (default 20)")
+      ->type_name("T0");
+}
+
+void defineCampaignOptions(CLI::App& app, CommandLine& c) {
+  app.add_option("-j,--jobs", c.jobs,
+                 "with --batch: scans analysed at once, 1 to 1024 (a single scan's figures are "
+                 "painted one after another); default: one per processor")
+      ->check(CLI::Range(1, 1024))
+      ->option_text("N");
+  app.add_flag("--batch", c.batch,
+               "analyse every scan given (files, or directories of .csv files), each into its "
+               "own output directory, and write a summary of every gap");
+  app.add_option("--summary", c.summary,
+                 "with --batch: the summary file (default: BatchSummary.csv in the output root)")
+      ->type_name("FILE");
+  app.add_flag("--report", c.report, "write a campaign report (index.html, in DIR or the working "
+               "directory) of every results.csv under the paths given");
+  app.add_option("--limits", c.limits,
+                 "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
+      ->type_name("FILE");
+  // Not for users, not in --help.
+  app.add_option("--outcome-file", c.outcomeFile)->group("");
+}
+
+int usageError(std::ostream& err, const std::string& message) {
+  err << "gapohm: " << message << "\nRun with --help for more information.\n";
+  return 2;
+}
+
+// Checks what the parser cannot and reads the option files; 0 when the run may
+// start, else the usage status (2) with the message written.
+int checkCommandLine(CommandLine& c, std::ostream& err) {
+  c.options.extension = "." + c.format;
+  c.options.jobs = c.jobs > 0 ? c.jobs : availableCores();
+  if (c.outputDirOption->count() > 0 && c.outputDir.empty()) {
+    // An empty name would otherwise mean "not given": the dated directory, somewhere else.
+    return usageError(err, "--output-dir needs a directory name, not an empty one");
+  }
+  if (!c.areasFile.empty() && !readAreas(c.areasFile, c.options.areas, err)) return 2;
+  c.options.areasFile = c.areasFile;
+  if (!std::isfinite(c.alpha) || !std::isfinite(c.options.temperature.reference)) {
+    return usageError(err, "--temperature-coefficient and --reference-temperature need finite numbers");
+  }
+  if (c.alphaOption->count() > 0) c.options.temperature.coefficient = c.alpha;
+  if (c.batch && !c.limits.empty()) {
+    c.options.limits = std::make_shared<Limits>();
+    if (!loadLimits(c.limits, *c.options.limits, err)) return 2;
+  }
+  if (c.batch && c.positional.empty()) return usageError(err, "--batch needs at least one scan file or directory");
+  return 0;
+}
+
+// One warning per reason naming the options given that the chosen mode does not
+// use, each option once (the first reason that fits); the run goes on. A
+// batch's scan process is not told: its options are the batch's own choice.
+void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& console) {
+  if (!c.outcomeFile.empty()) return;
+  struct Rule {
+    const char* option;
+    bool unused;
+    const char* why;
+  };
+  const char* report = "with --report";
+  const Rule rules[] = {
+      {"--quiet", c.report, report}, {"--verbose", c.report, report}, {"--annotate", c.report, report},
+      {"--entries", c.report, report}, {"--format", c.report, report}, {"--areas", c.report, report},
+      {"--temperature-coefficient", c.report, report}, {"--reference-temperature", c.report, report},
+      {"--quiet", c.batch, "with --batch"}, {"--jobs", !c.batch, "without --batch"},
+      {"--summary", !c.batch, "without --batch"},
+      {"--limits", !c.batch && !c.report, "without --batch or --report"},
+      {"--reference-temperature", c.alphaOption->count() == 0, "without --temperature-coefficient"}};
+  std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+  std::vector<std::string> named;
+  for (const Rule& rule : rules) {
+    if (!rule.unused || app.count(rule.option) == 0) continue;
+    if (std::count(named.begin(), named.end(), rule.option) > 0) continue;
+    named.emplace_back(rule.option);
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == rule.why; });
+    if (group == groups.end()) group = groups.insert(groups.end(), {rule.why, {}});
+    group->second.emplace_back(rule.option);
+  }
+  for (const auto& [reason, options] : groups) {
+    std::string list = options[0];
+    for (std::size_t k = 1; k < options.size(); ++k) list += (k + 1 == options.size() ? " and " : ", ") + options[k];
+    console.warning(list + (options.size() == 1 ? " has" : " have") + " no effect " + reason);
+  }
+}
+
+// A single scan: the one named, or the historical default path.
+int runSingle(CommandLine& c, const OutputPlace& place, tk::Console& console) {
+  const std::string file =
+      c.positional.empty()
+          ? "/Users/ulmena/Dropbox/ZELK/HXD/RPCs/20130620_KVT/LatestScans/hvscan_1_201309301817_HVscan_n.csv"
+          : c.positional[0];
+  if (!checkPositionals(c.positional, console.err)) return 2;
+  c.options.defaultScan = c.positional.empty();
+  const std::string legendtitle = c.positional.size() > 1 ? c.positional[1] : "";
+  return c.outcomeFile.empty() ? readFiles_KVT(file, legendtitle, c.options, place, console)
+                               : runBatchScan(file, c.options, place, c.outcomeFile, console);
+}
+
+}  // namespace
+
+int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+               const EnvLookup& env, std::time_t now) {
+  CLI::App app{"gapohm: current density against pressure-corrected HV of gas gaps; ohmic-region "
+               "fits, resistivity and onset of argon scans", "gapohm"};
+  app.set_version_flag("--version", std::string("gapohm ") + GAPOHM_VERSION);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.footer(kHelpFooter);
+  // The parser's own messages carry the program's name like all of ours.
+  app.failure_message([](const CLI::App* self, const CLI::Error& e) {
+    return "gapohm: " + CLI::FailureMessage::simple(self, e);
+  });
+  CommandLine c;
+  defineRunOptions(app, c);
+  defineCampaignOptions(app, c);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e, out, err);
+    return code == 0 ? 0 : 2;
+  }
+  // Only a single run writes progress lines to silence: a batch's and a
+  // report's lines are their progress and closing lines, kept.
+  tk::Console console(out, err, c.quiet && !c.batch && !c.report);
+  if (c.report) {
+    if (!c.batch) warnUnusedOptions(app, c, console);
+    return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, console), out, err);
+  }
+  if (const int usage = checkCommandLine(c, err)) return usage;
+  warnUnusedOptions(app, c, console);
+  // A HOME set to nothing names no directory: the dated layout would land at the root.
+  const EnvLookup homeAware = [env](const std::string& name) {
+    std::optional<std::string> value = env(name);
+    if (name == "HOME" && value && value->empty()) return std::optional<std::string>();
+    return value;
+  };
+  OutputPlace place{homeAware, localDate(now), std::nullopt};
+  if (!c.outputDir.empty()) place.outputDir = c.outputDir;
+  const int status = c.batch ? runBatch(c.positional, c.options, place, c.summary, console)
+                             : runSingle(c, place, console);
+  return checkedOutput(status, out, err);
+}
