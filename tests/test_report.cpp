@@ -13,6 +13,7 @@
 #include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
 #include "tools/Report.h"
+#include "tools/Thumbnail.h"
 #include "tools/gapohm.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Png.h"
@@ -365,11 +366,15 @@ TEST(Thumbnail, IsABoxFilteredCopyAtMostTheWidthAskedAndReadsOtherEncoders) {
     wrong += d.rgb[k] != expected(static_cast<int>(k / 3 % width), static_cast<int>(k / 3 / width), static_cast<int>(k % 3));
   }
   EXPECT_EQ(wrong, 0);
-  // Missing, not a PNG, or cut inside its image data: no thumbnail of garbage.
+  // Missing, not a PNG, cut inside its image data or with a byte of it changed:
+  // no thumbnail of garbage.
   const std::string whole = testsupport::readFile(dir.file("rgba.png"));
   testsupport::writeFile(dir.file("cut.png"), whole.substr(0, whole.size() / 2));
+  std::string flipped = whole;
+  flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x10);
+  testsupport::writeFile(dir.file("flipped.png"), flipped);
   testsupport::writeFile(dir.file("bad.png"), "\x89PNG\r\n\x1a\nnot really");
-  for (const char* bad : {"missing.png", "bad.png", "cut.png"}) {
+  for (const char* bad : {"missing.png", "bad.png", "cut.png", "flipped.png"}) {
     EXPECT_FALSE(writeThumbnail(dir.file(bad), dir.file("c.png"), 100, error)) << bad;
     EXPECT_FALSE(testsupport::fileExists(dir.file("c.png"))) << bad;
   }
