@@ -31,12 +31,6 @@ std::string withError(double value, double error, const std::string& unit) {
   return markedValueWithError(r, " \u00b1 ", [](int n) { return "\u00d710" + superscript(n); }) + " " + unit;
 }
 
-double softplus(double t) { return std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))); }
-
-double kneeModel(const KneeFit& k, double v) {
-  return k.offset + k.slope * k.width * softplus((v - k.onset) / k.width);
-}
-
 // The HVs at which the knee curve is drawn: evenly across the frame, where it
 // is all but straight, and densely through the knee itself.
 std::vector<double> curveSamples(const KneeFit& k, double lo, double hi) {
@@ -62,7 +56,7 @@ void drawKneeCurve(tk::Canvas& pad, const KneeFit& k, int colour) {
   double startV = v.front();  // where the dash being drawn starts
   bool on = true;
   for (std::size_t i = 1; i < v.size(); ++i) {
-    const double j0 = kneeModel(k, v[i - 1]), j1 = kneeModel(k, v[i]);
+    const double j0 = kneeCurrent(k, v[i - 1]), j1 = kneeCurrent(k, v[i]);
     const double length = std::hypot(layout.pxOfX(v[i]) - layout.pxOfX(v[i - 1]),
                                       layout.pxOfY(j1) - layout.pxOfY(j0));
     // Every dash or gap edge inside this piece, at its place along the piece.
@@ -70,13 +64,13 @@ void drawKneeCurve(tk::Canvas& pad, const KneeFit& k, int colour) {
     while (length > 0 && std::floor(at / kDashPx) < std::floor((travelled + length) / kDashPx)) {
       at = (std::floor(at / kDashPx) + 1) * kDashPx;
       const double edge = v[i - 1] + (v[i] - v[i - 1]) * (at - travelled) / length;
-      if (on) pad.DrawLine(startV, kneeModel(k, startV), edge, kneeModel(k, edge), colour, 2);
+      if (on) pad.DrawLine(startV, kneeCurrent(k, startV), edge, kneeCurrent(k, edge), colour, 2);
       on = !on;
       startV = edge;
     }
     travelled += length;
     if (on && (inKnee(v[i]) || i + 1 == v.size())) {
-      pad.DrawLine(startV, kneeModel(k, startV), v[i], j1, colour, 2);
+      pad.DrawLine(startV, kneeCurrent(k, startV), v[i], j1, colour, 2);
       startV = v[i];
     }
   }

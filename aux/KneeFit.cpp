@@ -50,7 +50,7 @@ struct Points {
 
 struct Knee {
   double c = kNaN, s = kNaN, v0 = kNaN, w = kNaN;
-  double at(double hv) const { return c + s * w * softplus((hv - v0) / w); }
+  double at(double hv) const { return kneeCurrent(c, s, v0, w, hv); }
 };
 
 // One knee fit of a set of points: the parameters and how they were found.
@@ -543,6 +543,10 @@ std::string refusal(const std::vector<double>& hv, const std::vector<double>& cu
 }
 
 }  // namespace
+
+double kneeCurrent(double offset, double slope, double onset, double width, double hv) {
+  return offset + slope * width * softplus((hv - onset) / width);
+}
 
 KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& current) {
   KneeFit out;

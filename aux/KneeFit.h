@@ -49,6 +49,13 @@ struct KneeFit {
   std::vector<std::string> trace;
 };
 
+// The knee model J(V) = c + s w softplus((V - V0) / w) for the given parameters,
+// computed without overflow for any V. The fit, the figures that draw the fitted
+// curve and the tests that make knee-shaped gaps all evaluate it here.
+double kneeCurrent(double offset, double slope, double onset, double width, double hv);
+// The same for a fit's parameters (NaN for a fit without a result).
+inline double kneeCurrent(const KneeFit& k, double hv) { return kneeCurrent(k.offset, k.slope, k.onset, k.width, hv); }
+
 // Fits the knee to the gap's points (hv[i], current[i]), given in any order.
 // Needs: two vectors of the same length, HV in V and current density in nA/cm^2.
 // Guarantees: a result only when every acceptance test passes (a positive slope

@@ -15,12 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "aux/GapRules.h"
 #include "aux/Regression.h"
 #include "toolkit/Graph.h"
 
-// Electrode gap of the chambers, in cm: resistivity = 1e9 / (slope x gap), the
-// slope in nA/cm^2 per V, and resistance x area = resistivity x gap.
-inline constexpr double kGapLength = 0.4;
 // The ohmic-region search runs only on argon scans, whose HV axis ends below this (V).
 inline constexpr double kArgonScanLimit = 2500.0;
 // First point of every window the search tries; every window ends at the last point.

@@ -1,5 +1,7 @@
 #include "aux/ResultsTable.h"
 
+#include "aux/GapRules.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -12,25 +14,6 @@
 
 namespace {
 
-const std::vector<std::string> kColumns = {
-    "scan", "gap", "status", "area_cm2", "area_source", "points", "rho_ohm_cm", "rho_err",
-    "resistance_ohm", "resistance_err", "rho_area_ohm_cm2", "rho_area_err", "offset_na_cm2",
-    "offset_err", "onset_v", "onset_err", "chi2", "ndf", "fit_test", "window_start_v",
-    "window_points", "pressure_mean", "temperature_mean", "humidity_mean", "knee_status",
-    "knee_rho_ohm_cm", "knee_rho_err", "knee_resistance_ohm", "knee_resistance_err",
-    "knee_onset_v", "knee_onset_err", "knee_offset_na_cm2", "knee_offset_err", "knee_width_v",
-    "knee_noise", "knee_points", "knee_dropped", "knee_durbin_watson", "rho_ref_ohm_cm",
-    "rho_ref_err", "knee_rho_ref_ohm_cm", "knee_rho_ref_err"};
-
-// Electrode gap in cm: the knee fit's resistance x area is its resistivity times it.
-constexpr double kGapLengthCm = 0.4;
-
-std::size_t checkedIndex(const std::string& column) {
-  const int k = resultsColumnIndex(column);
-  if (k < 0) throw std::invalid_argument("results table has no column \"" + column + "\"");
-  return static_cast<std::size_t>(k);
-}
-
 // A whole cell as a finite number.
 bool readFinite(const std::string& text, double& value) {
   if (text.empty()) return false;
@@ -39,6 +22,95 @@ bool readFinite(const std::string& text, double& value) {
   // An underflow (ERANGE with a tiny or zero result) is still the number written;
   // an overflow reads as infinity.
   return end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+std::optional<double> numberOf(const std::string& cell) {
+  double v = 0.0;
+  if (!readFinite(cell, v)) return std::nullopt;
+  return v;
+}
+
+std::string cellOf(const std::optional<double>& v) { return v ? formatResultsNumber(*v) : std::string(); }
+
+// A numeric column; `access` gives the row's field, const or not.
+template <class Access>
+ResultsColumn number(const char* name, const char* unit, Access access) {
+  return {name, unit, true, [access](const ResultsRow& r) { return cellOf(access(r)); },
+          [access](ResultsRow& r, const std::string& c) { access(r) = numberOf(c); },
+          [access](const ResultsRow& r) { return access(r); }};
+}
+
+template <class Access>
+ResultsColumn text(const char* name, Access access) {
+  return {name, "", false, [access](const ResultsRow& r) { return std::string(access(r)); },
+          [access](ResultsRow& r, const std::string& c) { access(r) = c; }, nullptr};
+}
+
+template <class Access>
+ResultsColumn status(const char* name, Access access) {
+  return {name, "", false, [access](const ResultsRow& r) { return access(r).word(); },
+          [access](ResultsRow& r, const std::string& c) { access(r) = MethodStatus::of(c); }, nullptr};
+}
+
+// The table's columns in file order: one entry a column.
+std::vector<ResultsColumn> makeColumns() {
+  return {
+      text("scan", [](auto& r) -> auto& { return r.scan; }),
+      text("gap", [](auto& r) -> auto& { return r.gap; }),
+      status("status", [](auto& r) -> auto& { return r.window.status; }),
+      number("area_cm2", "cm2", [](auto& r) -> auto& { return r.area; }),
+      text("area_source", [](auto& r) -> auto& { return r.areaSource; }),
+      number("points", "", [](auto& r) -> auto& { return r.points; }),
+      number("rho_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.window.rho.value; }),
+      number("rho_err", "Ohm cm", [](auto& r) -> auto& { return r.window.rho.error; }),
+      number("resistance_ohm", "Ohm", [](auto& r) -> auto& { return r.window.resistance.value; }),
+      number("resistance_err", "Ohm", [](auto& r) -> auto& { return r.window.resistance.error; }),
+      number("rho_area_ohm_cm2", "Ohm cm2", [](auto& r) -> auto& { return r.window.rhoArea.value; }),
+      number("rho_area_err", "Ohm cm2", [](auto& r) -> auto& { return r.window.rhoArea.error; }),
+      number("offset_na_cm2", "nA/cm2", [](auto& r) -> auto& { return r.window.offset.value; }),
+      number("offset_err", "nA/cm2", [](auto& r) -> auto& { return r.window.offset.error; }),
+      number("onset_v", "V", [](auto& r) -> auto& { return r.window.onset.value; }),
+      number("onset_err", "V", [](auto& r) -> auto& { return r.window.onset.error; }),
+      number("chi2", "", [](auto& r) -> auto& { return r.chi2; }),
+      number("ndf", "", [](auto& r) -> auto& { return r.ndf; }),
+      number("fit_test", "", [](auto& r) -> auto& { return r.fitTest; }),
+      number("window_start_v", "V", [](auto& r) -> auto& { return r.windowStart; }),
+      number("window_points", "", [](auto& r) -> auto& { return r.windowPoints; }),
+      number("pressure_mean", "mbar", [](auto& r) -> auto& { return r.pressureMean; }),
+      number("temperature_mean", "C", [](auto& r) -> auto& { return r.temperatureMean; }),
+      number("humidity_mean", "%", [](auto& r) -> auto& { return r.humidityMean; }),
+      status("knee_status", [](auto& r) -> auto& { return r.knee.status; }),
+      number("knee_rho_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rho.value; }),
+      number("knee_rho_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rho.error; }),
+      number("knee_resistance_ohm", "Ohm", [](auto& r) -> auto& { return r.knee.resistance.value; }),
+      number("knee_resistance_err", "Ohm", [](auto& r) -> auto& { return r.knee.resistance.error; }),
+      number("knee_onset_v", "V", [](auto& r) -> auto& { return r.knee.onset.value; }),
+      number("knee_onset_err", "V", [](auto& r) -> auto& { return r.knee.onset.error; }),
+      number("knee_offset_na_cm2", "nA/cm2", [](auto& r) -> auto& { return r.knee.offset.value; }),
+      number("knee_offset_err", "nA/cm2", [](auto& r) -> auto& { return r.knee.offset.error; }),
+      number("knee_width_v", "V", [](auto& r) -> auto& { return r.kneeWidth; }),
+      number("knee_noise", "nA/cm2", [](auto& r) -> auto& { return r.kneeNoise; }),
+      number("knee_points", "", [](auto& r) -> auto& { return r.kneePoints; }),
+      number("knee_dropped", "", [](auto& r) -> auto& { return r.kneeDropped; }),
+      number("knee_durbin_watson", "", [](auto& r) -> auto& { return r.kneeDurbinWatson; }),
+      number("rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.window.rhoRef.value; }),
+      number("rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.window.rhoRef.error; }),
+      number("knee_rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.value; }),
+      number("knee_rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.error; }),
+      text("figure", [](auto& r) -> auto& { return r.figure; }),
+  };
+}
+
+const ResultsColumn& checkedColumn(const std::string& name) {
+  const ResultsColumn* column = findResultsColumn(name);
+  if (column == nullptr) throw std::invalid_argument("results table has no column \"" + name + "\"");
+  return *column;
+}
+
+// Values the file does not keep, derived as the run derived them.
+void deriveUnkept(ResultsRow& row) {
+  if (row.knee.rho.value) row.knee.rhoArea.value = resistanceAreaOf(*row.knee.rho.value);
+  if (row.knee.rho.error) row.knee.rhoArea.error = resistanceAreaOf(*row.knee.rho.error);
 }
 
 // One record of a CSV text and the line it starts on.
@@ -113,7 +185,8 @@ bool mapHeader(const std::vector<std::string>& header, std::vector<int>& target,
       error = "header has column \"" + name + "\" twice";
       return false;
     }
-    target.push_back(resultsColumnIndex(name));
+    const ResultsColumn* column = findResultsColumn(name);
+    target.push_back(column == nullptr ? -1 : static_cast<int>(column - resultsColumns().data()));
   }
   if (seen.count("gap") == 0) {
     error = "header has no \"gap\" column";
@@ -130,17 +203,19 @@ bool rowOf(const CsvRecord& record, const std::vector<std::string>& header,
             std::to_string(header.size());
     return false;
   }
-  row = emptyResultsRow();
+  row = ResultsRow{};
   for (std::size_t k = 0; k < target.size(); ++k) {
     if (target[k] < 0) continue;
+    const ResultsColumn& column = resultsColumns()[static_cast<std::size_t>(target[k])];
     const std::string& cell = record.fields[k];
     double value = 0.0;
-    if (!cell.empty() && isNumericResultsColumn(header[k]) && !readFinite(cell, value)) {
+    if (!cell.empty() && column.numeric && !readFinite(cell, value)) {
       error = header[k] + " \"" + cell.substr(0, 40) + "\" is not a finite number";
       return false;
     }
-    row.cells[static_cast<std::size_t>(target[k])] = cell;
+    column.read(row, cell);
   }
+  deriveUnkept(row);
   return true;
 }
 
@@ -153,40 +228,51 @@ std::string fixed(double v, int decimals) {
 
 }  // namespace
 
-const std::vector<std::string>& resultsColumns() { return kColumns; }
+const char* const kFittedWord = "fitted";
 
-int resultsColumnIndex(const std::string& column) {
-  static const std::map<std::string, int> index = [] {
-    std::map<std::string, int> m;
-    for (std::size_t k = 0; k < kColumns.size(); ++k) m.emplace(kColumns[k], static_cast<int>(k));
+std::string MethodStatus::word() const { return fitted() ? kFittedWord : reason; }
+
+MethodStatus MethodStatus::of(const std::string& word) {
+  return word == kFittedWord ? fittedStatus() : noResult(word);
+}
+
+const std::vector<ResultsColumn>& resultsColumns() {
+  static const std::vector<ResultsColumn> columns = makeColumns();
+  return columns;
+}
+
+const ResultsColumn* findResultsColumn(const std::string& name) {
+  static const std::map<std::string, std::size_t> index = [] {
+    std::map<std::string, std::size_t> m;
+    for (std::size_t k = 0; k < resultsColumns().size(); ++k) m.emplace(resultsColumns()[k].name, k);
     return m;
   }();
-  const auto found = index.find(column);
-  return found == index.end() ? -1 : found->second;
+  const auto found = index.find(name);
+  return found == index.end() ? nullptr : &resultsColumns()[found->second];
 }
 
 bool isNumericResultsColumn(const std::string& column) {
-  static const std::set<std::string> text = {"scan",     "gap",         "status",
-                                             "fit_test", "area_source", "knee_status"};
-  return resultsColumnIndex(column) >= 0 && text.count(column) == 0;
+  const ResultsColumn* found = findResultsColumn(column);
+  return found != nullptr && found->numeric;
 }
 
-const std::string& ResultsRow::get(const std::string& column) const {
-  static const std::string kEmpty;
-  const std::size_t k = checkedIndex(column);
-  return k < cells.size() ? cells[k] : kEmpty;
+bool sameResultsRow(const ResultsRow& a, const ResultsRow& b) {
+  for (const ResultsColumn& column : resultsColumns()) {
+    if (column.cell(a) != column.cell(b)) return false;
+  }
+  return true;
 }
 
-void ResultsRow::set(const std::string& column, std::string value) {
-  const std::size_t k = checkedIndex(column);
-  if (cells.size() <= k) cells.resize(kColumns.size());
-  cells[k] = std::move(value);
-}
+std::string ResultsRow::get(const std::string& column) const { return checkedColumn(column).cell(*this); }
 
-ResultsRow emptyResultsRow() {
-  ResultsRow row;
-  row.cells.assign(kColumns.size(), "");
-  return row;
+void ResultsRow::set(const std::string& column, const std::string& text) {
+  const ResultsColumn& c = checkedColumn(column);
+  double value = 0.0;
+  if (c.numeric && !text.empty() && !readFinite(text, value)) {
+    throw std::invalid_argument("results column \"" + column + "\" takes a number, not \"" + text + "\"");
+  }
+  c.read(*this, text);
+  deriveUnkept(*this);
 }
 
 std::string formatResultsNumber(double v) {
@@ -208,15 +294,13 @@ std::string resultsCsvField(const std::string& text) {
 
 std::string resultsCsvText(const std::vector<ResultsRow>& rows) {
   std::string text;
-  auto line = [&text](const std::vector<std::string>& cells, std::size_t count) {
-    for (std::size_t k = 0; k < count; ++k) {
-      if (k > 0) text += ',';
-      if (k < cells.size()) text += resultsCsvField(cells[k]);
-    }
+  const std::vector<ResultsColumn>& columns = resultsColumns();
+  for (std::size_t k = 0; k < columns.size(); ++k) text += (k > 0 ? "," : "") + resultsCsvField(columns[k].name);
+  text += '\n';
+  for (const ResultsRow& row : rows) {
+    for (std::size_t k = 0; k < columns.size(); ++k) text += (k > 0 ? "," : "") + resultsCsvField(columns[k].cell(row));
     text += '\n';
-  };
-  line(kColumns, kColumns.size());
-  for (const ResultsRow& row : rows) line(row.cells, kColumns.size());
+  }
   return text;
 }
 
@@ -282,13 +366,16 @@ std::string latexEscape(const std::string& text) {
 }
 
 RoundedValue roundValueWithError(const std::string& value, const std::string& error) {
+  return roundValueWithError(numberOf(value), numberOf(error));
+}
+
+RoundedValue roundValueWithError(std::optional<double> value, std::optional<double> error) {
   RoundedValue rounded;
-  double v = 0.0;
-  double e = 0.0;
-  if (!readFinite(value, v)) return rounded;
+  if (!value || !std::isfinite(*value)) return rounded;
+  const double v = *value;
   rounded.present = true;
-  const bool withError = readFinite(error, e) && e != 0.0;
-  e = std::fabs(e);
+  const bool withError = error && std::isfinite(*error) && *error != 0.0;
+  const double e = withError ? std::fabs(*error) : 0.0;
   // A shared power of ten, a multiple of three, for values people read as such.
   const double magnitude = std::max(std::fabs(v), withError ? e : 0.0);
   if (magnitude >= 1e4 || (magnitude > 0.0 && magnitude < 1e-2)) {
@@ -319,67 +406,40 @@ std::string markedValueWithError(const RoundedValue& r, const std::string& plusM
   return text;
 }
 
+namespace {
+
+std::string texMarkup(const RoundedValue& r) {
+  return markedValueWithError(r, " $\\pm$ ", [](int n) { return "$\\times10^{" + std::to_string(n) + "}$"; });
+}
+
+}  // namespace
+
 std::string texValueWithError(const std::string& value, const std::string& error) {
   const RoundedValue r = roundValueWithError(value, error);
   if (!r.present) return "--";
-  return markedValueWithError(r, " $\\pm$ ", [](int n) { return "$\\times10^{" + std::to_string(n) + "}$"; });
+  return texMarkup(r);
 }
 
 namespace {
 
-// The five value cells of one method, or its status across them.
-struct MethodCells {
-  const char* label;
-  const char* status;
-  const char* rho[2];
-  const char* resistance[2];
-  const char* offset[2];
-  const char* onset[2];
-};
-
-constexpr MethodCells kMethods[] = {
-    {"window search", "status", {"rho_ohm_cm", "rho_err"}, {"resistance_ohm", "resistance_err"},
-     {"offset_na_cm2", "offset_err"}, {"onset_v", "onset_err"}},
-    {"knee fit", "knee_status", {"knee_rho_ohm_cm", "knee_rho_err"},
-     {"knee_resistance_ohm", "knee_resistance_err"}, {"knee_offset_na_cm2", "knee_offset_err"},
-     {"knee_onset_v", "knee_onset_err"}},
-};
-
-// The window search writes its resistance x area; the knee fit's is its
-// resistivity times the electrode gap.
 // A value cell of results.tex: the table's \\gapohmcell{value}{error}{exponent}
 // when there is an error, so that the table can lay the error inline or below.
-std::string texCell(const std::string& value, const std::string& error) {
-  const RoundedValue r = roundValueWithError(value, error);
-  if (!r.present || r.error.empty()) return texValueWithError(value, error);
+std::string texCell(const Measured& m) {
+  const RoundedValue r = roundValueWithError(m.value, m.error);
+  if (!r.present) return "--";
+  if (r.error.empty()) return texMarkup(r);
   return "\\gapohmcell{" + r.value + "}{" + r.error + "}{" +
          (r.exponent != 0 ? std::to_string(r.exponent) : std::string()) + "}";
 }
 
-std::string rhoAreaCell(const ResultsRow& row, const MethodCells& m) {
-  if (m.status == std::string("status")) {
-    return texCell(row.get("rho_area_ohm_cm2"), row.get("rho_area_err"));
-  }
-  double rho = 0.0;
-  double err = 0.0;
-  const std::string rhoErr = readFinite(row.get(m.rho[1]), err) ? formatResultsNumber(err * kGapLengthCm) : "";
-  if (!readFinite(row.get(m.rho[0]), rho)) return "--";
-  return texCell(formatResultsNumber(rho * kGapLengthCm), rhoErr);
-}
-
-std::string methodLine(const ResultsRow& row, const MethodCells& m) {
-  std::string line = std::string(m.label) + " & ";
-  const std::string& status = row.get(m.status);
-  if (status != "fitted") {
-    const std::string why = status.empty() ? "no result" : status;
+std::string methodLine(const char* label, const MethodResult& m) {
+  std::string line = std::string(label) + " & ";
+  if (!m.status.fitted()) {
+    const std::string why = m.status.reason.empty() ? "no result" : m.status.reason;
     return line + "\\multicolumn{5}{l}{\\emph{" + latexEscape(why) + "}} \\\\\n";
   }
-  line += texCell(row.get(m.rho[0]), row.get(m.rho[1])) + " & ";
-  line += texCell(row.get(m.resistance[0]), row.get(m.resistance[1])) + " & ";
-  line += rhoAreaCell(row, m) + " & ";
-  line += texCell(row.get(m.offset[0]), row.get(m.offset[1])) + " & ";
-  line += texCell(row.get(m.onset[0]), row.get(m.onset[1])) + " \\\\\n";
-  return line;
+  for (const Measured* cell : {&m.rho, &m.resistance, &m.rhoArea, &m.offset}) line += texCell(*cell) + " & ";
+  return line + texCell(m.onset) + " \\\\\n";
 }
 
 // The table is set into a box first: one too wide for the line is set again in
@@ -412,14 +472,15 @@ std::string resultsTex(const std::vector<ResultsRow>& rows) {
   bool open = false;
   std::string scan;
   for (const ResultsRow& row : rows) {
-    if (!open || row.get("scan") != scan) {
+    if (!open || row.scan != scan) {
       if (open) text += kTableClosing;
-      scan = row.get("scan");
+      scan = row.scan;
       text += tableOpening(scan);
       open = true;
     }
-    text += "\\multicolumn{6}{l}{\\textbf{" + latexEscape(row.get("gap")) + "}} \\\\\n";
-    for (const MethodCells& m : kMethods) text += methodLine(row, m);
+    text += "\\multicolumn{6}{l}{\\textbf{" + latexEscape(row.gap) + "}} \\\\\n";
+    text += methodLine("window search", row.window);
+    text += methodLine("knee fit", row.knee);
   }
   if (open) text += kTableClosing;
   if (!open) text += "No gaps.\n";

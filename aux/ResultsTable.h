@@ -3,39 +3,99 @@
 // its text, reads it back (the campaign report gathers the tables of many runs,
 // made on other machines too) and turns it into a LaTeX table (results.tex).
 //
-// Cells are text: numbers as "%.10g", "" where there is no value. The status
-// columns hold "fitted" or the reason a method has no result.
+// Rows are typed values; cells are their text: numbers as "%.10g", "" where
+// there is no value. The status columns hold kFittedWord or the reason a method
+// has no result.
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-// The columns, in the order the file has them.
-const std::vector<std::string>& resultsColumns();
-
-// The position of `column` in resultsColumns(), or -1 for a name not among them.
-int resultsColumnIndex(const std::string& column);
-
-// True for the columns that hold numbers (every column but scan, gap, the two
-// status columns, area_source and fit_test).
-bool isNumericResultsColumn(const std::string& column);
-
-// One gap's row; cells in the order of resultsColumns().
-struct ResultsRow {
-  std::vector<std::string> cells;
-
-  // The cell of `column` ("" when the row is short of it). Throws
-  // std::invalid_argument for a name that is not a column: a misspelt name must
-  // not read as "no value".
-  const std::string& get(const std::string& column) const;
-  // Sets the cell of `column`, growing a short row. Throws std::invalid_argument
-  // for a name that is not a column.
-  void set(const std::string& column, std::string value);
+// One value and its uncertainty; either may be missing (no result, or a table
+// made by another tool that leaves a cell empty).
+struct Measured {
+  std::optional<double> value, error;
 };
 
-// A row with every cell "".
-ResultsRow emptyResultsRow();
+// Whether a method gave a result. The table writes a fitted method as the one
+// word kFittedWord and any other as the reason it has none.
+enum class MethodState { fitted, noResult };
+extern const char* const kFittedWord;
+struct MethodStatus {
+  MethodState state = MethodState::noResult;
+  std::string reason;  // why there is no result, in words; "" when fitted or not told
+
+  bool fitted() const { return state == MethodState::fitted; }
+  // The status cell: kFittedWord or the reason.
+  std::string word() const;
+  // The status a cell tells.
+  static MethodStatus of(const std::string& word);
+  static MethodStatus fittedStatus() { return {MethodState::fitted, ""}; }
+  static MethodStatus noResult(std::string why) { return {MethodState::noResult, std::move(why)}; }
+};
+
+// The numbers one method gives a gap. rhoArea of the knee fit has no column of
+// its own: the reader derives it from the resistivity.
+struct MethodResult {
+  MethodStatus status;
+  Measured rho;         // resistivity, Ohm cm
+  Measured resistance;  // Ohm
+  Measured rhoArea;     // resistance x area, Ohm cm^2
+  Measured offset;      // current density below the onset, nA/cm^2
+  Measured onset;       // V
+  Measured rhoRef;      // resistivity at the reference temperature, Ohm cm
+};
+
+// One gap's row of the table: typed values, filled by the analysis of a run or
+// read back from a results.csv. Counts are kept as numbers too (a table written
+// elsewhere may hold "12.0").
+struct ResultsRow {
+  std::string scan, gap;
+  std::optional<double> area;   // cm^2
+  std::string areaSource;       // "type word", "areas file" or "unknown"
+  std::optional<double> points;
+  MethodResult window;          // the window search
+  std::optional<double> chi2, ndf, fitTest, windowStart, windowPoints;
+  std::optional<double> pressureMean, temperatureMean, humidityMean;
+  MethodResult knee;            // the smooth-knee fit
+  std::optional<double> kneeWidth, kneeNoise, kneePoints, kneeDropped, kneeDurbinWatson;
+  std::string figure;           // the gap's figure, relative to the scan's output directory
+
+  // The cell of `column` as the file holds it. Throws std::invalid_argument for
+  // a name that is not a column: a misspelt name must not read as "no value".
+  std::string get(const std::string& column) const;
+  // Sets the cell of `column` from its text ("" clears it; a numeric column
+  // takes a finite number, else throws std::invalid_argument, as for an unknown
+  // column). Values without a column of their own follow, as the reader derives them.
+  void set(const std::string& column, const std::string& text);
+};
+
+// One column of the table: its name, its unit ("" for text), and how a row's
+// value is written to and read from its cell. Adding a column is one entry in
+// the table behind resultsColumns().
+struct ResultsColumn {
+  std::string name;
+  std::string unit;
+  bool numeric = false;
+  std::function<std::string(const ResultsRow&)> cell;             // the cell's text
+  std::function<void(ResultsRow&, const std::string&)> read;      // a checked cell into the row
+  std::function<std::optional<double>(const ResultsRow&)> number; // numeric columns only
+};
+
+// The columns, in the order the file has them.
+const std::vector<ResultsColumn>& resultsColumns();
+
+// The column named `name`, or nullptr for a name not among them.
+const ResultsColumn* findResultsColumn(const std::string& name);
+
+// True for the columns that hold numbers (every column but scan, gap, the two
+// status columns, area_source and figure).
+bool isNumericResultsColumn(const std::string& column);
+
+// True when every cell of the two rows reads the same.
+bool sameResultsRow(const ResultsRow& a, const ResultsRow& b);
 
 // A number as the table keeps it: "%.10g"; "" for NaN and infinities.
 std::string formatResultsNumber(double v);
@@ -85,6 +145,8 @@ struct RoundedValue {
   std::string error;
   int exponent = 0;
 };
+RoundedValue roundValueWithError(std::optional<double> value, std::optional<double> error);
+// The same from cells of the table ("" or text that is no finite number: none).
 RoundedValue roundValueWithError(const std::string& value, const std::string& error);
 
 // A rounded value in some markup: the value, `plusMinus` and the error, and for

@@ -8,6 +8,9 @@
 #include <random>
 #include <vector>
 
+#include "aux/GapRules.h"
+#include "aux/KneeFit.h"
+
 namespace kneecurves {
 
 enum class Shape {
@@ -29,13 +32,13 @@ struct Scan {
   std::vector<double> hv, j;
 };
 
-inline double rhoOf(const Gap& g) { return 1e9 / (0.4 * g.s); }
+inline double rhoOf(const Gap& g) { return 1e9 / (kGapLength * g.s); }
 
 inline double shapeAt(const Gap& g, double v) {
   const double x = v - g.v0;
   switch (g.shape) {
     case Shape::Softplus:
-      return g.c + g.s * g.w * (std::max(x / g.w, 0.0) + std::log1p(std::exp(-std::fabs(x / g.w))));
+      return kneeCurrent(g.c, g.s, g.v0, g.w, v);
     case Shape::Hinge:
       return g.c + g.s * std::max(x, 0.0);
     case Shape::GaussKnee: {  // E[max(x + e, 0)], e ~ N(0, w^2)

@@ -13,6 +13,7 @@
 #include <numeric>
 #include <sstream>
 
+#include "aux/KneeFit.h"
 #include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
 #include "toolkit/Canvas.h"
@@ -257,9 +258,9 @@ struct KneeScan {
   std::vector<double> x, y;
   KneeScan() {
     for (int i = 0; i < 40; ++i) {
-      const double v = 1000 + 33.0 * i, t = (v - 1700) / 14;
+      const double v = 1000 + 33.0 * i;
       x.push_back(v);
-      y.push_back(0.1 + 0.02 * 14 * (std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t)))) + noise(i));
+      y.push_back(kneeCurrent(0.1, 0.02, 1700, 14, v) + noise(i));
     }
   }
   std::string csv() const { return kHeader + gapLines(kGapA, x, y); }

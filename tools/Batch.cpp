@@ -463,9 +463,9 @@ namespace {
 
 // The row of a scan that has no gap rows of its own to tell why: failed or interrupted.
 std::string scanRow(const std::string& scan, const std::string& status) {
-  ResultsRow row = emptyResultsRow();
-  row.set("scan", scan);
-  row.set("status", status);
+  ResultsRow row;
+  row.scan = scan;
+  row.window.status = MethodStatus::noResult(status);
   return rowLines({row});
 }
 
@@ -495,7 +495,7 @@ std::string outcomeFileText(int status, const std::vector<std::string>& errors,
   std::replace(failure.begin(), failure.end(), '\n', ' ');
   std::replace(failure.begin(), failure.end(), '\r', ' ');
   const auto fitted = std::count_if(rows.begin(), rows.end(),
-                                    [](const ResultsRow& r) { return r.get("status") == "fitted"; });
+                                    [](const ResultsRow& r) { return r.window.status.fitted(); });
   return "gapohm-outcome 1\nstatus " + std::to_string(status) + "\nfailure " + failure + "\ngaps " +
          std::to_string(rows.size()) + "\nfitted " + std::to_string(fitted) + "\nrows\n" +
          rowLines(rows);

@@ -2,11 +2,12 @@
 
 #include <cmath>
 #include <numeric>
+#include <optional>
+
+#include "aux/GapRules.h"
 
 
 namespace {
-
-std::string number(double v) { return formatResultsNumber(v); }
 
 double mean(const std::vector<double>& values) {
   if (values.empty()) return std::nan("");
@@ -20,6 +21,10 @@ double meanOf(const std::vector<double>& values, const std::vector<std::size_t>&
   return sum / static_cast<double>(at.size());
 }
 
+// A number the table shows; none for NaN and infinities.
+std::optional<double> shown(double v) { return std::isfinite(v) ? std::optional<double>(v) : std::nullopt; }
+Measured measured(double v, double e) { return {shown(v), shown(e)}; }
+
 // The points of the passing window above the window search's onset.
 std::vector<std::size_t> windowAboveOnset(const GapResult& g) {
   std::vector<std::size_t> used;
@@ -32,84 +37,77 @@ std::vector<std::size_t> windowAboveOnset(const GapResult& g) {
   return used;
 }
 
-void setPair(ResultsRow& row, const char* value, const char* error, double v, double e) {
-  row.set(value, number(v));
-  row.set(error, number(e));
+// rho at the reference temperature: rho exp(alpha (T - T0)), T the mean
+// temperature of the points the method used above its onset.
+Measured atReference(double rho, double error, double temperature, const TemperatureReference& t) {
+  const double factor = std::exp(*t.coefficient * (temperature - t.reference));
+  return measured(rho * factor, error * factor);
 }
 
-void windowColumns(const GapResult& g, ResultsRow& row) {
-  if (g.searched) row.set("fit_test", std::to_string(g.search.fitTest));
+void windowResult(const GapResult& g, const TemperatureReference& t, ResultsRow& row) {
+  if (g.searched) row.fitTest = g.search.fitTest;
+  row.window.status = g.fitted() ? MethodStatus::fittedStatus() : MethodStatus::noResult(g.why());
   if (!g.fitted()) return;
   const GapValues& v = g.values;
-  setPair(row, "rho_ohm_cm", "rho_err", v.resistivity, v.resistivityError);
-  setPair(row, "resistance_ohm", "resistance_err", v.resistance, v.resistanceError);
-  setPair(row, "rho_area_ohm_cm2", "rho_area_err", v.resistanceArea, v.resistanceAreaError);
-  setPair(row, "offset_na_cm2", "offset_err", v.offset, v.offsetError);
-  setPair(row, "onset_v", "onset_err", v.onset, v.onsetError);
+  MethodResult& w = row.window;
+  w.rho = measured(v.resistivity, v.resistivityError);
+  w.resistance = measured(v.resistance, v.resistanceError);
+  w.rhoArea = measured(v.resistanceArea, v.resistanceAreaError);
+  w.offset = measured(v.offset, v.offsetError);
+  w.onset = measured(v.onset, v.onsetError);
   const WindowTry* pass = g.search.pass();
-  row.set("chi2", number(pass->fit.values.ChiSquared));
-  row.set("ndf", std::to_string(pass->fit.values.NDF));
-  row.set("window_start_v", number(pass->from));
-  if (pass->fit.line) row.set("window_points", std::to_string(pass->fit.line->npoints));
+  row.chi2 = shown(pass->fit.values.ChiSquared);
+  row.ndf = pass->fit.values.NDF;
+  row.windowStart = shown(pass->from);
+  if (pass->fit.line) row.windowPoints = pass->fit.line->npoints;
+  if (t.coefficient) w.rhoRef = atReference(v.resistivity, v.resistivityError, meanOf(g.points.temperature, windowAboveOnset(g)), t);
 }
 
-void kneeColumns(const GapResult& g, ResultsRow& row) {
+void kneeResult(const GapResult& g, const TemperatureReference& t, ResultsRow& row) {
   if (!g.kneeRun) {
-    row.set("knee_status", g.why());
+    row.knee.status = MethodStatus::noResult(g.why());
     return;
   }
   const KneeFit& k = g.knee;
-  row.set("knee_status", k.fitted ? "fitted" : k.reason);
-  row.set("knee_noise", number(k.noise));
-  row.set("knee_points", std::to_string(k.points));
-  row.set("knee_dropped", std::to_string(k.dropped));
-  row.set("knee_durbin_watson", number(k.durbinWatson));
+  row.knee.status = k.fitted ? MethodStatus::fittedStatus() : MethodStatus::noResult(k.reason);
+  row.kneeNoise = shown(k.noise);
+  row.kneePoints = k.points;
+  row.kneeDropped = k.dropped;
+  row.kneeDurbinWatson = shown(k.durbinWatson);
   if (!k.fitted) return;
-  setPair(row, "knee_rho_ohm_cm", "knee_rho_err", k.resistivity, k.resistivityError);
-  setPair(row, "knee_resistance_ohm", "knee_resistance_err", k.resistivity * kGapLength / g.area,
-          k.resistivityError * kGapLength / g.area);
-  setPair(row, "knee_onset_v", "knee_onset_err", k.onset, k.onsetError);
-  setPair(row, "knee_offset_na_cm2", "knee_offset_err", k.offset, k.offsetError);
-  row.set("knee_width_v", number(k.width));
-}
-
-void referenceColumns(const GapResult& g, const TemperatureReference& t, ResultsRow& row) {
-  if (!t.coefficient) return;
-  const double alpha = *t.coefficient;
-  if (g.fitted()) {
-    const double factor = std::exp(alpha * (meanOf(g.points.temperature, windowAboveOnset(g)) - t.reference));
-    setPair(row, "rho_ref_ohm_cm", "rho_ref_err", g.values.resistivity * factor,
-            g.values.resistivityError * factor);
-  }
-  if (g.kneeRun && g.knee.fitted) {
-    const double factor =
-        std::exp(alpha * (meanOf(g.points.temperature, g.knee.usedAboveOnset) - t.reference));
-    setPair(row, "knee_rho_ref_ohm_cm", "knee_rho_ref_err", g.knee.resistivity * factor,
-            g.knee.resistivityError * factor);
-  }
+  MethodResult& m = row.knee;
+  m.rho = measured(k.resistivity, k.resistivityError);
+  m.resistance = measured(resistanceOf(k.resistivity, g.area), resistanceOf(k.resistivityError, g.area));
+  m.rhoArea = measured(resistanceAreaOf(k.resistivity), resistanceAreaOf(k.resistivityError));
+  m.onset = measured(k.onset, k.onsetError);
+  m.offset = measured(k.offset, k.offsetError);
+  row.kneeWidth = shown(k.width);
+  if (t.coefficient) m.rhoRef = atReference(k.resistivity, k.resistivityError, meanOf(g.points.temperature, k.usedAboveOnset), t);
 }
 
 }  // namespace
 
-std::vector<ResultsRow> resultsRows(const RunOutcome& run, const std::string& scan,
-                                    const TemperatureReference& temperature) {
+ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const TemperatureReference& temperature,
+                        const std::string& figure) {
+  ResultsRow row;
+  row.scan = scan;
+  row.gap = g.name;
+  row.area = shown(g.area);
+  row.areaSource = g.areaSource;
+  row.points = static_cast<double>(g.points.hv.size());
+  row.pressureMean = shown(mean(g.points.pressure));
+  row.temperatureMean = shown(mean(g.points.temperature));
+  row.humidityMean = shown(mean(g.points.humidity));
+  windowResult(g, temperature, row);
+  kneeResult(g, temperature, row);
+  row.figure = figure;
+  return row;
+}
+
+std::vector<ResultsRow> resultsRows(const RunOutcome& run) {
   std::vector<ResultsRow> rows;
-  for (const GapResult& g : run.gaps) {
-    ResultsRow row = emptyResultsRow();
-    row.set("scan", scan);
-    row.set("gap", g.name);
-    row.set("status", g.fitted() ? "fitted" : g.why());
-    row.set("area_cm2", number(g.area));
-    row.set("area_source", g.areaSource);
-    row.set("points", std::to_string(g.points.hv.size()));
-    row.set("pressure_mean", number(mean(g.points.pressure)));
-    row.set("temperature_mean", number(mean(g.points.temperature)));
-    row.set("humidity_mean", number(mean(g.points.humidity)));
-    windowColumns(g, row);
-    kneeColumns(g, row);
-    referenceColumns(g, temperature, row);
-    rows.push_back(std::move(row));
-  }
+  rows.reserve(run.gaps.size());
+  for (const GapResult& g : run.gaps) rows.push_back(g.result);
   return rows;
 }
 

@@ -10,18 +10,16 @@
 #include "toolkit/Console.h"
 #include "tools/RunOutcome.h"
 
-// Resistivity of bakelite falls steeply with temperature; comparing gaps needs a
-// reference: rho_ref = rho exp(alpha (T - T0)), T the mean temperature of the
-// points a method used above its onset.
-struct TemperatureReference {
-  std::optional<double> coefficient;  // alpha, per degree C; none: no rho_ref columns
-  double reference = 20.0;            // T0, degrees C
-};
+// The gap's row of the results table from its analysis: every value the
+// outputs show, derived ones included (resistances, resistance x area, the
+// resistivities at the reference temperature when temperature has a
+// coefficient); `scan` names the scan, `figure` the gap's figure file ("" when
+// none was drawn). Values that are not finite are left empty.
+ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const TemperatureReference& temperature,
+                        const std::string& figure);
 
-// One row per gap of the run, in gap-list order; `scan` names the scan in the
-// rows. Empty cells where a value does not exist.
-std::vector<ResultsRow> resultsRows(const RunOutcome& run, const std::string& scan,
-                                    const TemperatureReference& temperature);
+// The run's rows, one per gap in gap-list order, as its analysis filled them.
+std::vector<ResultsRow> resultsRows(const RunOutcome& run);
 
 // Writes results.csv (every run) and, for an argon scan, results.tex into the
 // run's output directory, atomically; a failed write is reported through console.

@@ -113,6 +113,31 @@ void analyseGap(GapResult& g, bool everyWindowExact) {
   }
 }
 
+// Gap names that differ only in characters unsafe in file names ("a/b" and
+// "a_b"), or a gap named like the combined figure, would share one figure file.
+// The later gap in list order gets "-2" (then "-3", ...). A gap without
+// measurements gets no figure and takes no name.
+void nameFigures(std::vector<GapResult>& gaps) {
+  std::map<std::string, std::string> owners{{getName(), ""}};
+  for (GapResult& g : gaps) {
+    if (g.noResult == NoResult::NoMeasurement) continue;
+    const std::string wanted = safeFileName(g.name);
+    std::string base = wanted;
+    for (int n = 2; owners.count(base) != 0; ++n) base = wanted + "-" + std::to_string(n);
+    if (base != wanted) g.figureTakenBy = owners.at(wanted);
+    g.figureBase = base;
+    owners.emplace(base, g.name);
+  }
+}
+
+// Every gap's row of the results table; a gap has a figure of its own in an argon scan.
+void fillResults(RunOutcome& run, const AnalysisSettings& settings) {
+  for (GapResult& g : run.gaps) {
+    const bool drawn = run.argon && !g.figureBase.empty();
+    g.result = resultsRowOf(g, run.file, settings.temperature, drawn ? g.figureBase + settings.extension : "");
+  }
+}
+
 }  // namespace
 
 std::string GapResult::why() const {
@@ -151,8 +176,8 @@ GapValues gapValues(double area, const std::pair<double, double>& Resistance,
   return v;
 }
 
-RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
-                       std::string content, const GapAreas& areas, bool everyWindowExact) {
+RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, std::string content,
+                       const AnalysisSettings& settings) {
   RunOutcome run;
   run.file = file;
   run.legendTitle = legendTitle;
@@ -181,13 +206,15 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
   run.maxcurrentindex = points.maxcurrentindex;
   for (std::size_t k = 0; k < run.gapList.size(); ++k) {
     run.gaps.push_back(
-        gapFrom(run.gapList[k].first, static_cast<int>(k), std::move(points.gaps[k]), areas));
+        gapFrom(run.gapList[k].first, static_cast<int>(k), std::move(points.gaps[k]), settings.areas));
   }
   run.argon = isArgonScan(run.gaps);
   for (GapResult& g : run.gaps) {
     if (!run.argon && g.noResult == NoResult::None) g.noResult = NoResult::NotArgon;
-    if (run.argon) analyseGap(g, everyWindowExact);
+    if (run.argon) analyseGap(g, settings.everyWindowExact);
   }
+  nameFigures(run.gaps);
+  fillResults(run, settings);
   return run;
 }
 
@@ -308,39 +335,13 @@ void logKneeFit(const GapResult& g, std::ostream& log) {
   log << prefix << "verdict    : " << g.knee.reason << std::endl;
 }
 
-// Where a gap's figure goes: its file name without extension and, when an
-// earlier gap (or, named "", the combined figure) took the name it wanted, who.
-struct FigureName {
-  std::string base;
-  std::optional<std::string> takenBy;
-};
-
-// Gap names that differ only in characters unsafe in file names ("a/b" and
-// "a_b"), or a gap named like the combined figure, would share one figure file.
-// The later gap in list order gets "-2" (then "-3", ...) before the extension.
-// A gap without measurements gets no figure and takes no name.
-std::vector<FigureName> figureNames(const RunOutcome& run, const std::string& extension) {
-  std::map<std::string, std::string> owners{{getName() + extension, ""}};
-  std::vector<FigureName> names(run.gaps.size());
-  for (std::size_t k = 0; k < run.gaps.size(); ++k) {
-    if (run.gaps[k].noResult == NoResult::NoMeasurement) continue;
-    const std::string wanted = safeFileName(run.gaps[k].name);
-    std::string base = wanted;
-    for (int n = 2; owners.count(base + extension) != 0; ++n) base = wanted + "-" + std::to_string(n);
-    if (base != wanted) names[k].takenBy = owners.at(wanted + extension);
-    names[k].base = base;
-    owners.emplace(base + extension, run.gaps[k].name);
-  }
-  return names;
-}
-
-void warnRenamedFigure(const std::string& gap, const std::string& name, const FigureName& figure,
-                       const std::string& extension, tk::Console& console) {
-  if (!figure.takenBy) return;
-  const std::string& owner = *figure.takenBy;
-  console.warning(gap + "its figure would be " + excerpt(safeFileName(name) + extension) + ", as that of " +
+void warnRenamedFigure(const std::string& gap, const GapResult& g, const std::string& extension,
+                       tk::Console& console) {
+  if (!g.figureTakenBy) return;
+  const std::string& owner = *g.figureTakenBy;
+  console.warning(gap + "its figure would be " + excerpt(safeFileName(g.name) + extension) + ", as that of " +
                   (owner.empty() ? std::string("the combined figure") : "gap \"" + excerpt(owner) + "\"") +
-                  "; it is written as " + excerpt(figure.base + extension));
+                  "; it is written as " + excerpt(g.figureBase + extension));
 }
 
 // The per-gap figures and lines of an argon scan, and Resistance.csv after them.
@@ -348,18 +349,16 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   tk::Console& console = figures.console;
   ResistanceReport report;
   report.Open();
-  const std::vector<FigureName> names = figureNames(run, options.extension);
-  for (std::size_t k = 0; k < run.gaps.size(); ++k) {
-    const GapResult& g = run.gaps[k];
+  for (const GapResult& g : run.gaps) {
     if (g.noResult == NoResult::NoMeasurement) continue;
     const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
     if (g.noResult == NoResult::NotAscending) {
       console.warning(gap + "not searched (its HV comes down at line " +
                       std::to_string(g.points.notAscendingLine) + "); it has no line in Resistance.csv");
     }
-    warnRenamedFigure(gap, g.name, names[k], options.extension, console);
+    warnRenamedFigure(gap, g, options.extension, console);
     plotprofile profile = g.profile;
-    profile.fileBase = names[k].base;
+    profile.fileBase = g.figureBase;
     drawGapFigure(g.graph, profile, g.search, run.file, options.verbose, figures,
                   g.kneeRun ? &g.knee : nullptr, g.why());
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
@@ -369,6 +368,10 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
   report.Save(getPathToSave(run.file, figures.place, console) + "Resistance.csv", console);
 }
 
+
+AnalysisSettings analysisSettings(const RunOptions& options) {
+  return {options.areas, options.verbose, options.temperature, options.extension};
+}
 
 bool homeKnown(const OutputPlace& place, tk::Console& console) {
   if (place.outputDir || place.env("HOME")) return true;
@@ -383,7 +386,7 @@ bool homeKnown(const OutputPlace& place, tk::Console& console) {
 bool readScanText(const std::string& file, std::string& content, const RunOptions& options,
                   tk::Console& console) {
   if (!readWholeFile(file, content, console)) {
-    console.out << analyseScan(file, "", "", options.areas, false).listing << std::flush;
+    console.out << analyseScan(file, "", "", AnalysisSettings{}).listing << std::flush;
     if (options.defaultScan) {
       console.err << "usage: gapohm [options] SCAN.csv [legend title]   (gapohm --help tells more)"
                   << std::endl;
@@ -416,11 +419,11 @@ std::set<std::string> filesOfRun(const RunOutcome& run, const RunOptions& option
                              "results.csv", "results.tex"};
   if (!run.argon) mine.erase("Resistance.csv");
   if (!options.entries) mine.erase("Entries.csv");
-  for (const FigureName& figure : figureNames(run, options.extension)) {
-    if (figure.base.empty()) continue;
-    mine.insert(figure.base + options.extension);
+  for (const GapResult& g : run.gaps) {
+    if (g.figureBase.empty()) continue;
+    mine.insert(g.figureBase + options.extension);
     for (const char* diagnostic : {"_ChiS", "_NDf", "_GoodNessOfFitH"}) {
-      mine.insert(figure.base + diagnostic + options.extension);
+      mine.insert(g.figureBase + diagnostic + options.extension);
     }
   }
   return mine;
@@ -471,7 +474,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   printINFO(file, console.out);
   std::string content;
   if (!homeKnown(place, console) || !readScanText(file, content, options, console)) return 1;
-  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), options.areas, options.verbose);
+  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), analysisSettings(options));
   logReading(run, console);
   if (run.usedLines == 0) {
     console.error(file + ": no measurement lines");
@@ -484,7 +487,7 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
   if (options.entries) writeEntries(run, place, console);
   if (run.argon) renderSearches(run, options, figures);
   if (!run.argon) tellNotArgon(run, console);
-  const std::vector<ResultsRow> results = resultsRows(run, file, options.temperature);
+  const std::vector<ResultsRow> results = resultsRows(run);
   writeResults(results, run.argon, file, place, console);
   warnStaleOutputs(run, options, place, before, console);
   if (rows != nullptr) rows->insert(rows->end(), results.begin(), results.end());

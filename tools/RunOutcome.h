@@ -4,6 +4,7 @@
 // analyseScan computes it without printing, drawing or writing anything.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,25 @@
 #include "aux/GapAreas.h"
 #include "aux/KneeFit.h"
 #include "aux/OhmicSearch.h"
+#include "aux/ResultsTable.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Graph.h"
+
+// Resistivity of bakelite falls steeply with temperature; comparing gaps needs a
+// reference: rho_ref = rho exp(alpha (T - T0)), T the mean temperature of the
+// points a method used above its onset.
+struct TemperatureReference {
+  std::optional<double> coefficient;  // alpha, per degree C; none: no rho_ref values
+  double reference = 20.0;            // T0, degrees C
+};
+
+// What the analysis of a run needs besides the scan's text.
+struct AnalysisSettings {
+  GapAreas areas;                    // gap areas by exact name (--areas), cm^2
+  bool everyWindowExact = false;     // the verbose run shows every window's exact fit
+  TemperatureReference temperature;  // for the resistivities at a reference temperature
+  std::string extension = ".png";    // of the figure files, which the analysis names
+};
 
 // A gap's values as the report gives them, each with its uncertainty.
 struct GapValues {
@@ -50,6 +68,13 @@ struct GapResult {
   // search found; its own reason when it has no result.
   bool kneeRun = false;
   KneeFit knee;
+  // Its figure's file name without extension ("" for a gap without measurements)
+  // and, when an earlier gap or the combined figure took the name it wanted
+  // (the latter told as ""), who took it.
+  std::string figureBase;
+  std::optional<std::string> figureTakenBy;
+  // Its row of the results table: every value the outputs show, derived ones included.
+  ResultsRow result;
   bool fitted() const { return noResult == NoResult::None; }
   // The words of the batch summary for a gap without values ("" when fitted).
   std::string why() const;
@@ -72,12 +97,12 @@ struct RunOutcome {
 
 // Analyses the scan text `content` of `file`: lists its gaps, reads its lines,
 // collects each gap's points and, for an argon scan, searches each gap with
-// rising HV and enough points. A gap's area comes from `areas` (exact name), else
-// from the type word in its name, else it is 1 cm^2. everyWindowExact: see
-// searchOhmicWindow (the verbose run shows every window's exact fit). Pure:
-// prints, draws and writes nothing.
-RunOutcome analyseScan(const std::string& file, const std::string& legendTitle,
-                       std::string content, const GapAreas& areas, bool everyWindowExact);
+// rising HV and enough points, names each gap's figure and fills its row of the
+// results table. A gap's area comes from settings.areas (exact name), else from
+// the type word in its name, else it is 1 cm^2. Pure: prints, draws and writes
+// nothing.
+RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, std::string content,
+                       const AnalysisSettings& settings);
 
 // The values of a fitted gap from its resistivity, offset and onset pairs: the
 // resistance is resistivity x 0.4 cm / area, the resistance x area resistivity x 0.4 cm.

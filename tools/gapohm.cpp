@@ -15,6 +15,7 @@
 
 #include "aux/Drawing.h"
 #include "aux/GapAreas.h"
+#include "aux/GapRules.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "tools/Report.h"
@@ -47,11 +48,6 @@ struct CatalogueStyle {
 // Colour tells the chamber, marker the gap type (bottom 8, top-narrow 33, top-wide 22).
 constexpr CatalogueStyle kCatalogueStyles[] = {{3, 8}, {7, 8},  {4, 8},  {4, 33},
                                                {4, 22}, {2, 8}, {2, 22}, {2, 33}};
-
-// Active areas of the gap types, in cm^2.
-constexpr double kBottomArea = 19660.0;
-constexpr double kTopNarrowArea = 5550.0;
-constexpr double kTopWideArea = 13130.0;
 
 // Looks up a catalogued style field; the last catalogued name the gap name
 // contains decides.
@@ -101,23 +97,11 @@ void init_chambersnames(std::vector<std::string>& chambersname) {
                   "RE3-PK-065-TOPWIDE",   "RE3-PK-065-TOPNARROW"};
 }
 
-double getarea(const std::string& chambername) {
-  double area = 1.0;
-  if (contains(chambername, "-B") || contains(chambername, "-BOTTOM")) area = kBottomArea;
-  if (contains(chambername, "TOPNARROW")) area = kTopNarrowArea;
-  if (contains(chambername, "TOPWIDE")) area = kTopWideArea;
-  return area;
-}
+double getarea(const std::string& chambername) { return gapTypeArea(gapTypeOf(chambername)); }
 
 double getareafactor(const std::string& chambername) {
-  double factor = 1.0;
-  if (contains(chambername, "-B") || contains(chambername, "-BOTTOM") ||
-      contains(chambername, "_BOT")) {
-    factor = 1000.0 / kBottomArea;
-  }
-  if (contains(chambername, "TOPNARROW")) factor = 1000.0 / kTopNarrowArea;
-  if (contains(chambername, "TOPWIDE")) factor = 1000.0 / kTopWideArea;
-  return factor;
+  const GapType type = gapTypeOf(chambername, BottomWords::withUnderscoreBot);
+  return type == GapType::unknown ? 1.0 : 1000.0 / gapTypeArea(type);
 }
 
 int getcolor(const std::string& chambername, Int_t i) {
