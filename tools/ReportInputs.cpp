@@ -11,6 +11,24 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Whether the header of a valid CSV text has the column. The header is read
+// alone unless a quoted name spans lines.
+bool hasColumn(const std::string& text, const std::string& column) {
+  std::vector<CsvRecord> records;
+  std::string error;
+  if (!readCsvRecords(text.substr(0, text.find('\n')), "", records, error)) {
+    records.clear();
+    readCsvRecords(text, "", records, error);
+  }
+  if (records.empty()) return false;
+  const std::vector<std::string>& names = records.front().fields;
+  return std::find(names.begin(), names.end(), column) != names.end();
+}
+
+}  // namespace
+
 bool readFinite(const std::string& text, double& value) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -59,7 +77,7 @@ std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk:
     if (!in || in.bad()) {
       scan.error = file + ": cannot read: " + std::strerror(errno);
     } else {
-      parseResultsCsv(text.str(), file, scan.rows, scan.error);
+      if (parseResultsCsv(text.str(), file, scan.rows, scan.error)) scan.figureColumn = hasColumn(text.str(), "figure");
     }
     if (!scan.error.empty()) console.error(scan.error);
     scans.push_back(std::move(scan));

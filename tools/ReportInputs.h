@@ -14,6 +14,9 @@ struct ScanTable {
   std::string file;
   std::vector<ResultsRow> rows;
   std::string error;  // "file:line: what" or "file: cannot read: why"; "" when read
+  // The file has a "figure" column naming each gap's figure; files written before
+  // that column have none, and the figure's name is then guessed from the gap's.
+  bool figureColumn = false;
 };
 
 // The results.csv files under `paths`: a file as given, every file named
@@ -23,7 +26,8 @@ struct ScanTable {
 std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console);
 
 // Reads and parses each file, in the order given. A file that cannot be read or
-// parsed is reported through `console` and kept with its error and no rows.
+// parsed is reported through `console` and kept with its error and no rows;
+// figureColumn tells whether its header has a "figure" column.
 std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console);
 
 // A whole text (a cell of results.csv or a limits file) as a finite number; false

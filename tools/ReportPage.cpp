@@ -79,35 +79,60 @@ struct ReportPlace {
   tk::Console& console;
 };
 
-// The figure cell of a gap: a thumbnail in thumbs/ linked to the full figure
-// beside the results.csv, or a note when there is none.
-std::string figureCell(const std::string& resultsFile, const std::string& gap, ReportPlace& place) {
-  const std::string base = (fs::path(resultsFile).parent_path() / safeFileName(gap)).string();
-  for (const char* extension : {".png", ".svg", ".pdf"}) {
-    const std::string figure = base + extension;
+// A figure linked from the page, with its thumbnail when one can be made: a PNG
+// is box-filtered down, an SVG copied, a PDF (or anything else) only linked.
+std::string linkedFigure(const std::string& figure, const std::string& gap, ReportPlace& place) {
+  const std::string extension = fs::path(figure).extension().string();
+  const std::string link = urlPath(relativePath(figure, place.dir));
+  const std::string thumb = "thumbs/" + std::to_string(++place.thumbs) + extension;
+  std::string error;
+  bool shown = false;
+  if (extension == ".png") {
+    shown = writeThumbnail(figure, place.dir + thumb, kThumbWidth, error);
+  } else if (extension == ".svg") {
     std::error_code ec;
-    if (!fs::is_regular_file(figure, ec)) continue;
-    const std::string link = urlPath(relativePath(figure, place.dir));
-    const std::string thumb = "thumbs/" + std::to_string(++place.thumbs) + extension;
-    std::string error;
-    bool shown = false;
-    if (std::string(extension) == ".png") {
-      shown = writeThumbnail(figure, place.dir + thumb, kThumbWidth, error);
-    } else if (std::string(extension) == ".svg") {
-      fs::copy_file(figure, place.dir + thumb, fs::copy_options::overwrite_existing, ec);
-      shown = !ec;
-      if (ec) error = "cannot copy " + figure + ": " + ec.message();
-    }
-    if (!error.empty()) place.console.warning(error);
-    if (shown) {
-      return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + thumb + "\" width=\"" +
-             std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
-    }
-    return "<a href=\"" + htmlEscape(link) + "\">figure</a> <span class=\"note\">(" +
-           (error.empty() ? std::string("no thumbnail of a PDF") : "no thumbnail: " + htmlEscape(error)) +
-           ")</span>";
+    fs::copy_file(figure, place.dir + thumb, fs::copy_options::overwrite_existing, ec);
+    shown = !ec;
+    if (ec) error = "cannot copy " + figure + ": " + ec.message();
   }
-  return "<span class=\"note\">no figure (" + htmlEscape(safeFileName(gap)) + ".png not beside results.csv)</span>";
+  if (!error.empty()) place.console.warning(error);
+  if (shown) {
+    return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + thumb + "\" width=\"" +
+           std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
+  }
+  const std::string why = !error.empty() ? "no thumbnail: " + htmlEscape(error)
+                          : extension == ".pdf" ? std::string("no thumbnail of a PDF") : "no thumbnail";
+  return "<a href=\"" + htmlEscape(link) + "\">figure</a> <span class=\"note\">(" + why + ")</span>";
+}
+
+std::string noFigure(const std::string& why) {
+  return "<span class=\"note\">no figure (" + htmlEscape(why) + ")</span>";
+}
+
+// The figure cell of a gap: a thumbnail in thumbs/ linked to the full figure
+// beside the results.csv, or a note when there is none. The figure is the one
+// the row's figure column names: a plain file name, never a path that could
+// leave the results' folder. A table without that column (written before it
+// was added) has the figure guessed from the gap's name, as the runs named it.
+std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace& place) {
+  const fs::path dir = fs::path(scan.file).parent_path();
+  if (scan.figureColumn) {
+    const std::string& name = row.figure;
+    if (name.empty()) return noFigure("none named in results.csv");
+    if (name.find('/') != std::string::npos || name == "..") {
+      return noFigure("\"" + name + "\" is not a file name beside results.csv");
+    }
+    std::error_code ec;
+    const std::string figure = (dir / name).string();
+    if (!fs::is_regular_file(figure, ec)) return noFigure(name + " not beside results.csv");
+    return linkedFigure(figure, row.gap, place);
+  }
+  const std::string base = (dir / safeFileName(row.gap)).string();
+  for (const char* extension : {".png", ".svg", ".pdf"}) {
+    std::error_code ec;
+    if (fs::is_regular_file(base + extension, ec)) return linkedFigure(base + extension, row.gap, place);
+  }
+  return noFigure(safeFileName(row.gap) + ".png not beside results.csv");
 }
 
 std::string statusCell(const std::string& status) {
@@ -116,7 +141,7 @@ std::string statusCell(const std::string& status) {
 }
 
 std::string gapLine(const ScanTable& scan, const ResultsRow& row, const Limits* limits, ReportPlace& place) {
-  std::string line = "<tr><td>" + figureCell(scan.file, row.get("gap"), place) + "</td><td>" +
+  std::string line = "<tr><td>" + figureCell(scan, row, place) + "</td><td>" +
                      htmlEscape(row.get("gap")) + "</td>";
   line += statusCell(row.get("status"));
   line += "<td class=\"num\">" + htmlValue(row, "rho_ohm_cm", "rho_err") + "</td>";
