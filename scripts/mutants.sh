@@ -67,7 +67,7 @@ MUTANTS = [
     ("entries-8000", G, "m.HVeff <= step1 ? 0", "m.HVeff < step1 ? 0", "8000 V counted in step 2"),
     ("entries-9000", G, "m.HVeff <= step2 ? 1 : 2", "m.HVeff < step2 ? 1 : 2", "9000 V counted in step 3"),
     ("entries-kind", G, "c.argon[0] > 2 && c.standard[0] > 8", "c.argon[0] >= 2 && c.standard[0] > 8", "argon/standard line kind"),
-    ("area-topwide", G, "kTopWideArea = 13130.0;", "kTopWideArea = 13310.0;", "top-wide area"),
+    ("area-topwide", "aux/GapRules.cpp", "kTopWideArea = 13130.0;", "kTopWideArea = 13310.0;", "top-wide area"),
     ("style-catalogue", G, "{4, 22}, {2, 8}, {2, 22}, {2, 33}", "{4, 22}, {2, 8}, {2, 33}, {2, 22}", "catalogue markers swapped"),
     ("argon-limit", OSH, "kArgonScanLimit = 2500.0;", "kArgonScanLimit = 3000.0;", "argon scan limit"),
     ("first-window", OSH, "kFirstWindowPoint = 15;", "kFirstWindowPoint = 14;", "first point of the search windows"),

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/PngRead.h"
+
 namespace testsupport {
 
 // A fresh, empty directory under the system's temporary directory, removed with
@@ -33,13 +35,12 @@ std::vector<std::string> lines(const std::string& text);    // without their lin
 std::string join(const std::vector<std::string>& lines);    // each ending in a line feed
 std::string examplePath(const std::string& name);           // a file of examples/
 
-// A PNG decoded to RGB, row 0 at the top; width 0 when the file is no readable PNG.
+// A PNG decoded to RGB by the program's own reader (tk::readPngRgb), row 0 at
+// the top; width 0 when the file is no readable PNG.
 struct Rgb {
   int r, g, b;
 };
-struct Picture {
-  int width = 0, height = 0;
-  std::vector<unsigned char> rgb;
+struct Picture : tk::RgbPixels {
   bool inside(int col, int row) const { return col >= 0 && row >= 0 && col < width && row < height; }
   bool is(int col, int row, Rgb c, int tolerance = 0) const;  // false outside the picture
 };

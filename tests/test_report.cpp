@@ -13,6 +13,7 @@
 #include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
 #include "tools/Report.h"
+#include "tools/Thumbnail.h"
 #include "tools/gapohm.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Png.h"
@@ -364,27 +365,45 @@ TEST(Thumbnail, IsABoxFilteredCopyAtMostTheWidthAskedAndReadsOtherEncoders) {
     wrong += d.rgb[k] != expected(static_cast<int>(k / 3 % width), static_cast<int>(k / 3 / width), static_cast<int>(k % 3));
   }
   EXPECT_EQ(wrong, 0);
-  // Missing, not a PNG, or cut inside its image data: no thumbnail of garbage.
+  // Missing, not a PNG, cut inside its image data or with a byte of it changed:
+  // no thumbnail of garbage.
   const std::string whole = testsupport::readFile(dir.file("rgba.png"));
   testsupport::writeFile(dir.file("cut.png"), whole.substr(0, whole.size() / 2));
+  std::string flipped = whole;
+  flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x10);
+  testsupport::writeFile(dir.file("flipped.png"), flipped);
   testsupport::writeFile(dir.file("bad.png"), "\x89PNG\r\n\x1a\nnot really");
-  for (const char* bad : {"missing.png", "bad.png", "cut.png"}) {
+  for (const char* bad : {"missing.png", "bad.png", "cut.png", "flipped.png"}) {
     EXPECT_FALSE(writeThumbnail(dir.file(bad), dir.file("c.png"), 100, error)) << bad;
     EXPECT_FALSE(testsupport::fileExists(dir.file("c.png"))) << bad;
   }
 }
 
-// A campaign tree: two scans with figures, one gap named to break HTML, one
-// results.csv that is malformed.
+// A table as written before results.csv had its last column, "figure".
+std::string withoutFigureColumn(const std::vector<ResultsRow>& rows) {
+  std::string text;
+  for (const std::string& line : testsupport::lines(resultsCsvText(rows))) text += line.substr(0, line.rfind(',')) + "\n";
+  return text;
+}
+
+ResultsRow withFigure(ResultsRow row, const std::string& figure) {
+  row.figure = figure;
+  return row;
+}
+
+// A campaign tree: two scans with figures (one table naming them, one older
+// table without the figure column), one gap named to break HTML, one results.csv
+// that is malformed.
 void writeCampaign(const ScratchDir& dir) {
   for (const char* sub : {"site1/scanA", "site2/deep/scan B", "site3"}) fs::create_directories(dir.file("campaign/") + sub);
   testsupport::writeFile(dir.file("campaign/site1/scanA/results.csv"),
-                         resultsCsvText({fittedRow("scanA.csv", "RE3-PK-154-BOTTOM", 2e10, 3e10),
+                         resultsCsvText({withFigure(fittedRow("scanA.csv", "RE3-PK-154-BOTTOM", 2e10, 3e10),
+                                                    "RE3-PK-154-BOTTOM.png"),
                                          fittedRow("scanA.csv", "<b>&\"x", 2e12, 3e12)}));
   writeHalfBlackPng(dir.file("campaign/site1/scanA/RE3-PK-154-BOTTOM.png"), 2000, 1000);
   testsupport::writeFile(dir.file("campaign/site2/deep/scan B/results.csv"),
-                         resultsCsvText({fittedRow("scan B.csv", "RE3-PK-065-TOPWIDE#1", 5e10, 6e10),
-                                         gapRow("scan B.csv", "LAB-GAP-07", {{"status", "no ohmic region found"}})}));
+                         withoutFigureColumn({fittedRow("scan B.csv", "RE3-PK-065-TOPWIDE#1", 5e10, 6e10),
+                                              gapRow("scan B.csv", "LAB-GAP-07", {{"status", "no ohmic region found"}})}));
   writeHalfBlackPng(dir.file("campaign/site2/deep/scan B/RE3-PK-065-TOPWIDE#1.png"), 800, 400);
   testsupport::writeFile(dir.file("campaign/site3/results.csv"), "gap,rho_ohm_cm\nG,1e10\nH,oops\n");
   testsupport::writeFile(dir.file("campaign/site3/BatchSummary.csv"), "not read");
@@ -411,7 +430,7 @@ TEST(Report, PageLinksResolveNamesAreEscapedAndFailuresAreNamed) {
   EXPECT_EQ(std::count(links.begin(), links.end(), "thumbs/1.png") + std::count(links.begin(), links.end(), "thumbs/2.png"), 2);
   // The gap named like markup is text, and has no figure.
   EXPECT_FALSE(contains(html, "<b>&\"x"));
-  for (const char* part : {"&lt;b&gt;&amp;&quot;x</td>", "no figure (_b_&amp;_x.png not beside results.csv)",
+  for (const char* part : {"&lt;b&gt;&amp;&quot;x</td>", "no figure (none named in results.csv)",
                            "href=\"../campaign/site2/deep/scan%20B/RE3-PK-065-TOPWIDE%231.png\"",
                            "campaign/site3/results.csv:3: rho_ohm_cm"}) {  // the malformed file named on the page too
     EXPECT_TRUE(contains(html, part)) << part;
@@ -451,6 +470,43 @@ TEST(Report, SameInputGivesTheSameBytesAndNoVerdictsWithoutLimits) {
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(contains(none.err, "missing: No such file or directory")) << none.err;
   EXPECT_TRUE(contains(none.err, "no results.csv found")) << none.err;
+}
+
+TEST(Report, EachGapLinksTheFigureItsRowNames) {
+  // Gap, the figure its row names, and the figure the page must link: names that
+  // the older guess from the gap's name would take for another gap's figure, and
+  // names that would leave the results' folder.
+  const std::tuple<std::string, std::string, std::string> gaps[] = {
+      {"ALLcurrents", "ALLcurrents-2.png", "ALLcurrents-2.png"},  // ALLcurrents.png: all gaps at once
+      {"a/b", "a_b.png", "a_b.png"},
+      {"a_b", "a_b-2.png", "a_b-2.png"},
+      {"UP", "../outside.png", ""},
+      {"DOTS", "..", ""},
+      {"NONE", "", ""},
+  };
+  ScratchDir dir;
+  fs::create_directories(dir.file("run"));
+  std::vector<ResultsRow> rows;
+  for (const auto& [gap, figure, linked] : gaps) rows.push_back(withFigure(fittedRow("s.csv", gap, 2e10, 3e10), figure));
+  testsupport::writeFile(dir.file("run/results.csv"), resultsCsvText(rows));
+  for (const char* png : {"ALLcurrents.png", "ALLcurrents-2.png", "a_b.png", "a_b-2.png", "UP.png", "DOTS.png"}) {
+    writeHalfBlackPng(dir.file(std::string("run/") + png), 100, 50);
+  }
+  writeHalfBlackPng(dir.file("outside.png"), 100, 50);
+  const auto r = testsupport::runGapohm({"--report", "-o", "report", "run"}, testsupport::inHome(dir.path()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string html = testsupport::readFile(dir.file("report/index.html"));
+  for (const auto& [gap, figure, linked] : gaps) {
+    const std::size_t at = html.find("</td><td>" + gap + "</td>");
+    ASSERT_NE(at, std::string::npos) << gap;
+    const std::string cell = html.substr(html.rfind("<tr><td>", at), at - html.rfind("<tr><td>", at));
+    if (linked.empty()) {
+      EXPECT_TRUE(contains(cell, "no figure") && !contains(cell, "href")) << gap << ": " << cell;
+    } else {
+      EXPECT_TRUE(contains(cell, "href=\"../run/" + linked + "\"")) << gap << ": " << cell;
+    }
+  }
+  EXPECT_EQ(testsupport::listDir(dir.file("report/thumbs")).size(), 3u);
 }
 
 }  // namespace

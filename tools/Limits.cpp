@@ -1,0 +1,184 @@
+#include "tools/Limits.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "tools/ReportInputs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string shortNumber(double v) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.4g", v);
+  return buffer;
+}
+
+// A bound of a limits line: empty (no bound) or a finite number.
+bool readBound(const std::string& text, std::optional<double>& bound) {
+  bound.reset();
+  if (text.empty()) return true;
+  double v = 0.0;
+  if (!readFinite(text, v)) return false;
+  bound = v;
+  return true;
+}
+
+// One line of a limits file as a Limit; the reason in `what` when it is none.
+bool limitOf(const CsvRecord& record, Limit& limit, std::string& what) {
+  if (record.fields.size() != 4) {
+    what = std::to_string(record.fields.size()) + " fields, needs 4 (gap,quantity,min,max)";
+    return false;
+  }
+  limit = Limit{record.fields[0], record.fields[1], std::nullopt, std::nullopt, record.line};
+  if (limit.gap.empty()) {
+    what = "no gap (an exact gap name, bottom, top-narrow, top-wide or *)";
+    return false;
+  }
+  if (!isNumericResultsColumn(limit.quantity)) {
+    what = "quantity \"" + limit.quantity + "\" is not a numeric column of results.csv";
+    return false;
+  }
+  for (int k = 2; k <= 3; ++k) {
+    if (!readBound(record.fields[static_cast<std::size_t>(k)], k == 2 ? limit.min : limit.max)) {
+      what = std::string(k == 2 ? "min" : "max") + " \"" + record.fields[static_cast<std::size_t>(k)] +
+             "\" is not a number";
+      return false;
+    }
+  }
+  if (!limit.min && !limit.max) {
+    what = "neither min nor max: the line limits nothing";
+    return false;
+  }
+  if (limit.min && limit.max && *limit.min > *limit.max) {
+    what = "min " + record.fields[2] + " is above max " + record.fields[3];
+    return false;
+  }
+  return true;
+}
+
+// The limit that holds for the gap's quantity: exact name, else type, else "*".
+const Limit* limitFor(const std::string& gap, const std::string& quantity, const Limits& limits) {
+  const Limit* byType = nullptr;
+  const Limit* byAll = nullptr;
+  const std::string type = gapType(gap);
+  for (const Limit& limit : limits.rows) {
+    if (limit.quantity != quantity) continue;
+    if (limit.gap == gap) return &limit;
+    if (!type.empty() && limit.gap == type) byType = &limit;
+    if (limit.gap == "*") byAll = &limit;
+  }
+  return byType != nullptr ? byType : byAll;
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+  std::string text;
+  for (std::size_t k = 0; k < parts.size(); ++k) text += (k > 0 ? separator : "") + parts[k];
+  return text;
+}
+
+}  // namespace
+
+bool parseLimits(const std::string& text, const std::string& file, Limits& limits, std::string& error) {
+  std::vector<CsvRecord> records;
+  if (!readCsvRecords(text, file, records, error)) return false;
+  if (records.empty() || records.front().fields != std::vector<std::string>{"gap", "quantity", "min", "max"}) {
+    error = file + ":" + std::to_string(records.empty() ? 1 : records.front().line) +
+            ": the header must be \"gap,quantity,min,max\"";
+    return false;
+  }
+  Limits read{file, {}};
+  std::map<std::pair<std::string, std::string>, long> seen;
+  for (std::size_t k = 1; k < records.size(); ++k) {
+    Limit limit;
+    std::string what;
+    if (!limitOf(records[k], limit, what)) {
+      error = file + ":" + std::to_string(records[k].line) + ": " + what;
+      return false;
+    }
+    const auto [earlier, first] = seen.emplace(std::make_pair(limit.gap, limit.quantity), limit.line);
+    if (!first) {
+      error = file + ":" + std::to_string(limit.line) + ": " + limit.quantity + " of " + limit.gap +
+              " is already limited at line " + std::to_string(earlier->second);
+      return false;
+    }
+    read.rows.push_back(std::move(limit));
+  }
+  limits = std::move(read);
+  return true;
+}
+
+std::string gapType(const std::string& gap) {
+  std::string type;
+  if (contains(gap, "-B") || contains(gap, "-BOTTOM")) type = "bottom";
+  if (contains(gap, "TOPNARROW")) type = "top-narrow";
+  if (contains(gap, "TOPWIDE")) type = "top-wide";
+  return type;
+}
+
+std::string chamberOf(const std::string& gap) {
+  const std::size_t dash = gap.rfind('-');
+  if (gapType(gap).empty() || dash == std::string::npos || dash == 0) return gap;
+  return gap.substr(0, dash);
+}
+
+Verdict judgeGap(const ResultsRow& row, const Limits& limits) {
+  const std::string& gap = row.get("gap");
+  std::vector<std::string> quantities;
+  for (const Limit& limit : limits.rows) {
+    if (std::find(quantities.begin(), quantities.end(), limit.quantity) == quantities.end()) {
+      quantities.push_back(limit.quantity);
+    }
+  }
+  std::vector<std::string> broken;
+  std::vector<std::string> missing;
+  bool anyLimit = false;
+  for (const std::string& quantity : quantities) {
+    const Limit* limit = limitFor(gap, quantity, limits);
+    if (limit == nullptr) continue;
+    anyLimit = true;
+    double v = 0.0;
+    if (!readFinite(row.get(quantity), v)) {
+      missing.push_back(quantity);
+      continue;
+    }
+    if (limit->min && v < *limit->min) broken.push_back(quantity + " " + shortNumber(v) + " < min " + shortNumber(*limit->min));
+    if (limit->max && v > *limit->max) broken.push_back(quantity + " " + shortNumber(v) + " > max " + shortNumber(*limit->max));
+  }
+  if (!broken.empty()) return {Verdict::Kind::Fail, "FAIL: " + joined(broken, "; ")};
+  if (!anyLimit) return {Verdict::Kind::NoResult, "NO RESULT: no limit applies to this gap"};
+  if (!missing.empty()) return {Verdict::Kind::NoResult, "NO RESULT: no value of " + joined(missing, ", ")};
+  return {Verdict::Kind::Pass, "PASS"};
+}
+
+bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err) {
+  std::error_code ec;
+  if (fs::is_directory(limitsFile, ec)) {
+    err << "gapohm: cannot read limits file " << limitsFile << ": it is a directory\n";
+    return false;
+  }
+  std::ifstream in(limitsFile, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string error;
+  if (!in) {
+    err << "gapohm: cannot read limits file " << limitsFile << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  if (!parseLimits(text.str(), limitsFile, limits, error)) {
+    err << "gapohm: " << error << "\n";
+    return false;
+  }
+  return true;
+}

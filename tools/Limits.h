@@ -1,0 +1,57 @@
+// Acceptance limits and the verdict they give each gap of the campaign report:
+// the limits file (--limits), the gap types and chambers the catalogue tells
+// from a gap's name, and PASS / FAIL / NO RESULT per gap.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "aux/ResultsTable.h"
+
+// One row of a limits file: a quantity (a numeric column of results.csv) of the
+// gaps selected by `gap` (an exact gap name, a gap type, or "*") must lie in
+// [min, max]; an absent bound does not limit.
+struct Limit {
+  std::string gap;
+  std::string quantity;
+  std::optional<double> min;
+  std::optional<double> max;
+  long line = 0;  // in the limits file
+};
+struct Limits {
+  std::string file;
+  std::vector<Limit> rows;
+};
+
+// Reads a limits file (header "gap,quantity,min,max", then one limit a line).
+// False, with "file:line: what is wrong" in `error`, for a bad header, a line with
+// another number of fields, an empty gap, a quantity that is not a numeric column,
+// a bound that is not a finite number, min > max, a line with neither bound, or a
+// gap and quantity given twice.
+bool parseLimits(const std::string& text, const std::string& file, Limits& limits, std::string& error);
+
+// Reads and checks the limits file; false with the message written to `err`
+// (a usage error: the caller has written nothing yet).
+bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err);
+
+// The type of a gap as the catalogue tells it from its name (the areas of
+// getarea): "bottom" ("-B", "-BOTTOM"), "top-narrow" ("TOPNARROW"), "top-wide"
+// ("TOPWIDE"), the last matching test deciding; "" for none.
+std::string gapType(const std::string& gap);
+
+// The chamber a gap belongs to: its name without the last "-" part when the gap
+// has a type (RE3-PK-154-BOTTOM: RE3-PK-154), else the whole name.
+std::string chamberOf(const std::string& gap);
+
+// A gap's verdict under the limits. For each quantity the limits name, the limit
+// for this gap is the one naming it exactly, else its type, else "*". FAIL when a
+// value lies outside its limit (`text` names each broken limit), else NO RESULT
+// when a limited value is missing or no limit applies (`text` says which), else
+// PASS.
+struct Verdict {
+  enum class Kind { Pass, Fail, NoResult } kind = Kind::NoResult;
+  std::string text;  // "PASS", "FAIL: ...", "NO RESULT: ..."
+};
+Verdict judgeGap(const ResultsRow& row, const Limits& limits);

@@ -1,0 +1,36 @@
+// What the campaign report reads: the results.csv files that runs left in a
+// folder tree (made here or gathered from other machines and array jobs), each
+// read and parsed once, a failure kept with its file so that the page names it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "aux/ResultsTable.h"
+#include "toolkit/Console.h"
+
+// One results.csv and what it holds, or why it could not be read.
+struct ScanTable {
+  std::string file;
+  std::vector<ResultsRow> rows;
+  std::string error;  // "file:line: what" or "file: cannot read: why"; "" when read
+  // The file has a "figure" column naming each gap's figure; files written before
+  // that column have none, and the figure's name is then guessed from the gap's.
+  bool figureColumn = false;
+};
+
+// The results.csv files under `paths`: a file as given, every file named
+// "results.csv" below a directory (symbolic links to directories not followed),
+// each directory's in sorted path order. A path that does not exist or cannot be
+// listed is reported through `console` (which marks the run failed).
+std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console);
+
+// Reads and parses each file, in the order given. A file that cannot be read or
+// parsed is reported through `console` and kept with its error and no rows;
+// figureColumn tells whether its header has a "figure" column.
+std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console);
+
+// A whole text (a cell of results.csv or a limits file) as a finite number; false
+// for an empty text, trailing characters, NaN or an overflow. An underflow reads
+// as the tiny number written.
+bool readFinite(const std::string& text, double& value);

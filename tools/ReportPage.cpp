@@ -1,0 +1,222 @@
+#include "tools/ReportPage.h"
+
+#include <cctype>
+#include <filesystem>
+
+#include "aux/OutputPlaces.h"
+#include "tools/SummaryFigures.h"
+#include "tools/Thumbnail.h"
+
+namespace fs = std::filesystem;
+
+std::string htmlEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string urlPath(const std::string& path) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : path) {
+    const auto u = static_cast<unsigned char>(c);
+    if (std::isalnum(u) != 0 || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 0xf];
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Thumbnails are made up to 240 pixels wide and shown 160 wide, sharp on screens
+// of more than one pixel a point.
+constexpr int kThumbWidth = 240;
+constexpr int kThumbShown = 160;
+
+const char* const kStyleSheet =
+    "body{font-family:sans-serif;margin:1.5em;color:#111;background:#fff}"
+    "table{border-collapse:collapse;margin:0.5em 0 1.5em}"
+    "th,td{border:1px solid #bbb;padding:3px 6px;vertical-align:middle;text-align:left}"
+    "th{background:#eee}td.num{text-align:right;white-space:nowrap}"
+    "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
+    "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
+    ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.noresult{background:#f3efd2}"
+    ".note{color:#666;font-style:italic}td.note{min-width:10em}.error{color:#a00}"
+    "img.thumb{max-width:none}td.pass,td.fail,td.noresult{min-width:12em}";
+
+// "value ± error" in HTML, the rounding of results.tex; "" for no value.
+std::string htmlValue(const ResultsRow& row, const char* value, const char* error) {
+  return markedValueWithError(roundValueWithError(row.get(value), row.get(error)), " &plusmn; ",
+                              [](int n) { return " &times; 10<sup>" + std::to_string(n) + "</sup>"; });
+}
+
+// `target` relative to `dir`, both taken as absolute paths, "/"-separated.
+std::string relativePath(const std::string& target, const std::string& dir) {
+  const fs::path from = fs::absolute(dir).lexically_normal();
+  const fs::path to = fs::absolute(target).lexically_normal();
+  return to.lexically_relative(from).generic_string();
+}
+
+// Where the report is written and the running count of its thumbnails.
+struct ReportPlace {
+  std::string dir;  // the output directory, ending in "/"
+  int thumbs = 0;
+  tk::Console& console;
+};
+
+// A figure linked from the page, with its thumbnail when one can be made: a PNG
+// is box-filtered down, an SVG copied, a PDF (or anything else) only linked.
+std::string linkedFigure(const std::string& figure, const std::string& gap, ReportPlace& place) {
+  const std::string extension = fs::path(figure).extension().string();
+  const std::string link = urlPath(relativePath(figure, place.dir));
+  const std::string thumb = "thumbs/" + std::to_string(++place.thumbs) + extension;
+  std::string error;
+  bool shown = false;
+  if (extension == ".png") {
+    shown = writeThumbnail(figure, place.dir + thumb, kThumbWidth, error);
+  } else if (extension == ".svg") {
+    std::error_code ec;
+    fs::copy_file(figure, place.dir + thumb, fs::copy_options::overwrite_existing, ec);
+    shown = !ec;
+    if (ec) error = "cannot copy " + figure + ": " + ec.message();
+  }
+  if (!error.empty()) place.console.warning(error);
+  if (shown) {
+    return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + thumb + "\" width=\"" +
+           std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
+  }
+  const std::string why = !error.empty() ? "no thumbnail: " + htmlEscape(error)
+                          : extension == ".pdf" ? std::string("no thumbnail of a PDF") : "no thumbnail";
+  return "<a href=\"" + htmlEscape(link) + "\">figure</a> <span class=\"note\">(" + why + ")</span>";
+}
+
+std::string noFigure(const std::string& why) {
+  return "<span class=\"note\">no figure (" + htmlEscape(why) + ")</span>";
+}
+
+// The figure cell of a gap: a thumbnail in thumbs/ linked to the full figure
+// beside the results.csv, or a note when there is none. The figure is the one
+// the row's figure column names: a plain file name, never a path that could
+// leave the results' folder. A table without that column (written before it
+// was added) has the figure guessed from the gap's name, as the runs named it.
+std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace& place) {
+  const fs::path dir = fs::path(scan.file).parent_path();
+  if (scan.figureColumn) {
+    const std::string& name = row.figure;
+    if (name.empty()) return noFigure("none named in results.csv");
+    if (name.find('/') != std::string::npos || name == "..") {
+      return noFigure("\"" + name + "\" is not a file name beside results.csv");
+    }
+    std::error_code ec;
+    const std::string figure = (dir / name).string();
+    if (!fs::is_regular_file(figure, ec)) return noFigure(name + " not beside results.csv");
+    return linkedFigure(figure, row.gap, place);
+  }
+  const std::string base = (dir / safeFileName(row.gap)).string();
+  for (const char* extension : {".png", ".svg", ".pdf"}) {
+    std::error_code ec;
+    if (fs::is_regular_file(base + extension, ec)) return linkedFigure(base + extension, row.gap, place);
+  }
+  return noFigure(safeFileName(row.gap) + ".png not beside results.csv");
+}
+
+std::string statusCell(const std::string& status) {
+  if (status == "fitted") return "<td>fitted</td>";
+  return "<td class=\"note\">" + htmlEscape(status.empty() ? "no result" : status) + "</td>";
+}
+
+std::string gapLine(const ScanTable& scan, const ResultsRow& row, const Limits* limits, ReportPlace& place) {
+  std::string line = "<tr><td>" + figureCell(scan, row, place) + "</td><td>" +
+                     htmlEscape(row.get("gap")) + "</td>";
+  line += statusCell(row.get("status"));
+  line += "<td class=\"num\">" + htmlValue(row, "rho_ohm_cm", "rho_err") + "</td>";
+  line += statusCell(row.get("knee_status"));
+  line += "<td class=\"num\">" + htmlValue(row, "knee_rho_ohm_cm", "knee_rho_err") + "</td>";
+  line += "<td class=\"num\">" + htmlValue(row, "onset_v", "onset_err") + "</td>";
+  line += "<td class=\"num\">" + htmlValue(row, "knee_onset_v", "knee_onset_err") + "</td>";
+  line += "<td class=\"num\">" + htmlValue(row, "offset_na_cm2", "offset_err") + "</td>";
+  line += "<td class=\"num\">" + htmlValue(row, "knee_offset_na_cm2", "knee_offset_err") + "</td>";
+  if (limits != nullptr) {
+    const Verdict verdict = judgeGap(row, *limits);
+    const char* kind = verdict.kind == Verdict::Kind::Pass ? "pass"
+                       : verdict.kind == Verdict::Kind::Fail ? "fail" : "noresult";
+    line += std::string("<td class=\"") + kind + "\">" + htmlEscape(verdict.text) + "</td>";
+  }
+  return line + "</tr>\n";
+}
+
+std::string scanSection(const ScanTable& scan, const Limits* limits, ReportPlace& place) {
+  const std::string title = !scan.rows.empty() && !scan.rows.front().get("scan").empty()
+                                ? scan.rows.front().get("scan") : scan.file;
+  std::string html = "<section>\n<h3>" + htmlEscape(title) + "</h3>\n<p><a href=\"" +
+                     htmlEscape(urlPath(relativePath(scan.file, place.dir))) + "\">" +
+                     htmlEscape(scan.file) + "</a></p>\n";
+  if (!scan.error.empty()) return html + "<p class=\"error\">" + htmlEscape(scan.error) + "</p>\n</section>\n";
+  html += "<table>\n<tr><th>Figure</th><th>Gap</th><th>Window search</th><th>&rho; [&Omega; cm]</th>"
+          "<th>Knee fit</th><th>&rho; knee [&Omega; cm]</th><th>Onset [V]</th><th>Onset knee [V]</th>"
+          "<th>Offset [nA/cm<sup>2</sup>]</th><th>Offset knee [nA/cm<sup>2</sup>]</th>";
+  if (limits != nullptr) html += "<th>Verdict</th>";
+  html += "</tr>\n";
+  for (const ResultsRow& row : scan.rows) html += gapLine(scan, row, limits, place);
+  return html + "</table>\n</section>\n";
+}
+
+// The summary figures into figures/, and their part of the page.
+std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& place) {
+  std::string html = "<h2>Summary</h2>\n";
+  for (const SummaryFigure& figure : paintSummaryFigures(scans, place.dir + "figures/")) {
+    if (!figure.error.empty()) place.console.error(figure.error);
+    if (figure.painted && figure.error.empty()) {
+      html += std::string(figure.small ? "<figure class=\"small\">" : "<figure>") + "<img src=\"figures/" +
+              figure.name + "\" alt=\"" + htmlEscape(figure.caption) + "\"><figcaption>" +
+              htmlEscape(figure.caption) + "</figcaption></figure>\n";
+    }
+    if (!figure.note.empty()) html += "<p class=\"note\">" + htmlEscape(figure.caption + ": " + figure.note) + "</p>\n";
+  }
+  return html;
+}
+
+std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, ReportPlace& place) {
+  long gaps = 0, window = 0, knee = 0, failed = 0;
+  for (const ScanTable& scan : scans) {
+    failed += scan.error.empty() ? 0 : 1;
+    for (const ResultsRow& row : scan.rows) {
+      ++gaps;
+      window += row.get("status") == "fitted" ? 1 : 0;
+      knee += row.get("knee_status") == "fitted" ? 1 : 0;
+    }
+  }
+  std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n") +
+                     "<title>gapohm campaign report</title>\n<style>" + kStyleSheet + "</style>\n</head>\n<body>\n" +
+                     "<h1>gapohm campaign report</h1>\n<p>" + std::to_string(scans.size()) + " results files, " +
+                     std::to_string(gaps) + " gaps: " + std::to_string(window) + " with a window-search result, " +
+                     std::to_string(knee) + " with a knee-fit result.";
+  if (failed > 0) html += " <span class=\"error\">" + std::to_string(failed) + " files could not be read.</span>";
+  if (limits != nullptr) html += " Verdicts from the limits in " + htmlEscape(limits->file) + ".";
+  html += "</p>\n" + summarySection(scans, place) + "<h2>Scans</h2>\n";
+  for (const ScanTable& scan : scans) html += scanSection(scan, limits, place);
+  return html + "</body>\n</html>\n";
+}
+
+}  // namespace
+
+std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
+                           tk::Console& console) {
+  ReportPlace place{dir, 0, console};
+  return pageText(scans, limits, place);
+}

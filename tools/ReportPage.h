@@ -1,0 +1,29 @@
+// The text of the campaign report's page (index.html): a summary line, the
+// summary figures, and a table per scan with each gap's thumbnail linked to its
+// full figure, both methods' values, and with limits a verdict. The page is
+// self-contained: no script, every link relative, nothing fetched from a network.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "toolkit/Console.h"
+#include "tools/Limits.h"
+#include "tools/ReportInputs.h"
+
+// Escapes & < > " ' for HTML text and attribute values.
+std::string htmlEscape(const std::string& text);
+
+// A relative path as a URL path: bytes other than letters, digits, "-._~/"
+// percent-encoded.
+std::string urlPath(const std::string& path);
+
+// The page over `scans`, written into `dir` (ending in "/", with existing
+// subdirectories figures/ and thumbs/): paints the summary figures into
+// figures/ and the thumbnails into thumbs/ (numbered 1, 2, ... in page order),
+// and returns the page's text. With `limits`, a verdict column. A summary figure
+// that cannot be written is reported through `console` (the run fails) and left
+// off the page; a thumbnail that cannot be made is a warning, its figure still
+// linked. A scan that failed to read shows its error instead of a table.
+std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
+                           tk::Console& console);
