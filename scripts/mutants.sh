@@ -39,9 +39,15 @@ TG, TF, TH = "toolkit/Graph.cpp", "toolkit/Fit.cpp", "toolkit/Histogram.cpp"
 TL, TY = "toolkit/Look.cpp", "toolkit/Layout.cpp"
 RN, OS, OSH = "tools/Run.cpp", "aux/OhmicSearch.cpp", "aux/OhmicSearch.h"
 RT, WS, SF = "aux/ResultsTable.cpp", "aux/WindowScan.cpp", "toolkit/SafeFile.cpp"
+AN, RS, KF, AA = "tools/Analysis.cpp", "tools/Results.cpp", "aux/KneeFit.cpp", "aux/Annotation.cpp"
 
 # (id, file, exact snippet, replacement, what it breaks)
 MUTANTS = [
+    ("knee-hc3-plain", KF, "const double wi = r[i] * r[i] / (lever * lever);", "const double wi = lever > 0 ? sumOfSquares(r) / static_cast<double>(r.size()) : 0.0;", "knee errors from one residual variance"),
+    ("results-t-h-swapped", RS, "row.temperatureMean = shown(mean(g.points.temperature));\n  row.humidityMean = shown(mean(g.points.humidity));", "row.temperatureMean = shown(mean(g.points.humidity));\n  row.humidityMean = shown(mean(g.points.temperature));", "temperature and humidity means swapped"),
+    ("box-knee-shows-window", AA, "withError(knee->resistivity, knee->resistivityError, \"\\u03a9 cm\")", "withError(search.resistivity.first, search.resistivity.second, \"\\u03a9 cm\")", "results box shows the window's rho as the knee's"),
+    ("write-failure-ok", SF, "    if (n < 0) return false;\n", "    if (n < 0) return true;\n", "a failed write() counted as written"),
+    ("areas-ignored", AN, "const auto given = areas.find(name);", "const auto given = areas.end();", "--areas ignored"),
     ("pressure-weight", S, "kPressureWeight = 0.8;", "kPressureWeight = 0.7;", "pressure correction weight"),
     ("pressure-inverted", S, "(m.presure / kReferencePressure)", "(kReferencePressure / m.presure)", "P/P0 inverted"),
     ("onepoint-corrected", S, "if (m.chambern.find(\"OnePoint\") != std::string::npos) return m.HVeff;", "", "OnePoint gaps corrected too"),
@@ -51,17 +57,17 @@ MUTANTS = [
     ("pressure-zero-ok", S, "if (!(value > 0.0)) {", "if (value < 0.0) {", "zero pressure accepted"),
     ("duplicates-kept", S, "if (!first) {", "if (false) {", "repeated lines counted twice"),
     ("no-lines-ok", RN, "if (run.usedLines == 0) {", "if (run.usedLines < 0) {", "empty scan not a failure"),
-    ("cr-only-kept", RN, "    std::replace(content.begin(), content.end(), '\\r', '\\n');\n", "", "CR-only files read as one line"),
-    ("descending-searched", RN, "if (g.points.notAscendingLine != 0) {", "if (false) {", "non-ascending gaps searched"),
-    ("argon-test-flipped", RN, "return g.graph.xAxis().high < kArgonScanLimit;", "return g.graph.xAxis().high > kArgonScanLimit;", "argon/standard scan swapped"),
+    ("cr-only-kept", AN, "    std::replace(content.begin(), content.end(), '\\r', '\\n');\n", "", "CR-only files read as one line"),
+    ("descending-searched", AN, "if (g.points.notAscendingLine != 0) {", "if (false) {", "non-ascending gaps searched"),
+    ("argon-test-flipped", AN, "return g.graph.xAxis().high < kArgonScanLimit;", "return g.graph.xAxis().high > kArgonScanLimit;", "argon/standard scan swapped"),
     ("negative-silent", RN, "} else if (g.fitted() && !(g.search.resistivity.first > 0.0)) {", "} else if (false) {", "negative resistivity not warned"),
-    ("too-few-silent", RN, "} else if (g.noResult == NoResult::TooFewPoints) {", "} else if (false) {", "too-few-points message lost"),
+    ("too-few-silent", RN, "if (!warning.empty() && g.noResult != NoResult::NotAscending) {", "if (!warning.empty() && g.noResult == NoResult::AxisTooHigh) {", "too-few-points and no-window messages lost"),
     ("exit-always-0", RN, "return console.failed() ? 1 : 0;", "return 0;", "failed run exits 0"),
     ("quiet-ignored", CL, "tk::Console console(out, err, c.quiet && !c.batch && !c.report);", "tk::Console console(out, err);", "--quiet writes the INFO lines"),
     ("unused-option-silent", CL, "    console.warning(list + ", "    if (false) console.warning(list + ", "options without effect not named"),
     ("usage-exit-1", CL, "return code == 0 ? 0 : 2;", "return code == 0 ? 0 : 1;", "usage error exits 1"),
-    ("report-resistance", RN, "v.resistance = Resistance.first * kGapLength / area;", "v.resistance = Resistance.first * kGapLength * area;", "resistance column"),
-    ("report-rxa", RN, "v.resistanceArea = Resistance.first * kGapLength;", "v.resistanceArea = Resistance.first / kGapLength;", "resistance x area column"),
+    ("report-resistance", AN, "v.resistance = Resistance.first * kGapLength / area;", "v.resistance = Resistance.first * kGapLength * area;", "resistance column"),
+    ("report-rxa", AN, "v.resistanceArea = Resistance.first * kGapLength;", "v.resistanceArea = Resistance.first / kGapLength;", "resistance x area column"),
     ("report-header", G, 'Onset [V] \\n";', 'Onset [V]\\n";', "report header bytes"),
     ("latex-underscore", RT, "case '_': case '&':", "case '&':", "'_' not escaped"),
     ("entries-8000", G, "m.HVeff <= step1 ? 0", "m.HVeff < step1 ? 0", "8000 V counted in step 2"),

@@ -1,6 +1,10 @@
 // The toolkit's histograms and fit errors, against the behaviours the program's
 // diagnostic figures and numbers rest on.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <string>
 
 #include <cmath>
 #include <limits>
@@ -8,6 +12,7 @@
 
 #include "toolkit/Fit.h"
 #include "toolkit/Histogram.h"
+#include "toolkit/SafeFile.h"
 
 namespace {
 
@@ -85,3 +90,15 @@ TEST(FitErrors, UnitErrorsWithoutScatterScaledWithIt) {
 }
 
 }  // namespace
+
+// A write the device refuses is a failure with its reason, not bytes written:
+// a full disk must never leave a report that looks complete.
+TEST(SafeFile, AWriteTheDeviceRefusesIsAFailure) {
+  const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (fd < 0) GTEST_SKIP() << "no /dev/full on this machine";
+  const std::string bytes(100000, 'x');
+  errno = 0;
+  EXPECT_FALSE(tk::writeFully(fd, bytes.data(), bytes.size()));
+  EXPECT_EQ(errno, ENOSPC);
+  ::close(fd);
+}
