@@ -229,7 +229,7 @@ TEST(Limits, ExactNameWinsOverTypeAndTypeOverEveryGap) {
   ASSERT_TRUE(parseLimits("gap,quantity,min,max\nbottom,onset_v,1800,2000\n", "l.csv", typeOnly, error));
   EXPECT_EQ(judgeGap(gapRow("s", "LAB-GAP-07", {{"onset_v", "1900"}}), typeOnly).text,
             "NO RESULT: no limit applies to this gap");
-  EXPECT_EQ(gapType("RE3-PK-154-TOPNARROW") + "|" + chamberOf("RE3-PK-154-TOPNARROW") + "|" + chamberOf("LAB-GAP-07"),
+  EXPECT_EQ(std::string(gapTypeWord(gapTypeOf("RE3-PK-154-TOPNARROW"))) + "|" + chamberOf("RE3-PK-154-TOPNARROW") + "|" + chamberOf("LAB-GAP-07"),
             "top-narrow|RE3-PK-154|LAB-GAP-07");
 }
 

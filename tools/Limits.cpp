@@ -9,15 +9,12 @@
 #include <map>
 #include <sstream>
 
+#include "aux/GapRules.h"
 #include "tools/ReportInputs.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::string shortNumber(double v) {
   char buffer[32];
@@ -72,7 +69,7 @@ bool limitOf(const CsvRecord& record, Limit& limit, std::string& what) {
 const Limit* limitFor(const std::string& gap, const std::string& quantity, const Limits& limits) {
   const Limit* byType = nullptr;
   const Limit* byAll = nullptr;
-  const std::string type = gapType(gap);
+  const std::string type = gapTypeWord(gapTypeOf(gap));
   for (const Limit& limit : limits.rows) {
     if (limit.quantity != quantity) continue;
     if (limit.gap == gap) return &limit;
@@ -119,22 +116,14 @@ bool parseLimits(const std::string& text, const std::string& file, Limits& limit
   return true;
 }
 
-std::string gapType(const std::string& gap) {
-  std::string type;
-  if (contains(gap, "-B") || contains(gap, "-BOTTOM")) type = "bottom";
-  if (contains(gap, "TOPNARROW")) type = "top-narrow";
-  if (contains(gap, "TOPWIDE")) type = "top-wide";
-  return type;
-}
-
 std::string chamberOf(const std::string& gap) {
   const std::size_t dash = gap.rfind('-');
-  if (gapType(gap).empty() || dash == std::string::npos || dash == 0) return gap;
+  if (gapTypeOf(gap) == GapType::unknown || dash == std::string::npos || dash == 0) return gap;
   return gap.substr(0, dash);
 }
 
 Verdict judgeGap(const ResultsRow& row, const Limits& limits) {
-  const std::string& gap = row.get("gap");
+  const std::string& gap = row.gap;
   std::vector<std::string> quantities;
   for (const Limit& limit : limits.rows) {
     if (std::find(quantities.begin(), quantities.end(), limit.quantity) == quantities.end()) {
@@ -148,11 +137,13 @@ Verdict judgeGap(const ResultsRow& row, const Limits& limits) {
     const Limit* limit = limitFor(gap, quantity, limits);
     if (limit == nullptr) continue;
     anyLimit = true;
-    double v = 0.0;
-    if (!readFinite(row.get(quantity), v)) {
+    const ResultsColumn* column = findResultsColumn(quantity);
+    const std::optional<double> value = column != nullptr && column->number ? column->number(row) : std::nullopt;
+    if (!value) {
       missing.push_back(quantity);
       continue;
     }
+    const double v = *value;
     if (limit->min && v < *limit->min) broken.push_back(quantity + " " + shortNumber(v) + " < min " + shortNumber(*limit->min));
     if (limit->max && v > *limit->max) broken.push_back(quantity + " " + shortNumber(v) + " > max " + shortNumber(*limit->max));
   }

@@ -36,11 +36,6 @@ bool parseLimits(const std::string& text, const std::string& file, Limits& limit
 // (a usage error: the caller has written nothing yet).
 bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err);
 
-// The type of a gap as the catalogue tells it from its name (the areas of
-// getarea): "bottom" ("-B", "-BOTTOM"), "top-narrow" ("TOPNARROW"), "top-wide"
-// ("TOPWIDE"), the last matching test deciding; "" for none.
-std::string gapType(const std::string& gap);
-
 // The chamber a gap belongs to: its name without the last "-" part when the gap
 // has a type (RE3-PK-154-BOTTOM: RE3-PK-154), else the whole name.
 std::string chamberOf(const std::string& gap);

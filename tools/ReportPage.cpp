@@ -60,8 +60,8 @@ const char* const kStyleSheet =
     "img.thumb{max-width:none}td.pass,td.fail,td.noresult{min-width:12em}";
 
 // "value ± error" in HTML, the rounding of results.tex; "" for no value.
-std::string htmlValue(const ResultsRow& row, const char* value, const char* error) {
-  return markedValueWithError(roundValueWithError(row.get(value), row.get(error)), " &plusmn; ",
+std::string htmlValue(const Measured& m) {
+  return markedValueWithError(roundValueWithError(m.value, m.error), " &plusmn; ",
                               [](int n) { return " &times; 10<sup>" + std::to_string(n) + "</sup>"; });
 }
 
@@ -135,22 +135,20 @@ std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace
   return noFigure(safeFileName(row.gap) + ".png not beside results.csv");
 }
 
-std::string statusCell(const std::string& status) {
-  if (status == "fitted") return "<td>fitted</td>";
-  return "<td class=\"note\">" + htmlEscape(status.empty() ? "no result" : status) + "</td>";
+std::string statusCell(const MethodStatus& status) {
+  if (status.fitted()) return std::string("<td>") + kFittedWord + "</td>";
+  return "<td class=\"note\">" + htmlEscape(status.reason.empty() ? "no result" : status.reason) + "</td>";
 }
 
 std::string gapLine(const ScanTable& scan, const ResultsRow& row, const Limits* limits, ReportPlace& place) {
   std::string line = "<tr><td>" + figureCell(scan, row, place) + "</td><td>" +
-                     htmlEscape(row.get("gap")) + "</td>";
-  line += statusCell(row.get("status"));
-  line += "<td class=\"num\">" + htmlValue(row, "rho_ohm_cm", "rho_err") + "</td>";
-  line += statusCell(row.get("knee_status"));
-  line += "<td class=\"num\">" + htmlValue(row, "knee_rho_ohm_cm", "knee_rho_err") + "</td>";
-  line += "<td class=\"num\">" + htmlValue(row, "onset_v", "onset_err") + "</td>";
-  line += "<td class=\"num\">" + htmlValue(row, "knee_onset_v", "knee_onset_err") + "</td>";
-  line += "<td class=\"num\">" + htmlValue(row, "offset_na_cm2", "offset_err") + "</td>";
-  line += "<td class=\"num\">" + htmlValue(row, "knee_offset_na_cm2", "knee_offset_err") + "</td>";
+                     htmlEscape(row.gap) + "</td>";
+  line += statusCell(row.window.status);
+  line += "<td class=\"num\">" + htmlValue(row.window.rho) + "</td>";
+  line += statusCell(row.knee.status);
+  for (const Measured* m : {&row.knee.rho, &row.window.onset, &row.knee.onset, &row.window.offset, &row.knee.offset}) {
+    line += "<td class=\"num\">" + htmlValue(*m) + "</td>";
+  }
   if (limits != nullptr) {
     const Verdict verdict = judgeGap(row, *limits);
     const char* kind = verdict.kind == Verdict::Kind::Pass ? "pass"
@@ -161,8 +159,8 @@ std::string gapLine(const ScanTable& scan, const ResultsRow& row, const Limits* 
 }
 
 std::string scanSection(const ScanTable& scan, const Limits* limits, ReportPlace& place) {
-  const std::string title = !scan.rows.empty() && !scan.rows.front().get("scan").empty()
-                                ? scan.rows.front().get("scan") : scan.file;
+  const std::string title = !scan.rows.empty() && !scan.rows.front().scan.empty()
+                                ? scan.rows.front().scan : scan.file;
   std::string html = "<section>\n<h3>" + htmlEscape(title) + "</h3>\n<p><a href=\"" +
                      htmlEscape(urlPath(relativePath(scan.file, place.dir))) + "\">" +
                      htmlEscape(scan.file) + "</a></p>\n";
@@ -197,8 +195,8 @@ std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, 
     failed += scan.error.empty() ? 0 : 1;
     for (const ResultsRow& row : scan.rows) {
       ++gaps;
-      window += row.get("status") == "fitted" ? 1 : 0;
-      knee += row.get("knee_status") == "fitted" ? 1 : 0;
+      window += row.window.status.fitted() ? 1 : 0;
+      knee += row.knee.status.fitted() ? 1 : 0;
     }
   }
   std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n") +

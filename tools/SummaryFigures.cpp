@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "aux/GapRules.h"
 #include "toolkit/Canvas.h"
 #include "tools/Limits.h"
 
@@ -14,9 +15,8 @@ namespace {
 // One method's values of a quantity, drawn as one series.
 struct Series {
   const char* label;
-  const char* status;
-  const char* value;
-  const char* error;
+  MethodResult ResultsRow::*method;
+  Measured MethodResult::*quantity;
   int color;
   int marker;
   double shift;  // from the gap's category position
@@ -28,7 +28,7 @@ std::map<std::string, int> gapCategories(const std::vector<ScanTable>& scans,
                                          std::vector<double>& chamberEnds) {
   std::set<std::pair<std::string, std::string>> ordered;
   for (const ScanTable& scan : scans) {
-    for (const ResultsRow& row : scan.rows) ordered.emplace(chamberOf(row.get("gap")), row.get("gap"));
+    for (const ResultsRow& row : scan.rows) ordered.emplace(chamberOf(row.gap), row.gap);
   }
   std::map<std::string, int> index;
   std::string chamber;
@@ -48,15 +48,16 @@ void fillSeries(const std::vector<ScanTable>& scans, const std::map<std::string,
                 const Series& series, bool logScale, tk::Graph& graph, long& omitted) {
   for (const ScanTable& scan : scans) {
     for (const ResultsRow& row : scan.rows) {
-      double v = 0.0;
-      double e = 0.0;
-      if (row.get(series.status) != "fitted" || !readFinite(row.get(series.value), v)) continue;
-      if (!readFinite(row.get(series.error), e)) e = 0.0;
+      const MethodResult& method = row.*series.method;
+      const Measured& m = method.*series.quantity;
+      if (!method.status.fitted() || !m.value) continue;
+      const double v = *m.value;
+      const double e = m.error.value_or(0.0);
       if (logScale && !(v > 0.0)) {
         ++omitted;
         continue;
       }
-      const double x = category.at(row.get("gap")) + series.shift;
+      const double x = category.at(row.gap) + series.shift;
       graph.AddPoint(x, logScale ? std::log10(v) : v);
       graph.errorY.push_back(logScale ? e / (v * std::log(10.0)) : e);
     }
@@ -93,12 +94,10 @@ std::pair<double, double> ySpan(const std::vector<const tk::Graph*>& graphs) {
   return {low, high};
 }
 
-const Series kRhoSeries[] = {
-    {"window search", "status", "rho_ohm_cm", "rho_err", 4, 20, -0.15},
-    {"knee fit", "knee_status", "knee_rho_ohm_cm", "knee_rho_err", 2, 21, 0.15}};
-const Series kOnsetSeries[] = {
-    {"window search", "status", "onset_v", "onset_err", 4, 20, -0.15},
-    {"knee fit", "knee_status", "knee_onset_v", "knee_onset_err", 2, 21, 0.15}};
+const Series kRhoSeries[] = {{"window search", &ResultsRow::window, &MethodResult::rho, 4, 20, -0.15},
+                             {"knee fit", &ResultsRow::knee, &MethodResult::rho, 2, 21, 0.15}};
+const Series kOnsetSeries[] = {{"window search", &ResultsRow::window, &MethodResult::onset, 4, 20, -0.15},
+                               {"knee fit", &ResultsRow::knee, &MethodResult::onset, 2, 21, 0.15}};
 
 // A figure of both methods' values per gap, gaps grouped by chamber (grey lines
 // between chambers). False with `error` when it cannot be written; `note` tells
@@ -151,10 +150,10 @@ bool paintKneeHistogram(const std::vector<ScanTable>& scans, const std::string& 
   entries = 0;
   for (const ScanTable& scan : scans) {
     for (const ResultsRow& row : scan.rows) {
-      double v = 0.0;
-      if (row.get("knee_status") != "fitted" || gapType(row.get("gap")) != type) continue;
-      if (!readFinite(row.get("knee_rho_ohm_cm"), v) || !(v > 0.0)) continue;
-      histogram.Fill(std::log10(v));
+      const Measured& rho = row.knee.rho;
+      if (!row.knee.status.fitted() || gapTypeWord(gapTypeOf(row.gap)) != type) continue;
+      if (!rho.value || !(*rho.value > 0.0)) continue;
+      histogram.Fill(std::log10(*rho.value));
       ++entries;
     }
   }
