@@ -40,6 +40,7 @@ TL, TY = "toolkit/Look.cpp", "toolkit/Layout.cpp"
 RN, OS, OSH = "tools/Run.cpp", "aux/OhmicSearch.cpp", "aux/OhmicSearch.h"
 RT, WS, SF = "aux/ResultsTable.cpp", "aux/WindowScan.cpp", "toolkit/SafeFile.cpp"
 AN, RS, KF, AA = "tools/Analysis.cpp", "tools/Results.cpp", "aux/KneeFit.cpp", "aux/Annotation.cpp"
+BA, BO, SP = "tools/Batch.cpp", "tools/BatchOutcome.cpp", "tools/ScanProcess.cpp"
 
 # (id, file, exact snippet, replacement, what it breaks)
 MUTANTS = [
@@ -123,6 +124,10 @@ MUTANTS = [
     ("tk-frame-left", TY, "f.frame = {style.padLeftMargin * W,", "f.frame = {style.padLeftMargin * W + 3,", "frame shifted by 3 px"),
     ("tk-tick-length", TY, "f.x.primaryLength = 0.03 * (fr.y2 - fr.y1);", "f.x.primaryLength = 0.02 * (fr.y2 - fr.y1);", "x tick length"),
     ("tk-legend-rows", TY, "legend.entries.size() + (legend.header.empty() ? 0 : 1);", "legend.entries.size() + 1;", "legend row for an empty header"),
+    ("batch-fitted-all", BA, '<< o.fitted << " fitted, outputs in "', '<< o.gaps << " fitted, outputs in "', "batch progress line counts every gap as fitted"),
+    ("batch-outcome-fitted", BO, '"\\nfitted " + std::to_string(fitted)', '"\\nfitted " + std::to_string(rows.size())', "outcome file counts every gap as fitted"),
+    ("batch-scan-mask", SP, "  ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);", "", "scan process runs with the stop signals blocked"),
+    ("batch-scan-ignored", SP, "    if (current.sa_handler == SIG_IGN) continue;\n", "", "scan process loses the SIGINT its batch ignored"),
 ]
 
 

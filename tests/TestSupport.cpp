@@ -1,7 +1,9 @@
 #include "tests/TestSupport.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +38,8 @@ ScratchDir::ScratchDir() {
   std::string pattern = (fs::temp_directory_path() / "gapohm-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
+  // mkdtemp's names have no ".": no other scratch directory is called so.
+  if (mkdir(tmp().c_str(), 0700) != 0) throw std::runtime_error("mkdir failed");
 }
 
 ScratchDir::~ScratchDir() {
@@ -46,6 +50,9 @@ ScratchDir::~ScratchDir() {
     fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
+  const std::vector<std::string> left = listDir(tmp());
+  for (const std::string& name : left) ADD_FAILURE() << "left in its TMPDIR: " << tmp() << "/" << name;
+  fs::remove_all(tmp(), ec);
 }
 
 void writeFile(const std::string& path, const std::string& content) {
@@ -99,6 +106,7 @@ Started startGapohm(const std::vector<std::string>& args, const RunSetting& sett
     for (auto& p : pipes) close(p[0]), close(p[1]);
     if (!setting.cwd.empty() && chdir(setting.cwd.c_str()) != 0) _exit(127);
     if (setting.home ? setenv("HOME", setting.home->c_str(), 1) : unsetenv("HOME")) _exit(127);
+    if (setting.tmpdir && setenv("TMPDIR", setting.tmpdir->c_str(), 1) != 0) _exit(127);
     if (setting.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     if (setting.fileSizeLimit) {
       std::signal(SIGXFSZ, SIG_DFL);

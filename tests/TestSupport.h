@@ -13,7 +13,9 @@
 namespace testsupport {
 
 // A fresh, empty directory under the system's temporary directory, removed with
-// everything in it (read-only parts included) when the object goes away.
+// everything in it (read-only parts included) when the object goes away. Beside
+// it, tmp(): an empty directory that the programs a test starts in it take as
+// their TMPDIR; the test fails when they leave anything there.
 class ScratchDir {
  public:
   ScratchDir();
@@ -22,6 +24,7 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
+  std::string tmp() const { return path_ + ".tmp"; }
 
  private:
   std::string path_;
@@ -47,7 +50,7 @@ struct Picture : tk::RgbPixels {
 Picture decodePng(const std::string& path);
 
 // How the built program is started: HOME (unset when nullopt), working directory
-// (unchanged when empty), a limit on the size of the files it writes (writes past
+// (unchanged when empty), TMPDIR (inherited when nullopt), a limit on the size of the files it writes (writes past
 // it fail with EFBIG; SIGXFSZ is left at its default, which ends the program
 // unless it ignores the signal itself), as the user "nobody" (only when the tests
 // run as root, who could write anywhere), and standard output into a file (empty:
@@ -55,13 +58,15 @@ Picture decodePng(const std::string& path);
 struct RunSetting {
   std::optional<std::string> home;
   std::string cwd;
+  std::optional<std::string> tmpdir;
   std::optional<unsigned long> fileSizeLimit;
   bool unprivileged = false;
   std::string stdoutFile;
 };
-inline RunSetting inHome(const std::string& dir) {  // HOME and working directory
+inline RunSetting inHome(const ScratchDir& dir) {  // HOME, working directory and TMPDIR
   RunSetting s;
-  s.home = s.cwd = dir;
+  s.home = s.cwd = dir.path();
+  s.tmpdir = dir.tmp();
   return s;
 }
 struct RunResult {

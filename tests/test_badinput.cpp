@@ -127,7 +127,7 @@ std::string cleanReport() {
   static const std::string report = [] {
     ScratchDir home;
     writeFile(home.file("scan.csv"), join(argon()));
-    EXPECT_EQ(runGapohm(kRun, inHome(home.path())).status, 0);
+    EXPECT_EQ(runGapohm(kRun, inHome(home)).status, 0);
     return readFile(home.file("out/Resistance.csv"));
   }();
   return report;
@@ -223,6 +223,11 @@ std::vector<Row> rows() {
       {"TooFewPoints", join(argon()) + labAs("SHORT-GAP", 15), kRun, 0,
        {kLabArea, kGap + "SHORT-GAP\": only 15 points, too few for the ohmic-region search (it needs 18); it has no line in Resistance.csv"},
        argonOut({"SHORT-GAP.png"}), "clean"},
+      // The batch's progress line counts the fitted gaps, not all of them.
+      {"BatchCountsFittedGaps", join(argon()) + labAs("SHORT-GAP", 15), {"--batch", "-o", "out", "scan.csv"}, 0, {"**"},
+       {"BatchSummary.csv", "figures", "index.html", "scan", "thumbs"}, "", {}, [](const std::string&, const RunResult& r) {
+         EXPECT_NE(r.out.find("gapohm: [1/1] scan.csv: ok, 7 gaps, 6 fitted, outputs in out/scan/\n"), std::string::npos) << r.out;
+       }},
       // "." and ".." both make "_": the later gets "_-2", and says so; no figure is lost.
       {"AwkwardNames", labScanNamed(kAwkward), kRun, 0, {"**", kGap + "..\": its figure would be _.png, as that of gap \".\"; it is written as _-2.png", "**"},
        {".._.._escape.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_-2.png", "_.png", "a_b.png", "results.csv", "results.tex", "with space.png", "x_{1}&%$#~^_.png"},
@@ -484,7 +489,7 @@ TEST_P(BadInput, MessageStatusAndFiles) {
   const Row& row = GetParam();
   ScratchDir home;
   writeFile(home.file("scan.csv"), row.scan);
-  RunSetting setting = inHome(home.path());
+  RunSetting setting = inHome(home);
   if (row.setup && !row.setup(home.path(), setting)) GTEST_SKIP() << "cannot make this case here";
   const RunResult r = runGapohm(row.args, setting);
   EXPECT_EQ(r.status, row.status) << r.err.substr(0, 2000);

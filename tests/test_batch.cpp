@@ -2,6 +2,7 @@
 // write must be what one process, one scan at a time, writes.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,12 +32,12 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
   writeFile(scans + "/broken.csv", "DETECTOR,HVeff,HVapp,Current,Pressure,Temperature,Humidity\n");
   writeFile(scans + "/notes.txt", "not a scan\n");
   // The directory, then one of its scans again, whose outputs would overwrite the first's.
-  const RunResult batch = runGapohm({"--batch", "-j", "2", "-o", "batch", scans, scans + "/argon.csv"}, inHome(dir.path()));
+  const RunResult batch = runGapohm({"--batch", "-j", "2", "-o", "batch", scans, scans + "/argon.csv"}, inHome(dir));
   EXPECT_EQ(batch.status, 1) << batch.err;
   EXPECT_NE(batch.out.find("[4/4]"), std::string::npos) << batch.out;
   EXPECT_NE(batch.err.find("broken.csv: no measurement lines"), std::string::npos) << batch.err;
   for (const std::string name : {"argon", "standard"}) {
-    ASSERT_EQ(runGapohm({"-j", "1", "-o", "single/" + name, scans + "/" + name + ".csv"}, inHome(dir.path())).status, 0);
+    ASSERT_EQ(runGapohm({"-j", "1", "-o", "single/" + name, scans + "/" + name + ".csv"}, inHome(dir)).status, 0);
     const std::string single = dir.file("single/" + name), batched = dir.file("batch/" + name);
     ASSERT_EQ(listDir(single), listDir(batched));
     for (const std::string& f : listDir(single)) {  // reports byte for byte, figures pixel for pixel
@@ -60,7 +61,7 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
 
 // ------------------------------------------------------------ process faults
 
-Started start(const std::vector<std::string>& args, const std::string& cwd) { return startGapohm(args, inHome(cwd)); }
+Started start(const std::vector<std::string>& args, const ScratchDir& dir) { return startGapohm(args, inHome(dir)); }
 
 // Reads `fd` until `text` has come (true) or the stream ends or 60 s pass.
 bool readUntil(int fd, const std::string& text, std::string& got) {
@@ -141,7 +142,7 @@ TEST(BatchProcesses, StoppedBySigtermEndsItsScansAndTellsWhichFinished) {
   writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
   writeFile(dir.file("b.csv"), slowScan());
   writeFile(dir.file("c.csv"), readFile(examplePath("argon_scan.csv")));
-  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv", "c.csv"}, dir.path());
+  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv", "c.csv"}, dir);
   std::string out;
   ASSERT_TRUE(readUntil(batch.out, "[1/3] a.csv: ok", out)) << out;
   std::vector<pid_t> scans;
@@ -169,7 +170,7 @@ TEST(BatchProcesses, AClosedStandardOutputFailsTheBatchButNotItsScans) {
   ScratchDir dir;
   writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
   writeFile(dir.file("b.csv"), readFile(examplePath("argon_scan.csv")));
-  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv"}, dir.path());
+  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv"}, dir);
   std::string out;
   ASSERT_TRUE(readUntil(batch.out, "\n", out)) << out;
   close(batch.out);  // as `| head -1` does; b's line and the last line find no reader
@@ -187,7 +188,7 @@ TEST(BatchProcesses, ScansEndWhenTheBatchIsKilled) {
   ScratchDir dir;
   writeFile(dir.file("a.csv"), slowScan());
   writeFile(dir.file("b.csv"), slowScan());
-  const Started batch = start({"--batch", "-j", "2", "-o", "out", "a.csv", "b.csv"}, dir.path());
+  const Started batch = start({"--batch", "-j", "2", "-o", "out", "a.csv", "b.csv"}, dir);
   std::vector<pid_t> scans;
   ASSERT_TRUE(waitForChildren(batch.pid, 2, scans));
   kill(batch.pid, SIGKILL);
@@ -200,12 +201,17 @@ TEST(BatchProcesses, ScansEndWhenTheBatchIsKilled) {
   EXPECT_FALSE(fileExists(dir.file("out/a/Resistance.csv")));
   EXPECT_FALSE(fileExists(dir.file("out/b/Resistance.csv")));
   EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
+  // What no process can clean up after SIGKILL: the batch's own directory.
+  const std::vector<std::string> left = listDir(dir.tmp());
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].rfind("gapohm-batch-", 0), 0u) << left[0];
+  std::filesystem::remove_all(dir.tmp() + "/" + left[0]);
 }
 
 TEST(SingleRun, StoppedBySigintLeavesNoTemporaryOrPartialFile) {
   ScratchDir dir;
   writeFile(dir.file("scan.csv"), slowScan());
-  const Started run = start({"-j", "1", "-o", "out", "scan.csv"}, dir.path());
+  const Started run = start({"-j", "1", "-o", "out", "scan.csv"}, dir);
   for (int k = 0; k < 6000 && listDir(dir.file("out")).size() < 3; ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kill(run.pid, SIGINT);
   drain(run.out);
@@ -268,6 +274,46 @@ TEST(Outcome, SummaryIsTheResultsTableWithARowForAFailedOrInterruptedScan) {
                 "\n\"b, c.csv\",,\"scan failed: cannot write \"\"x\"\"\"" + empty + "\nd.csv,,interrupted" + empty + "\n");
 }
 
+// This process's environment, with TMPDIR the scratch directory's.
+EnvLookup withTmpdir(const ScratchDir& dir) {
+  return [tmp = dir.tmp()](const std::string& name) {
+    return name == "TMPDIR" ? std::optional<std::string>(tmp) : processEnvironment()(name);
+  };
+}
+
+// A signal set of /proc/<who>/status ("SigBlk", "SigIgn"), bit n - 1 for signal
+// n; the line is read from `text` when given.
+unsigned long long signalSet(const std::string& who, const std::string& key, const std::string& text = "") {
+  for (const std::string& l : lines(text.empty() ? readFile("/proc/" + who + "/status") : text)) {
+    if (l.rfind(key + ":", 0) == 0) return std::stoull(l.substr(key.size() + 1), nullptr, 16);
+  }
+  return ~0ULL;
+}
+
+// A scan's process runs with the signal state the batch was started with: a
+// stop it is sent must end it, so no stop signal blocked (exec keeps the mask),
+// and a SIGINT the batch was started ignoring stays ignored.
+TEST(Batch, AScanProcessHasTheSignalStateTheBatchWasStartedWith) {
+  const unsigned long long stops = 1ULL << (SIGINT - 1) | 1ULL << (SIGTERM - 1);
+  for (const auto disposition : {SIG_DFL, SIG_IGN}) {
+    ScratchDir dir;
+    writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
+    // Not a shell script: dash clears the mask it starts with (perl ignores SIGFPE, not these).
+    writeFile(dir.file("show"), "#!/usr/bin/perl\nopen(my $s, '<', '/proc/self/status') or die;\nprint STDERR grep(/^Sig(Blk|Ign):/, <$s>);\n");
+    ASSERT_EQ(chmod(dir.file("show").c_str(), 0700), 0);
+    std::ostringstream out, err;
+    tk::Console console(out, err);
+    RunOptions options;
+    options.executable = dir.file("show");
+    const auto before = std::signal(SIGINT, disposition);
+    const unsigned long long blocked = signalSet("thread-self", "SigBlk"), ignored = signalSet("self", "SigIgn") & stops;
+    EXPECT_EQ(runBatch({dir.file("a.csv")}, options, {withTmpdir(dir), "20130930", dir.file("out")}, "", console), 1);
+    std::signal(SIGINT, before);
+    EXPECT_EQ(signalSet("", "SigBlk", err.str()), blocked) << err.str();
+    EXPECT_EQ(signalSet("", "SigIgn", err.str()) & stops, ignored) << "SIGINT ignored: " << (disposition == SIG_IGN) << "\n" << err.str();
+  }
+}
+
 // The program run for each scan is the one named: here the built program, from
 // a test binary that is not it.
 TEST(Batch, RunsTheProgramItIsGiven) {
@@ -277,7 +323,7 @@ TEST(Batch, RunsTheProgramItIsGiven) {
   tk::Console console(out, err);
   RunOptions options;
   options.executable = GAPOHM_BINARY;
-  const OutputPlace place{processEnvironment(), "20130930", dir.file("out")};
+  const OutputPlace place{withTmpdir(dir), "20130930", dir.file("out")};
   EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, "", console), 0) << err.str();
   EXPECT_NE(out.str().find("[1/1] " + dir.file("a.csv") + ": ok, 6 gaps, 6 fitted"), std::string::npos) << out.str();
   options.executable = dir.file("no-such-program");

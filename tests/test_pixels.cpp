@@ -110,7 +110,7 @@ struct ScanRun {
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("scan.csv");
     args.push_back("T");
-    result = runGapohm(args, inHome(dir.path()));
+    result = runGapohm(args, inHome(dir));
   }
   std::string out(const std::string& name) const { return dir.file("out/" + name); }
 };

@@ -254,7 +254,7 @@ TEST(Limits, AMalformedFileIsAUsageErrorAndNothingIsWritten) {
   for (const auto& [text, expected] : cases) {
     testsupport::writeFile(dir.file("limits.csv"), text);
     const auto r = testsupport::runGapohm({"--report", "-o", "out", "--limits", "limits.csv", "tree"},
-                                          testsupport::inHome(dir.path()));
+                                          testsupport::inHome(dir));
     EXPECT_EQ(r.status, 2) << text;
     EXPECT_TRUE(contains(r.err, "gapohm: " + expected)) << r.err;
     EXPECT_FALSE(testsupport::fileExists(dir.file("out"))) << text;
@@ -269,7 +269,7 @@ TEST(ReportCommand, OptionsThatDoNotGoTogetherAreUsageErrors) {
       {{"--report", "--limits", ".", "x"}, "cannot read limits file .: it is a directory"},
   };
   for (const auto& [args, expected] : cases) {
-    const auto r = testsupport::runGapohm(args, testsupport::inHome(dir.path()));
+    const auto r = testsupport::runGapohm(args, testsupport::inHome(dir));
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, expected)) << r.err;
   }
@@ -414,7 +414,7 @@ TEST(Report, PageLinksResolveNamesAreEscapedAndFailuresAreNamed) {
   writeCampaign(dir);
   testsupport::writeFile(dir.file("limits.csv"), "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e12\n");
   const auto r = testsupport::runGapohm({"--report", "-o", "report", "--limits", "limits.csv", "campaign"},
-                                        testsupport::inHome(dir.path()));
+                                        testsupport::inHome(dir));
   EXPECT_EQ(r.status, 1);  // the malformed file
   EXPECT_TRUE(contains(r.err, "campaign/site3/results.csv:3: rho_ohm_cm \"oops\" is not a finite number")) << r.err;
   const std::string html = testsupport::readFile(dir.file("report/index.html"));
@@ -457,7 +457,7 @@ TEST(Report, SameInputGivesTheSameBytesAndNoVerdictsWithoutLimits) {
   std::vector<std::string> pages;
   for (const std::string out : {"r1", "r2"}) {
     const auto r = testsupport::runGapohm({"--report", "-o", out, "campaign/site2", "campaign/site1/scanA/results.csv"},
-                                          testsupport::inHome(dir.path()));
+                                          testsupport::inHome(dir));
     EXPECT_EQ(r.status, 0) << r.err;
     pages.push_back(testsupport::readFile(dir.file(out + "/index.html")) +
                     testsupport::readFile(dir.file(out + "/figures/resistivity.png")));
@@ -466,7 +466,7 @@ TEST(Report, SameInputGivesTheSameBytesAndNoVerdictsWithoutLimits) {
   EXPECT_FALSE(contains(pages[0], "Verdict"));
   EXPECT_LT(pages[0].find("scan B.csv"), pages[0].find("scanA.csv"));  // paths keep the order given
   const auto none = testsupport::runGapohm({"--report", "-o", "r3", "campaign/site3", "missing"},
-                                           testsupport::inHome(dir.path()));
+                                           testsupport::inHome(dir));
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(contains(none.err, "missing: No such file or directory")) << none.err;
   EXPECT_TRUE(contains(none.err, "no results.csv found")) << none.err;
@@ -493,7 +493,7 @@ TEST(Report, EachGapLinksTheFigureItsRowNames) {
     writeHalfBlackPng(dir.file(std::string("run/") + png), 100, 50);
   }
   writeHalfBlackPng(dir.file("outside.png"), 100, 50);
-  const auto r = testsupport::runGapohm({"--report", "-o", "report", "run"}, testsupport::inHome(dir.path()));
+  const auto r = testsupport::runGapohm({"--report", "-o", "report", "run"}, testsupport::inHome(dir));
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string html = testsupport::readFile(dir.file("report/index.html"));
   for (const auto& [gap, figure, linked] : gaps) {

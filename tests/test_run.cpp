@@ -27,7 +27,7 @@ std::vector<std::string> fields(const std::string& line, const std::string& sepa
 
 TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
   ScratchDir home;
-  const RunResult r = runGapohm({examplePath("argon_scan.csv")}, inHome(home.path()));
+  const RunResult r = runGapohm({examplePath("argon_scan.csv")}, inHome(home));
   ASSERT_EQ(r.status, 0) << r.err;
   // The one gap of the example without a type word in its name is named, once.
   EXPECT_EQ(r.err, "gapohm: warning: " + examplePath("argon_scan.csv") +
@@ -76,7 +76,7 @@ namespace {
 std::vector<ResultsRow> resultsOf(const std::string& scan, std::vector<std::string> extra,
                                   ScratchDir& home) {
   extra.insert(extra.end(), {"-o", "out", examplePath(scan)});
-  const RunResult r = runGapohm(extra, inHome(home.path()));
+  const RunResult r = runGapohm(extra, inHome(home));
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<ResultsRow> rows;
   std::string error;

@@ -3,15 +3,14 @@
 // this process keeps the batch's bookkeeping. A process per scan keeps the
 // plotting library's one-painter rule, uses every core, and lets a scan that
 // crashes take nothing else with it. What a scan's process found comes back as
-// data, in its outcome file; its standard error is only passed on.
-#include <fcntl.h>
-#include <sys/prctl.h>
+// data, in its outcome file; its standard error is only passed on. Here: which
+// scans, where their outputs go, their turns, and the summary; runBatch and
+// runBatchScan are declared in gapohm.h, a scan's process is tools/ScanProcess.h,
+// the outcome file and the summary's text tools/BatchOutcome.h.
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -21,8 +20,8 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <sstream>
 
+#include "tools/ScanProcess.h"
 #include "tools/gapohm.h"
 #include "toolkit/SafeFile.h"
 
@@ -124,121 +123,7 @@ struct ScanRun {
   bool reported = false;
 };
 
-// ----------------------------------------------------------- stopping the batch
-
-// The batch's signal state. It is process-wide because a signal handler can
-// reach nothing else: the first SIGINT/SIGTERM asking the batch to stop, and the
-// scans' processes the handler passes every such signal on to.
-constexpr std::size_t kMostProcesses = 1024;  // the largest -j
-std::atomic<int> stopSignal{0};
-std::atomic<pid_t> scanProcesses[kMostProcesses];
-
-extern "C" void passOnStop(int signal) {
-  int none = 0;
-  stopSignal.compare_exchange_strong(none, signal);
-  for (std::atomic<pid_t>& pid : scanProcesses) {
-    const pid_t scan = pid.load();
-    if (scan > 0) ::kill(scan, signal);
-  }
-}
-
-// Catches SIGINT and SIGTERM for the batch's lifetime and restores what was
-// there before (the temporary-file cleanup of a whole run) when it ends.
-class StopSignals {
- public:
-  StopSignals() {
-    stopSignal.store(0);
-    for (std::atomic<pid_t>& pid : scanProcesses) pid.store(0);
-    struct sigaction stop {};
-    stop.sa_handler = passOnStop;
-    sigemptyset(&stop.sa_mask);
-    stop.sa_flags = 0;  // no SA_RESTART: a wait for a scan returns to look at the signal
-    for (std::size_t k = 0; k < 2; ++k) {
-      ::sigaction(kSignals[k], nullptr, &before_[k]);
-      // A batch started with SIGINT ignored (a background job) keeps it so.
-      if (before_[k].sa_handler != SIG_IGN) ::sigaction(kSignals[k], &stop, nullptr);
-    }
-  }
-  ~StopSignals() {
-    for (std::size_t k = 0; k < 2; ++k) ::sigaction(kSignals[k], &before_[k], nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  static constexpr int kSignals[2] = {SIGINT, SIGTERM};
-  struct sigaction before_[2] {};
-};
-
-// ------------------------------------------------------------ a scan's process
-
-// A scan being analysed by a process of its own, which leaves its standard error
-// and its outcome in two files of the batch's private directory.
-struct Child {
-  pid_t pid = -1;
-  std::size_t index = 0;
-  std::size_t slot = 0;  // in scanProcesses
-  std::string messages;
-  std::string outcome;
-};
-
-// A number as text that reads back to the same double.
-std::string exactNumber(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
-}
-
-// The command line of a scan's process.
-std::vector<std::string> scanCommand(const std::string& executable, const ScanRun& run,
-                                     const RunOptions& options, const std::string& outcomeFile) {
-  std::vector<std::string> args = {executable, "--outcome-file", outcomeFile, "-j", "1",
-                                   "--format", options.extension.substr(1)};
-  if (options.verbose) args.emplace_back("--verbose");
-  if (options.entries) args.emplace_back("--entries");
-  if (options.annotate) args.emplace_back("--annotate");
-  if (!options.areasFile.empty()) args.insert(args.end(), {"--areas", options.areasFile});
-  if (options.temperature.coefficient) {
-    args.insert(args.end(), {"--temperature-coefficient", exactNumber(*options.temperature.coefficient),
-                             "--reference-temperature", exactNumber(options.temperature.reference)});
-  }
-  args.emplace_back("-o");
-  args.push_back(run.outputDir);
-  args.emplace_back("--");
-  args.push_back(run.outcome.scan);
-  return args;
-}
-
-// Starts the scan's process; its pid, or -1 with the reason in `error`. The
-// process ends with the batch whatever ends the batch (SIGKILL included): it
-// gets SIGTERM when the batch's process is gone, and removes its temporary
-// files on it.
-pid_t startScan(const std::vector<std::string>& args, const std::string& messagesFile, std::string& error) {
-  const int messages = ::open(messagesFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);  // a batch shows progress lines, not logs
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));  // execv changes none
-  argv.push_back(nullptr);
-  const pid_t parent = ::getpid();
-  const pid_t pid = messages < 0 || nothing < 0 ? -1 : ::fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls until exec: this process may have had threads.
-    ::dup2(nothing, STDOUT_FILENO);
-    ::dup2(messages, STDERR_FILENO);
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent) ::_exit(127);  // the batch ended before the line above
-    ::execv(argv[0], argv.data());
-    static const char kFailed[] = "gapohm: error: cannot start the program for a scan\n";
-    (void)!::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
-    ::_exit(127);
-  }
-  if (pid < 0) error = std::strerror(errno);
-  if (messages >= 0) ::close(messages);
-  if (nothing >= 0) ::close(nothing);
-  return pid;
-}
-
+// The whole of a file; empty when it cannot be read.
 std::string readAll(const std::string& path) {
   std::string text;
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -252,7 +137,7 @@ std::string readAll(const std::string& path) {
 
 // Takes what the ended child left and how it ended into the scan's outcome;
 // forwards its messages; removes the temporary files a killed child left.
-void collect(const Child& child, int status, bool waited, ScanRun& run, tk::Console& console) {
+void collect(const ScanProcess& child, int status, bool waited, ScanRun& run, tk::Console& console) {
   ScanOutcome& outcome = run.outcome;
   console.err << readAll(child.messages) << std::flush;
   int told = 0;
@@ -261,7 +146,7 @@ void collect(const Child& child, int status, bool waited, ScanRun& run, tk::Cons
   std::remove(child.outcome.c_str());
   if (waited && WIFSIGNALED(status)) {
     tk::removeTempFilesOf(run.outputDir, child.pid);
-    if (stopSignal.load() != 0) {
+    if (stopSignal() != 0) {
       outcome.state = ScanOutcome::State::interrupted;
       outcome.rows.clear();
       return;
@@ -278,30 +163,6 @@ void collect(const Child& child, int status, bool waited, ScanRun& run, tk::Cons
   } else if (WEXITSTATUS(status) != 0 || told != 0) {
     outcome.state = ScanOutcome::State::failed;
   }
-}
-
-// Waits until one of the running children ends, takes it out of `running` and
-// returns it with its wait status. A signal that stops the batch interrupts the
-// wait only to be passed on (the handler did that); the wait goes on.
-Child waitForOne(std::deque<Child>& running, int& status, bool& waited) {
-  std::size_t found = 0;
-  siginfo_t info{};
-  while (::waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) == 0 || errno == EINTR) {
-    const auto it = std::find_if(running.begin(), running.end(), [&](const Child& c) { return c.pid == info.si_pid; });
-    if (it != running.end()) {
-      found = static_cast<std::size_t>(it - running.begin());
-      break;
-    }
-    if (info.si_pid != 0) break;  // a child that is not a scan's: wait in order
-  }
-  Child child = running[found];
-  running.erase(running.begin() + static_cast<std::ptrdiff_t>(found));
-  pid_t pid = -1;
-  while ((pid = ::waitpid(child.pid, &status, 0)) < 0 && errno == EINTR) {
-  }
-  waited = pid == child.pid;
-  scanProcesses[child.slot].store(0);
-  return child;
 }
 
 // ---------------------------------------------------------------- the batch
@@ -384,7 +245,7 @@ struct Batch {
   const PrivateDir& dir;
   tk::Console& console;
   std::size_t done = 0;
-  std::deque<Child> running;
+  std::deque<ScanProcess> running;
 
   // The progress line of a scan, in the order the scans end.
   void report(ScanRun& run) {
@@ -405,7 +266,7 @@ struct Batch {
   void finishOne() {
     int status = 0;
     bool waited = false;
-    const Child child = waitForOne(running, status, waited);
+    const ScanProcess child = waitForOne(running, status, waited);
     collect(child, status, waited, runs[child.index], console);
     report(runs[child.index]);
   }
@@ -414,28 +275,24 @@ struct Batch {
   void start(std::size_t k) {
     ScanRun& run = runs[k];
     run.started = true;
-    Child child;
+    ScanProcess child;
     child.index = k;
     child.messages = dir.path() + "/" + std::to_string(k) + ".err";
     child.outcome = dir.path() + "/" + std::to_string(k) + ".outcome";
-    while (scanProcesses[child.slot].load() != 0) ++child.slot;  // running < kMostProcesses
     std::string error = "cannot find the program's own executable";
-    if (!program.empty()) child.pid = startScan(scanCommand(program, run, options, child.outcome), child.messages, error);
-    if (child.pid < 0) {
+    if (program.empty() ||
+        !startScan(scanCommand(program, options, run.outcome.scan, run.outputDir, child.outcome), child, error)) {
       run.outcome.state = ScanOutcome::State::failed;
       run.outcome.why = "its analysis process cannot be started: " + error;
       std::remove(child.messages.c_str());
       report(run);
       return;
     }
-    scanProcesses[child.slot].store(child.pid);
-    // A stop that came between the fork and the line above was not passed on.
-    if (const int signal = stopSignal.load(); signal != 0) ::kill(child.pid, signal);
     running.push_back(child);
   }
 
   void runAll(int workers) {
-    for (std::size_t k = 0; k < runs.size() && stopSignal.load() == 0; ++k) {
+    for (std::size_t k = 0; k < runs.size() && stopSignal() == 0; ++k) {
       ScanRun& run = runs[k];
       if (run.outcome.state == ScanOutcome::State::failed) {
         console.error(run.outcome.scan + ": not analysed: " + run.outcome.why);
@@ -443,7 +300,7 @@ struct Batch {
         continue;
       }
       while (static_cast<int>(running.size()) >= workers) finishOne();
-      if (stopSignal.load() != 0) break;
+      if (stopSignal() != 0) break;
       console.out.flush();
       console.err.flush();
       start(k);
@@ -458,76 +315,6 @@ struct Batch {
 };
 
 }  // namespace
-
-namespace {
-
-// The row of a scan that has no gap rows of its own to tell why: failed or interrupted.
-std::string scanRow(const std::string& scan, const std::string& status) {
-  ResultsRow row;
-  row.scan = scan;
-  row.window.status = MethodStatus::noResult(status);
-  return rowLines({row});
-}
-
-}  // namespace
-
-std::string rowLines(const std::vector<ResultsRow>& rows) {
-  const std::string text = resultsCsvText(rows);
-  return text.substr(text.find('\n') + 1);
-}
-
-std::string batchSummary(const std::vector<ScanOutcome>& scans) {
-  std::string text = resultsCsvText({});
-  for (const ScanOutcome& scan : scans) {
-    text += scan.rows;
-    if (scan.state == ScanOutcome::State::failed) {
-      text += scanRow(scan.scan, "scan failed" + (scan.why.empty() ? "" : ": " + scan.why));
-    } else if (scan.state == ScanOutcome::State::interrupted) {
-      text += scanRow(scan.scan, "interrupted");
-    }
-  }
-  return text;
-}
-
-std::string outcomeFileText(int status, const std::vector<std::string>& errors,
-                            const std::vector<ResultsRow>& rows) {
-  std::string failure = errors.empty() ? std::string() : errors.front();
-  std::replace(failure.begin(), failure.end(), '\n', ' ');
-  std::replace(failure.begin(), failure.end(), '\r', ' ');
-  const auto fitted = std::count_if(rows.begin(), rows.end(),
-                                    [](const ResultsRow& r) { return r.window.status.fitted(); });
-  return "gapohm-outcome 1\nstatus " + std::to_string(status) + "\nfailure " + failure + "\ngaps " +
-         std::to_string(rows.size()) + "\nfitted " + std::to_string(fitted) + "\nrows\n" +
-         rowLines(rows);
-}
-
-bool readOutcomeFile(const std::string& text, int& status, ScanOutcome& outcome) {
-  std::istringstream in(text);
-  std::string line;
-  std::string fields[6];
-  static const char* const kKeys[6] = {"gapohm-outcome ", "status ", "failure ", "gaps ", "fitted ", "rows"};
-  for (std::size_t k = 0; k < 6; ++k) {
-    const std::string key = kKeys[k];
-    if (!std::getline(in, line) || line.compare(0, key.size(), key) != 0) return false;
-    fields[k] = line.substr(key.size());
-  }
-  char* end = nullptr;
-  long numbers[3] = {};
-  for (std::size_t k = 0; k < 3; ++k) {
-    const std::string& field = fields[k == 0 ? 1 : k + 2];
-    numbers[k] = std::strtol(field.c_str(), &end, 10);
-    if (field.empty() || *end != '\0') return false;
-  }
-  if (fields[0] != "1" || !fields[5].empty()) return false;
-  const std::streamoff rows = in.tellg();  // -1 when "rows" ends the text without its line end
-  if (rows < 0) return false;
-  status = static_cast<int>(numbers[0]);
-  outcome.why = fields[2];
-  outcome.gaps = static_cast<int>(numbers[1]);
-  outcome.fitted = static_cast<int>(numbers[2]);
-  outcome.rows = text.substr(static_cast<std::size_t>(rows));
-  return true;
-}
 
 int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
                  const std::string& outcomeFile, tk::Console& console) {
@@ -596,7 +383,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
     const StopSignals stop;
     Batch batch{runs, perScan, programPath(options), dir, console, 0, {}};
     batch.runAll(workers);
-    stoppedBy = stopSignal.load();
+    stoppedBy = stopSignal();
   }
 
   std::vector<ScanOutcome> outcomes;

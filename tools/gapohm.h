@@ -22,6 +22,7 @@
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Types.h"
+#include "tools/BatchOutcome.h"
 #include "tools/Report.h"
 #include "tools/Results.h"
 #include "tools/RunOutcome.h"
@@ -130,36 +131,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
              const OutputPlace& place, const std::string& summaryPath, tk::Console& console);
 
 
-// What came of one scan of a batch, as its process told it.
-struct ScanOutcome {
-  enum class State { finished, failed, interrupted };
-  std::string scan;
-  State state = State::finished;
-  std::string why;   // failed: the reason, may be empty
-  int gaps = 0, fitted = 0;
-  std::string rows;  // its gaps' rows of the results table, CSV lines, also of a failed scan
-};
-
-// Rows of the results table as CSV lines, without the header.
-std::string rowLines(const std::vector<ResultsRow>& rows);
-
-// The whole summary: the header, then per scan its rows and, for a failed scan,
-// a row "scan failed: <why>", for an interrupted one a row "interrupted".
-std::string batchSummary(const std::vector<ScanOutcome>& scans);
-
-// The outcome file a batch's scan process leaves, one item a line:
-//   gapohm-outcome 1
-//   status <exit status>
-//   failure <the first error message, line ends as spaces; empty when none>
-//   gaps <number of gaps>
-//   fitted <number of fitted gaps>
-//   rows
-//   <the scan's rows of the results table, CSV lines without the header, to the end>
-std::string outcomeFileText(int status, const std::vector<std::string>& errors,
-                            const std::vector<ResultsRow>& rows);
-// Reads an outcome file's text into `status` and outcome's why, gaps, fitted and
-// rows. False (outcome unchanged) when the text is not a whole outcome file.
-bool readOutcomeFile(const std::string& text, int& status, ScanOutcome& outcome);
+// ScanOutcome, the outcome file and the batch summary: tools/BatchOutcome.h.
 
 // The body of a batch's scan process (gapohm --outcome-file FILE): the single
 // run of `file` into `place`, then its outcome written atomically to
