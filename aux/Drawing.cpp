@@ -42,9 +42,28 @@ void applyProfile(tk::Graph& graph, const plotprofile& profile) {
 
 }  // namespace
 
+namespace {
+
+// The context's failures, or `none` for a context that keeps none.
+tk::Failures& failuresOf(const FigureContext& context, tk::Failures& none) {
+  return context.failures != nullptr ? *context.failures : none;
+}
+
+std::string pathToSave(const std::string& file, const FigureContext& context) {
+  tk::Failures none;
+  return getPathToSave(file, context.place, context.console, failuresOf(context, none));
+}
+
+}  // namespace
+
+void figureFailed(const FigureContext& context, const tk::Status& failure) {
+  tk::Failures none;
+  context.console.error(failure, failuresOf(context, none));
+}
+
 void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context) {
   std::string error;
-  if (!canvas.SaveAs(path, error)) context.console.error(error);
+  if (!canvas.SaveAs(path, error)) figureFailed(context, tk::Status::IOError(error));
 }
 
 tk::Style figureStyle(const FigureContext& context, Bool_t INFO) {
@@ -80,7 +99,7 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
                            ChamberIndexList ChamberIndex, int maxcurrentindex, std::string file,
                            std::string legendtitle, const FigureContext& context) {
   const tk::Style style = figureStyle(context, false);
-  const std::string output = getPathToSave(file, context.place, context.console) + getName() +
+  const std::string output = pathToSave(file, context) + getName() +
                              context.extension;
   const std::size_t gaps = ChamberIndex.size();
   if (gaps == 0) {
@@ -88,16 +107,16 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
     return;
   }
   if (Currents.size() < gaps || profileparameters.size() < gaps) {
-    context.console.error(file + ": " + std::to_string(gaps) + " gaps but " +
+    figureFailed(context, tk::Status::InvalidArgument(file + ": " + std::to_string(gaps) + " gaps but " +
                           std::to_string(Currents.size()) + " graphs and " +
                           std::to_string(profileparameters.size()) + " plot profiles; " + output +
-                          " is not drawn");
+                          " is not drawn"));
     return;
   }
   if (maxcurrentindex < 0 || static_cast<std::size_t>(maxcurrentindex) >= gaps) {
-    context.console.error(file + ": the gap of the largest current (position " +
-                          std::to_string(maxcurrentindex) + ") is not one of the " +
-                          std::to_string(gaps) + " gaps; " + output + " is not drawn");
+    figureFailed(context, tk::Status::InvalidArgument(file + ": the gap of the largest current (position " +
+                                                      std::to_string(maxcurrentindex) + ") is not one of the " +
+                                                      std::to_string(gaps) + " gaps; " + output + " is not drawn"));
     return;
   }
   auto drawable = [&](std::size_t i) { return Currents[i] != nullptr && Currents[i]->GetN() > 0; };
@@ -186,7 +205,7 @@ void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const Oh
   renderSearch(search, chambername, file, INFO, style, c1, context, profile.fileBase);
   if (context.annotate) annotateGapFigure(c1, gap, profile.color, search, knee, kneeWhy);
   c1.DrawLegend(legend);
-  const std::string output = getPathToSave(file, context.place, context.console) +
+  const std::string output = pathToSave(file, context) +
                              (profile.fileBase.empty() ? safeFileName(chambername) : profile.fileBase) +
                              context.extension;
   saveFigure(c1, output, context);
@@ -244,11 +263,12 @@ void renderSearch(const OhmicSearch& search, const std::string& chambername,
   logOhmicSearch(search, chambername, INFO, context.console.out);
   drawOhmicSearch(search, pad);
   if (INFO) {
+    tk::Failures none;
     std::vector<fitstatus> tried;
     for (const WindowTry& w : search.windows) tried.push_back(w.fit.values);
     plottingChiSquared(tried, diagnostics.empty() ? chambername : diagnostics, search.fitTest,
-                       getPathToSave(file, context.place, context.console), INFO, style,
-                       context.extension, context.console);
+                       pathToSave(file, context), INFO, style,
+                       context.extension, context.console, failuresOf(context, none));
   }
   if (search.passed && !search.statFit) {
     std::ostringstream why;

@@ -36,10 +36,16 @@ struct FigureContext {
   tk::Console& console;         // progress lines and errors
   std::string extension = ".png";  // figure file format: ".png", ".svg" or ".pdf"
   bool annotate = false;  // --annotate: results drawn on the figures (see aux/Annotation.h)
+  // Where a figure that cannot be made or written adds its failure; null: the
+  // caller keeps none (the message is printed all the same).
+  tk::Failures* failures = nullptr;
 };
 
-// Saves the canvas as `path`; a figure that cannot be written is reported
-// through the context's console. A run saves its figures one after another in
+// Prints `failure` as an error and adds it to the context's failures.
+void figureFailed(const FigureContext& context, const tk::Status& failure);
+
+// Saves the canvas as `path`; a figure that cannot be written is a failure of
+// the context (figureFailed). A run saves its figures one after another in
 // its own process: on two cores, painting the seven figures of a six-gap argon
 // scan in two processes cost 19-25% more processor time and saved at most a
 // fifth of the wall time, often none. Parallel painting pays only across scans

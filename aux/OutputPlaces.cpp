@@ -76,18 +76,19 @@ std::string outputDirectory(const std::string& file, const OutputPlace& place) {
   return dirForScan(file, place.env("HOME").value_or(""), place.date);
 }
 
-std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console) {
+std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console,
+                          tk::Failures& failures) {
   std::string result = outputDirectory(file, place);
   if (!place.outputDir) {
     std::string PATH;
     if (GetEnviroment(PATH, "HOME", place.env, console.out) != 0) {
       // Never fall back to a directory at the file-system root.
-      console.error("HOME is not set: cannot place outputs under " + result);
+      console.error(tk::Status::InvalidArgument("HOME is not set: cannot place outputs under " + result), failures);
       return result;
     }
   }
   std::string error;
-  if (!makeDirectories(result, error)) console.error(error);
+  if (!makeDirectories(result, error)) console.error(tk::Status::IOError(error), failures);
   return result;
 }
 

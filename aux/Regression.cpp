@@ -154,7 +154,7 @@ bool descending_on_value(Double_t a, Double_t b) { return a > b; }
 
 Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string chambername,
                           Int_t FitTest, std::string Path, Bool_t INFO, const tk::Style& style,
-                          const std::string& extension, tk::Console& console) {
+                          const std::string& extension, tk::Console& console, tk::Failures& failures) {
   const std::size_t entries = fitvaluesvector.size();
   if (entries == 0) return false;  // no window was fitted: nothing to show
 
@@ -210,7 +210,7 @@ Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string ch
     c2.DrawHistogram(*histogram);
     const std::string file = base + suffix + extension;
     std::string error;
-    if (!c2.SaveAs(file, error)) console.error(error);
+    if (!c2.SaveAs(file, error)) console.error(tk::Status::IOError(error), failures);
     c2.Clear();
   }
   return false;

@@ -97,7 +97,7 @@ Double_t fitleft(tk::Graph* Current, Double_t StartFit, Double_t EndFit,
 // `console`. Always returns false.
 Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string chambername,
                           Int_t FitTest, std::string Path, Bool_t INFO, const tk::Style& style,
-                          const std::string& extension, tk::Console& console);
+                          const std::string& extension, tk::Console& console, tk::Failures& failures);
 
 // Strict orderings that sort the largest value first.
 bool descending_on_chisquared(fitstatus a, fitstatus b);

@@ -75,24 +75,27 @@ TEST(GetPathToSave, CreatesEveryLevelOrNamesTheOneThatCannotBe) {
   ScratchDir root;
   std::ostringstream out, err;
   tk::Console console(out, err);
+  tk::Failures failures;
   const OutputPlace dated{homeAt(root.path()), "20131231", std::nullopt};
-  const std::string dir = getPathToSave("/data/scan_A.csv", dated, console);
+  const std::string dir = getPathToSave("/data/scan_A.csv", dated, console, failures);
   EXPECT_EQ(dir, root.path() + "/Dropbox/KVT/HVScan/20131231_KVTHVscan/scan_A/");
   EXPECT_EQ(testsupport::listDir(dir), std::vector<std::string>{});
   EXPECT_EQ(out.str(), "INFO :: OutputPlaces : GetEnviroment: HOME directory used  " + root.path() + "\n");
   const OutputPlace given{homeAt(std::nullopt), "d", root.file("a/b")};
-  EXPECT_EQ(getPathToSave("scan.csv", given, console), root.file("a/b/"));
+  EXPECT_EQ(getPathToSave("scan.csv", given, console, failures), root.file("a/b/"));
   EXPECT_TRUE(testsupport::fileExists(root.file("a/b")));
-  EXPECT_FALSE(console.failed()) << err.str();
+  EXPECT_FALSE(failures.any()) << err.str();
 
   testsupport::writeFile(root.file("file"), "x");
-  getPathToSave("scan.csv", {homeAt(std::nullopt), "d", root.file("file/sub")}, console);
+  getPathToSave("scan.csv", {homeAt(std::nullopt), "d", root.file("file/sub")}, console, failures);
   EXPECT_EQ(err.str(), "gapohm: error: cannot create directory " + root.file("file") +
                            ": it exists and is not a directory\n");
+  ASSERT_EQ(failures.all().size(), 1u);
+  EXPECT_TRUE(failures.all()[0].IsIOError());
   // Without HOME nothing is made at the root of the file system.
-  tk::Console homeless(out, err);
-  getPathToSave("never-made-q7.csv", {homeAt(std::nullopt), "d", std::nullopt}, homeless);
-  EXPECT_TRUE(homeless.failed());
+  tk::Failures homeless;
+  getPathToSave("never-made-q7.csv", {homeAt(std::nullopt), "d", std::nullopt}, console, homeless);
+  EXPECT_TRUE(homeless.any());
   EXPECT_FALSE(testsupport::fileExists("/Dropbox/KVT/HVScan/d_KVTHVscan/never-made-q7"));
 }
 
@@ -153,7 +156,6 @@ TEST(ReadScanPoints, EachLineIsAPointOfItsOwnGapOrAWarningNamingItsLine) {
                 w + "18: effective HV field \"1e400\" is not a finite number; line skipped",
                 w + "21: line repeats line 2 exactly; skipped"}));
   EXPECT_EQ(out.str(), "");
-  EXPECT_FALSE(console.failed());
   EXPECT_EQ(p.graphs[0].GetX(), (std::vector<double>{1000, 1000 / (0.2 + 0.8 * 950 / 990.0), 1020}));
   EXPECT_EQ(p.graphs[0].GetY(), (std::vector<double>{1.5, 2.5, 0}));
   EXPECT_EQ(p.graphs[1].GetX(), std::vector<double>{1234});
@@ -247,9 +249,8 @@ TEST(EntriesReport, CountsPerStepTheEdgesInTheLowerStep) {
   const OutputPlace place{processEnvironment(), "20130930", dir.file("out")};
   std::istringstream again(scan);
   const std::string expected = entriesReport(again, "scan.csv", {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, console);
-  ValidatingStepsHVscan(dir.file("scan.csv"), {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, place, console);
+  EXPECT_TRUE(ValidatingStepsHVscan(dir.file("scan.csv"), {{"A", 0}, {"S", 1}, {"T", 2}, {"U", 3}, {"V", 4}}, place, console));
   EXPECT_EQ(readFile(dir.file("out/Entries.csv")), expected);
-  EXPECT_FALSE(console.failed());
 }
 
 // The command line as a user meets it, run in process: each row's status and

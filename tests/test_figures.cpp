@@ -92,9 +92,10 @@ struct FigureRun {
   ScratchDir home, out;
   std::ostringstream log, err;
   tk::Console console{log, err};
+  tk::Failures failures;
   OutputPlace place{[h = home.path()](const std::string& name) { return name == "HOME" ? std::optional(h) : std::nullopt; },
                     "20240102", out.path()};
-  FigureContext context(const char* extension = ".png") { return FigureContext{place, console, extension}; }
+  FigureContext context(const char* extension = ".png") { return FigureContext{place, console, extension, false, &failures}; }
 };
 
 TEST(FigureStyle, UserMacroThenTheFixedSettingsWin) {
@@ -126,7 +127,9 @@ TEST(CombinedFigure, EveryGapInItsProfileOrNothingDrawnAndSaid) {
   EXPECT_NE(emptyMax.err.str().find("taken from gap A-BOTTOM"), std::string::npos) << emptyMax.err.str();
   DrawingVectorTogether({&graphs[0], &graphs[1], &graphs[2]}, profiles, gaps, 7, "scan.csv", "", outside.context());
   DrawingVectorTogether({&none}, {{"G", 1, 20}}, {{"G", 0}}, 0, "scan.csv", "", nothing.context());
-  EXPECT_TRUE(outside.console.failed());
+  ASSERT_EQ(outside.failures.all().size(), 1u);
+  EXPECT_TRUE(outside.failures.all()[0].IsInvalidArgument());
+  EXPECT_FALSE(run.failures.any() || emptyMax.failures.any() || nothing.failures.any());
   EXPECT_NE(nothing.err.str().find("missing graph"), std::string::npos);
   EXPECT_EQ(testsupport::listDir(outside.out.path()).size() + testsupport::listDir(nothing.out.path()).size(), 0u);
 }

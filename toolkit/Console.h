@@ -1,6 +1,7 @@
-// Where a run's progress lines and its error messages go, and whether any error
-// happened. Every function that reports passes through one Console handed to it,
-// so tests capture the exact bytes and the run's exit status follows its errors.
+// Where a run's progress lines and its messages go: the one printer. Every
+// function that reports passes through one Console handed to it, so tests
+// capture the exact bytes. Whether the run failed is not kept here but in the
+// run's Failures (toolkit/Status.h), which error() adds to.
 // A quiet Console drops the progress lines here, in one place: the code that
 // writes them does not ask whether anyone listens.
 #pragma once
@@ -9,6 +10,8 @@
 #include <streambuf>
 #include <string>
 #include <vector>
+
+#include "toolkit/Status.h"
 
 namespace tk {
 
@@ -39,23 +42,17 @@ class Console {
   // line end to the real standard output, quiet or not.
   void result(const std::string& line) { result_ << line << std::endl; }
 
-  // Writes "gapohm: error: <message>" to err, marks the run as failed and keeps
-  // the message, so that what went wrong can be told on without reading err.
-  void error(const std::string& message) {
-    err << "gapohm: error: " << message << std::endl;
-    errors_.push_back(message);
+  // Writes "gapohm: error: <message>" to err and adds the failure to the run's
+  // `failures`, which decide how the run ends: an error is never only printed.
+  void error(const Status& failure, Failures& failures) {
+    err << "gapohm: error: " << failure.message() << std::endl;
+    failures.add(failure);
   }
   // Writes "gapohm: warning: <message>" to err; the run's status is unchanged.
   void warning(const std::string& message) { err << "gapohm: warning: " << message << std::endl; }
 
-  // True once error() has been called.
-  bool failed() const { return !errors_.empty(); }
-  // Every error() message so far, in order, without the prefix.
-  const std::vector<std::string>& errors() const { return errors_; }
-
  private:
   std::ostream& result_;
-  std::vector<std::string> errors_;
 };
 
 }  // namespace tk

@@ -244,6 +244,7 @@ struct Batch {
   std::string program;
   const PrivateDir& dir;
   tk::Console& console;
+  tk::Failures& failures;  // the batch's own: scans that could not be analysed
   std::size_t done = 0;
   std::deque<ScanProcess> running;
 
@@ -295,7 +296,7 @@ struct Batch {
     for (std::size_t k = 0; k < runs.size() && stopSignal() == 0; ++k) {
       ScanRun& run = runs[k];
       if (run.outcome.state == ScanOutcome::State::failed) {
-        console.error(run.outcome.scan + ": not analysed: " + run.outcome.why);
+        console.error(tk::Status::InvalidArgument(run.outcome.scan + ": not analysed: " + run.outcome.why), failures);
         report(run);
         continue;
       }
@@ -320,17 +321,20 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
                  const std::string& outcomeFile, tk::Console& console) {
   try {
     std::vector<ResultsRow> gaps;
+    tk::Failures failures;
     int status = 1;
     try {
-      status = readFiles_KVT(file, "", options, place, console, &gaps);
+      status = readFiles_KVT(file, "", options, place, console, &gaps, &failures);
     } catch (const std::exception& e) {
-      console.error(file + ": internal error: " + e.what());
+      console.error(tk::Status::IOError(file + ": internal error: " + e.what()), failures);
     } catch (...) {
-      console.error(file + ": internal error");
+      console.error(tk::Status::IOError(file + ": internal error"), failures);
     }
+    std::vector<std::string> reasons;
+    for (const tk::Status& failure : failures.all()) reasons.push_back(failure.message());
     std::string error;
-    if (!writeFileAtomically(outcomeFile, outcomeFileText(status, console.errors(), gaps), error)) {
-      console.error(error);
+    if (!writeFileAtomically(outcomeFile, outcomeFileText(status, reasons, gaps), error)) {
+      console.error(tk::Status::IOError(error), failures);
       return 1;
     }
     return status;
@@ -344,7 +348,7 @@ namespace {
 
 // The campaign page of the batch, beside its summary: every finished scan's results.csv.
 void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& directory,
-                      const RunOptions& options, tk::Console& console) {
+                      const RunOptions& options, tk::Console& console, tk::Failures& failures) {
   std::vector<std::string> tables;
   for (const ScanRun& run : runs) {
     if (run.outcome.state != ScanOutcome::State::finished) continue;
@@ -354,25 +358,27 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
     if (::stat((dir + "results.csv").c_str(), &info) == 0) tables.push_back(dir + "results.csv");
   }
   const std::string where = directory.empty() ? "." : directory;
-  writeCampaignReport(tables, where, options.limits.get(), console);
+  writeCampaignReport(tables, where, options.limits.get(), console, failures);
 }
 
 }  // namespace
 
 int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
              const OutputPlace& place, const std::string& summaryPath, tk::Console& console) {
+  tk::Failures failures;
   const std::vector<Named> scans = listScans(paths, console);
   const std::optional<std::string> home = place.env("HOME");
   if (!place.outputDir && !home && summaryPath.empty()) {
     // Without a home directory the dated layout would land at the file-system root.
-    console.error("HOME is not set: no place for the outputs; give one with --output-dir");
+    console.error(tk::Status::InvalidArgument("HOME is not set: no place for the outputs; give one with --output-dir"),
+                  failures);
     return 1;
   }
   std::vector<ScanRun> runs = planRuns(scans, place, home);
   const std::string summary = summaryPath.empty() ? defaultSummaryPath(runs, place) : summaryPath;
   const PrivateDir dir(place);
   if (dir.path().empty()) {
-    console.error("no place for the scans' outcomes: " + dir.error());
+    console.error(tk::Status::IOError("no place for the scans' outcomes: " + dir.error()), failures);
     return 1;
   }
   RunOptions perScan = options;
@@ -381,7 +387,7 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   int stoppedBy = 0;
   {
     const StopSignals stop;
-    Batch batch{runs, perScan, programPath(options), dir, console, 0, {}};
+    Batch batch{runs, perScan, programPath(options), dir, console, failures, 0, {}};
     batch.runAll(workers);
     stoppedBy = stopSignal();
   }
@@ -396,18 +402,19 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   const std::string directory = ExtractDirectory(summary);
   if ((!directory.empty() && !makeDirectories(directory, error)) ||
       !writeFileAtomically(summary, batchSummary(outcomes), error)) {
-    console.error("cannot write the batch summary: " + error);
+    console.error(tk::Status::IOError("cannot write the batch summary: " + error), failures);
     return stoppedBy != 0 ? 128 + stoppedBy : 1;
   }
   const auto failed = count(ScanOutcome::State::failed);
-  if (stoppedBy == 0) writeBatchReport(runs, directory, options, console);
+  if (stoppedBy == 0) writeBatchReport(runs, directory, options, console, failures);
   console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
   if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
   console.out << "; summary in " << summary << std::endl;
   if (stoppedBy != 0) {
-    console.error(std::string("stopped by ") + (stoppedBy == SIGINT ? "SIGINT" : "SIGTERM") +
-                  ": the scans not finished are marked interrupted in " + summary);
+    console.error(tk::Status::InvalidArgument(std::string("stopped by ") + (stoppedBy == SIGINT ? "SIGINT" : "SIGTERM") +
+                                              ": the scans not finished are marked interrupted in " + summary),
+                  failures);
     return 128 + stoppedBy;
   }
-  return failed > 0 || console.failed() ? 1 : 0;
+  return failed > 0 || failures.any() ? 1 : 0;
 }

@@ -5,31 +5,34 @@
 #include "tools/ReportPage.h"
 
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console) {
+                        const Limits* limits, tk::Console& console, tk::Failures& failures) {
+  const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';
   std::string error;
   for (const char* sub : {"", "figures", "thumbs"}) {
     if (!makeDirectories(dir + sub, error)) {
-      console.error(error);
+      console.error(tk::Status::IOError(error), failures);
       return 1;
     }
   }
-  const std::vector<ScanTable> scans = readScanTables(resultsFiles, console);
-  const std::string page = reportPageText(scans, limits, dir, console);
-  if (!writeFileAtomically(dir + "index.html", page, error)) console.error(error);
-  if (!console.failed()) console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html" << std::endl;
-  return console.failed() ? 1 : 0;
+  const std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
+  const std::string page = reportPageText(scans, limits, dir, console, failures);
+  if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
+  const bool failed = failures.all().size() > before;
+  if (!failed) console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html" << std::endl;
+  return failed ? 1 : 0;
 }
 
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
               const std::string& limitsFile, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
-  const std::vector<std::string> files = findResultsFiles(paths, console);
-  if (files.empty()) console.error("no results.csv found under the paths given");
-  const int status = writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, console);
-  return console.failed() ? 1 : status;
+  tk::Failures failures;
+  const std::vector<std::string> files = findResultsFiles(paths, console, failures);
+  if (files.empty()) console.error(tk::Status::InvalidArgument("no results.csv found under the paths given"), failures);
+  writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, console, failures);
+  return failures.any() ? 1 : 0;
 }
 
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths,

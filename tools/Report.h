@@ -16,10 +16,10 @@
 // Writes the report of the given results.csv files into outputDir (created if
 // missing): index.html, figures/ and thumbs/. With `limits`, a verdict column.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
-// on the page; the others are still reported. Returns 0, or 1 when a file failed
-// or an output could not be written.
+// on the page; the others are still reported. Every failure is added to
+// `failures`. Returns 0, or 1 when a file failed or an output could not be written.
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console);
+                        const Limits* limits, tk::Console& console, tk::Failures& failures);
 
 // `gapohm --report`: reads the limits file (when not empty; a malformed one is a
 // usage error, reported before anything is written), finds the results.csv files

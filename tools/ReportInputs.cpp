@@ -38,13 +38,14 @@ bool readFinite(const std::string& text, double& value) {
   return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
-std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console) {
+std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console,
+                                          tk::Failures& failures) {
   std::vector<std::string> files;
   for (const std::string& path : paths) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec || !fs::exists(status)) {
-      console.error(path + ": " + (ec ? ec.message() : "no such file or directory"));
+      console.error(tk::Status::IOError(path + ": " + (ec ? ec.message() : "no such file or directory")), failures);
       continue;
     }
     if (!fs::is_directory(status)) {
@@ -59,14 +60,15 @@ std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths,
         inside.push_back(it->path().string());
       }
     }
-    if (ec) console.error(path + ": cannot list it whole: " + ec.message());
+    if (ec) console.error(tk::Status::IOError(path + ": cannot list it whole: " + ec.message()), failures);
     std::sort(inside.begin(), inside.end());
     files.insert(files.end(), inside.begin(), inside.end());
   }
   return files;
 }
 
-std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console) {
+std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console,
+                                      tk::Failures& failures) {
   std::vector<ScanTable> scans;
   for (const std::string& file : files) {
     ScanTable scan;
@@ -79,7 +81,7 @@ std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk:
     } else {
       if (parseResultsCsv(text.str(), file, scan.rows, scan.error)) scan.figureColumn = hasColumn(text.str(), "figure");
     }
-    if (!scan.error.empty()) console.error(scan.error);
+    if (!scan.error.empty()) console.error(tk::Status::Corruption(scan.error), failures);
     scans.push_back(std::move(scan));
   }
   return scans;

@@ -22,13 +22,15 @@ struct ScanTable {
 // The results.csv files under `paths`: a file as given, every file named
 // "results.csv" below a directory (symbolic links to directories not followed),
 // each directory's in sorted path order. A path that does not exist or cannot be
-// listed is reported through `console` (which marks the run failed).
-std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console);
+// listed is printed through `console` and added to `failures`.
+std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console,
+                                          tk::Failures& failures);
 
 // Reads and parses each file, in the order given. A file that cannot be read or
-// parsed is reported through `console` and kept with its error and no rows;
-// figureColumn tells whether its header has a "figure" column.
-std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console);
+// parsed is printed through `console`, added to `failures` and kept with its
+// error and no rows; figureColumn tells whether its header has a "figure" column.
+std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console,
+                                      tk::Failures& failures);
 
 // A whole text (a cell of results.csv or a limits file) as a finite number; false
 // for an empty text, trailing characters, NaN or an overflow. An underflow reads

@@ -77,6 +77,7 @@ struct ReportPlace {
   std::string dir;  // the output directory, ending in "/"
   int thumbs = 0;
   tk::Console& console;
+  tk::Failures& failures;
 };
 
 // A figure linked from the page, with its thumbnail when one can be made: a PNG
@@ -178,7 +179,7 @@ std::string scanSection(const ScanTable& scan, const Limits* limits, ReportPlace
 std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& place) {
   std::string html = "<h2>Summary</h2>\n";
   for (const SummaryFigure& figure : paintSummaryFigures(scans, place.dir + "figures/")) {
-    if (!figure.error.empty()) place.console.error(figure.error);
+    if (!figure.error.empty()) place.console.error(tk::Status::IOError(figure.error), place.failures);
     if (figure.painted && figure.error.empty()) {
       html += std::string(figure.small ? "<figure class=\"small\">" : "<figure>") + "<img src=\"figures/" +
               figure.name + "\" alt=\"" + htmlEscape(figure.caption) + "\"><figcaption>" +
@@ -214,7 +215,7 @@ std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, 
 }  // namespace
 
 std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console) {
-  ReportPlace place{dir, 0, console};
+                           tk::Console& console, tk::Failures& failures) {
+  ReportPlace place{dir, 0, console, failures};
   return pageText(scans, limits, place);
 }

@@ -22,8 +22,8 @@ std::string urlPath(const std::string& path);
 // subdirectories figures/ and thumbs/): paints the summary figures into
 // figures/ and the thumbnails into thumbs/ (numbered 1, 2, ... in page order),
 // and returns the page's text. With `limits`, a verdict column. A summary figure
-// that cannot be written is reported through `console` (the run fails) and left
+// that cannot be written is printed through `console`, added to `failures` and left
 // off the page; a thumbnail that cannot be made is a warning, its figure still
 // linked. A scan that failed to read shows its error instead of a table.
 std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console);
+                           tk::Console& console, tk::Failures& failures);

@@ -111,17 +111,19 @@ std::vector<ResultsRow> resultsRows(const RunOutcome& run) {
   return rows;
 }
 
-void writeResults(const std::vector<ResultsRow>& rows, bool argon, const std::string& file,
-                  const OutputPlace& place, tk::Console& console) {
+tk::Failures writeResults(const std::vector<ResultsRow>& rows, bool argon, const std::string& file,
+                          const OutputPlace& place) {
+  tk::Failures failures;
   // Where the figures went: created and named by them already, so not logged again.
   const std::string dir = outputDirectory(file, place);
   std::string error;
   if (!makeDirectories(dir, error)) {
-    console.error(error);
-    return;
+    failures.add(tk::Status::IOError(error));
+    return failures;
   }
-  if (!writeFileAtomically(dir + "results.csv", resultsCsvText(rows), error)) console.error(error);
+  if (!writeFileAtomically(dir + "results.csv", resultsCsvText(rows), error)) failures.add(tk::Status::IOError(error));
   if (argon && !writeFileAtomically(dir + "results.tex", resultsTex(rows), error)) {
-    console.error(error);
+    failures.add(tk::Status::IOError(error));
   }
+  return failures;
 }

@@ -8,6 +8,7 @@
 #include "aux/OutputPlaces.h"
 #include "aux/ResultsTable.h"
 #include "toolkit/Console.h"
+#include "toolkit/Status.h"
 #include "tools/RunOutcome.h"
 
 // The gap's row of the results table from its analysis: every value the
@@ -22,6 +23,7 @@ ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const Tempe
 std::vector<ResultsRow> resultsRows(const RunOutcome& run);
 
 // Writes results.csv (every run) and, for an argon scan, results.tex into the
-// run's output directory, atomically; a failed write is reported through console.
-void writeResults(const std::vector<ResultsRow>& rows, bool argon, const std::string& file,
-                  const OutputPlace& place, tk::Console& console);
+// run's output directory, atomically; each write that failed, in order (none:
+// both written). Prints nothing.
+tk::Failures writeResults(const std::vector<ResultsRow>& rows, bool argon, const std::string& file,
+                          const OutputPlace& place);

@@ -20,32 +20,22 @@ namespace {
 
 // ------------------------------------------------------------------- reading
 
-// Reads the whole file into `content`; false with a message when it cannot.
-bool readWholeFile(const std::string& file, std::string& content, tk::Console& console) {
+// Reads the whole file into `content`; what came of it.
+tk::Status readWholeFile(const std::string& file, std::string& content) {
   struct stat info {};
   const bool known = stat(file.c_str(), &info) == 0;
-  if (known && S_ISDIR(info.st_mode)) {
-    console.error("cannot read scan file " + file + ": it is a directory");
-    return false;
-  }
+  if (known && S_ISDIR(info.st_mode)) return tk::Status::IOError("cannot read scan file " + file + ": it is a directory");
   // A device such as /dev/zero never ends; a pipe does, and is read once.
   if (known && (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
-    console.error("cannot read scan file " + file + ": it is a device");
-    return false;
+    return tk::Status::IOError("cannot read scan file " + file + ": it is a device");
   }
   std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    console.error("cannot open scan file " + file + ": " + std::strerror(errno));
-    return false;
-  }
+  if (!in) return tk::Status::IOError("cannot open scan file " + file + ": " + std::strerror(errno));
   std::ostringstream buffer;
   buffer << in.rdbuf();
-  if (in.bad()) {
-    console.error("cannot read scan file " + file + ": read error");
-    return false;
-  }
+  if (in.bad()) return tk::Status::IOError("cannot read scan file " + file + ": read error");
   content = buffer.str();
-  return true;
+  return tk::Status::OK();
 }
 
 // ------------------------------------------------------------------ rendering
@@ -92,12 +82,13 @@ void logNotes(const RunOutcome& run, tk::Console& console) {
 
 // What the reading stage tells: the warnings of lines passed over, a read error,
 // and the gaps left without any measurement.
-void logReading(const RunOutcome& run, tk::Console& console) {
+void logReading(const RunOutcome& run, tk::Console& console, tk::Failures& failures) {
   if (run.crOnly) console.warning(run.file + ": lines end in carriage returns alone; read as line ends");
   console.out << run.listing << std::flush;
   logNotes(run, console);
   if (run.readError) {
-    console.error(run.file + ": read error after line " + std::to_string(run.reading.lines));
+    console.error(tk::Status::IOError(run.file + ": read error after line " + std::to_string(run.reading.lines)),
+                  failures);
   }
 }
 
@@ -172,7 +163,8 @@ void warnRenamedFigure(const std::string& gap, const GapResult& g, const std::st
 }
 
 // The per-gap figures and lines of an argon scan, and Resistance.csv after them.
-void renderSearches(const RunOutcome& run, const RunOptions& options, const FigureContext& figures) {
+void renderSearches(const RunOutcome& run, const RunOptions& options, const FigureContext& figures,
+                    tk::Failures& failures) {
   tk::Console& console = figures.console;
   ResistanceReport report;
   report.Open();
@@ -189,7 +181,8 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
     warnNoResult(run, g, console);
     if (g.fitted()) report.AddGap(g.name, g.values);
   }
-  report.Save(getPathToSave(run.file, figures.place, console) + "Resistance.csv", console);
+  const tk::Status saved = report.Save(getPathToSave(run.file, figures.place, console, failures) + "Resistance.csv");
+  if (!saved.ok()) console.error(saved, failures);
 }
 
 
@@ -197,30 +190,33 @@ AnalysisSettings analysisSettings(const RunOptions& options) {
   return {options.areas, options.verbose, options.temperature, options.extension};
 }
 
-bool homeKnown(const OutputPlace& place, tk::Console& console) {
-  if (place.outputDir || place.env("HOME")) return true;
+// Whether the run has a place for its outputs; the HOME log line when it looks.
+tk::Status homeKnown(const OutputPlace& place, tk::Console& console) {
+  if (place.outputDir || place.env("HOME")) return tk::Status::OK();
   // Without a home directory the dated layout would land at the file-system root.
   std::string home;
   GetEnviroment(home, "HOME", place.env, console.out);
-  console.error("HOME is not set: no output directory; give one with --output-dir");
-  return false;
+  return tk::Status::InvalidArgument("HOME is not set: no output directory; give one with --output-dir");
 }
 
-// Reads the scan's text, refusing what is no text file; false with a message.
-bool readScanText(const std::string& file, std::string& content, const RunOptions& options,
-                  tk::Console& console) {
-  if (!readWholeFile(file, content, console)) {
+// Reads the scan's text, refusing what is no text file.
+tk::Status readScanText(const std::string& file, std::string& content, const RunOptions& options,
+                        tk::Console& console, tk::Failures& failures) {
+  const tk::Status read = readWholeFile(file, content);
+  if (!read.ok()) {
+    console.error(read, failures);
     console.out << analyseScan(file, "", "", AnalysisSettings{}).listing << std::flush;
     if (options.defaultScan) {
       console.err << "gapohm: usage: gapohm [OPTIONS] SCAN [TITLE]   (gapohm --help tells more)" << std::endl;
     }
-    return false;
+    return read;
   }
   if (looksBinary(content)) {
-    console.error(file + ": not a text file (binary bytes at its start): not a scan");
-    return false;
+    const tk::Status binary = tk::Status::Corruption(file + ": not a text file (binary bytes at its start): not a scan");
+    console.error(binary, failures);
+    return binary;
   }
-  return true;
+  return tk::Status::OK();
 }
 
 // Says once why a standard scan is not searched and has no Resistance.csv.
@@ -291,29 +287,45 @@ void warnStaleOutputs(const RunOutcome& run, const RunOptions& options, const Ou
 
 }  // namespace
 
-int readFiles_KVT(const std::string& file, const std::string& legendtitle,
-                  const RunOptions& options, const OutputPlace& place, tk::Console& console,
-                  std::vector<ResultsRow>* rows) {
+namespace {
+
+// The run of one scan: reads, analyses and renders it; every failure is printed
+// and added to `failures`, which decide how the run ends.
+void runScan(const std::string& file, const std::string& legendtitle, const RunOptions& options,
+             const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows, tk::Failures& failures) {
   printINFO(file, console.out);
   std::string content;
-  if (!homeKnown(place, console) || !readScanText(file, content, options, console)) return 1;
+  const tk::Status home = homeKnown(place, console);
+  if (!home.ok()) return console.error(home, failures);
+  if (!readScanText(file, content, options, console, failures).ok()) return;
   const RunOutcome run = analyseScan(file, legendtitle, std::move(content), analysisSettings(options));
-  logReading(run, console);
-  if (run.usedLines == 0) {
-    console.error(file + ": no measurement lines");
-    return 1;
-  }
+  logReading(run, console, failures);
+  if (run.usedLines == 0) return console.error(tk::Status::Corruption(file + ": no measurement lines"), failures);
   warnEmptyGaps(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
-  const FigureContext figures{place, console, options.extension, options.annotate};
+  const FigureContext figures{place, console, options.extension, options.annotate, &failures};
   drawCombinedFigure(run, figures);
-  if (options.entries) writeEntries(run, place, console);
-  if (run.argon) renderSearches(run, options, figures);
+  if (options.entries) {
+    const tk::Status entries = writeEntries(run, place, console, failures);
+    if (!entries.ok()) console.error(entries, failures);
+  }
+  if (run.argon) renderSearches(run, options, figures, failures);
   if (!run.argon) tellNotArgon(run, console);
   const std::vector<ResultsRow> results = resultsRows(run);
-  writeResults(results, run.argon, file, place, console);
+  const tk::Failures written = writeResults(results, run.argon, file, place);
+  for (const tk::Status& failure : written.all()) console.error(failure, failures);
   warnStaleOutputs(run, options, place, before, console);
   if (rows != nullptr) rows->insert(rows->end(), results.begin(), results.end());
   console.result("gapohm: outputs in " + outputDirectory(file, place));
-  return console.failed() ? 1 : 0;
+}
+
+}  // namespace
+
+int readFiles_KVT(const std::string& file, const std::string& legendtitle, const RunOptions& options,
+                  const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows,
+                  tk::Failures* failures) {
+  tk::Failures own;
+  tk::Failures& kept = failures != nullptr ? *failures : own;
+  runScan(file, legendtitle, options, place, console, rows, kept);
+  return kept.any() ? 1 : 0;
 }

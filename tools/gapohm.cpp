@@ -110,7 +110,10 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
   for (const LineNote& note : notesInFileOrder(reading.refused, collected.notes)) {
     console.warning(file + ":" + std::to_string(note.line) + ": " + note.reason);
   }
-  if (reading.readError) console.error(file + ": read error after line " + std::to_string(reading.lines));
+  tk::Failures failures;  // the points are the result; a read error is told
+  if (reading.readError) {
+    console.error(tk::Status::IOError(file + ": read error after line " + std::to_string(reading.lines)), failures);
+  }
   ScanPoints points;
   points.maxcurrentindex = collected.maxcurrentindex;
   points.usedLines = collected.usedLines;
@@ -154,13 +157,9 @@ GapValues gapValues(const std::string& name, const std::pair<double, double>& Re
   return gapValues(getarea(name), Resistance, OffSet, Onset);
 }
 
-bool ResistanceReport::Save(const std::string& path, tk::Console& console) const {
+tk::Status ResistanceReport::Save(const std::string& path) const {
   std::string error;
-  if (!writeFileAtomically(path, text, error)) {
-    console.error(error);
-    return false;
-  }
-  return true;
+  return writeFileAtomically(path, text, error) ? tk::Status::OK() : tk::Status::IOError(error);
 }
 
 void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
@@ -226,22 +225,27 @@ std::string entriesText(const std::vector<Measurement>& measurements,
 
 }  // namespace
 
-void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& console) {
+tk::Status writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& console,
+                        tk::Failures& failures) {
   const std::string text = entriesText(run.reading.measurements, run.gapList);
   std::string error;
-  if (!writeFileAtomically(getPathToSave(run.file, place, console) + "Entries.csv", text, error)) {
-    console.error(error);
+  if (!writeFileAtomically(getPathToSave(run.file, place, console, failures) + "Entries.csv", text, error)) {
+    return tk::Status::IOError(error);
   }
+  return tk::Status::OK();
 }
 
-void ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberIndex,
+bool ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberIndex,
                            const OutputPlace& place, tk::Console& console) {
   // The lines are not warned about here: the run that reads the scan does.
   std::ifstream in(file, std::ios::binary);
-  if (!in) console.error("cannot open scan file " + file + ": " + std::strerror(errno));
+  tk::Failures failures;
+  if (!in) console.error(tk::Status::IOError("cannot open scan file " + file + ": " + std::strerror(errno)), failures);
   RunOutcome run;
   run.file = file;
   run.gapList = std::move(ChamberIndex);
   run.reading = readScan(in);
-  writeEntries(run, place, console);
+  const tk::Status written = writeEntries(run, place, console, failures);
+  if (!written.ok()) console.error(written, failures);
+  return !failures.any();
 }

@@ -99,8 +99,10 @@ ScanPoints readScanPoints(std::istream& scan, const std::string& file,
 
 
 // Writes Entries.csv, the measurements of each gap per HV step, into the run's
-// output directory; a failed write is reported through `console`.
-void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& console);
+// output directory (a directory that cannot be made is added to `failures`);
+// the status of the write.
+tk::Status writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& console,
+                        tk::Failures& failures);
 
 // Runs the whole analysis of one scan file: reads it, analyses it into a
 // RunOutcome and renders that as log lines, figures and reports. Returns the exit status: 0 on
@@ -108,10 +110,11 @@ void writeEntries(const RunOutcome& run, const OutputPlace& place, tk::Console& 
 // could not be written.
 // Figures are painted one after another in this process (options.jobs is for
 // the batch); the run returns once all are written. With `rows`, the run's rows
-// of the results table are appended to it.
+// of the results table are appended to it; with `failures`, every failure of
+// the run (what the exit status is made from), in order.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
-                  std::vector<ResultsRow>* rows = nullptr);
+                  std::vector<ResultsRow>* rows = nullptr, tk::Failures* failures = nullptr);
 
 // Analyses many scans, each as a single run with `options` into the directory a
 // single run would use (with place.outputDir D: D/<scan name>/), options.jobs at
@@ -163,8 +166,8 @@ struct ResistanceReport {
               const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
   // The same from the gap's values.
   void AddGap(const std::string& name, const GapValues& values);
-  // Writes the report to `path` atomically; false with a message on failure.
-  bool Save(const std::string& path, tk::Console& console) const;
+  // Writes the report to `path` atomically; what came of it.
+  tk::Status Save(const std::string& path) const;
 };
 
 // latexEscape, which escapes the characters LaTeX treats specially, comes with the
@@ -181,6 +184,7 @@ void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
 std::string entriesReport(std::istream& scan, const std::string& file,
                           const ChamberIndexList& ChamberIndex, tk::Console& console);
 
-// Writes Entries.csv for the scan file into its output directory.
-void ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberIndex,
+// Writes Entries.csv for the scan file into its output directory; errors are
+// printed through `console`. True when the file was read and written.
+bool ValidatingStepsHVscan(const std::string& file, ChamberIndexList ChamberIndex,
                            const OutputPlace& place, tk::Console& console);
