@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,8 +30,8 @@ struct Named {
 const Named kNamed[] = {
     {"kWhite", 0, {255, 255, 255}},     {"kBlack", 1, {0, 0, 0}},           {"kBlack+1", 2, {255, 0, 0}},
     {"kWhite+7", 7, {0, 255, 255}},     {"kBlack+7", 8, {89, 211, 84}},     {"kBlue", 600, {0, 0, 255}},
-        {"kRed", 632, {255, 0, 0}},         {"kRed+2", 634, {153, 0, 0}},
-    {"kRed-7", 625, {255, 102, 102}},   {"kRed-10", 622, {255, 204, 204}},  {"kGreen", 416, {0, 255, 0}},
+    {"kRed", 632, {255, 0, 0}},         {"kRed+2", 634, {153, 0, 0}},       {"kRed-7", 625, {255, 102, 102}},
+    {"kRed-10", 622, {255, 204, 204}},  {"kGreen", 416, {0, 255, 0}},
     {"kGreen+3", 419, {0, 102, 0}},     {"kGreen-9", 407, {153, 255, 153}}, {"kBlue+2", 602, {0, 0, 153}},
     {"kBlue-4", 596, {51, 51, 255}},    {"kBlue+1", 601, {0, 0, 204}},      {"kYellow", 400, {255, 255, 0}},
     {"kYellow+1", 401, {204, 204, 0}},  {"kMagenta", 616, {255, 0, 255}},   {"kMagenta-5", 611, {153, 102, 153}},
@@ -144,14 +145,10 @@ TEST(NamedColours, BadNamesAreListedAndEveryShadeIsVisible) {
 // entry's marker colour (dominant channel far above the others), nothing dark
 // where the sample is.
 TEST(LegendSamples, InTheEntrysMarkerColourForEveryMarkerStyle) {
-  struct Case {
-    int style, colour;
-    int channel;  // 0 red, 1 green, 2 blue: the colour's dominant one
-  };
-  const Case cases[] = {{1, 3, 1}, {1, 807, 0}, {1, 4, 2}, {6, 3, 1}, {7, 3, 1}, {7, 860, 2},
-                        {20, 632, 0}, {24, 416, 1}, {2, 600, 2}, {29, 807, 0}};
-  for (const Case& c : cases) {
-    const ColourFigure f(tk::Style{}, c.colour, c.style);
+  // Marker style, colour and its dominant channel (0 red, 1 green, 2 blue).
+  for (const auto& [style, colour, channel] : {std::array{1, 3, 1}, {1, 807, 0}, {1, 4, 2}, {6, 3, 1}, {7, 3, 1},
+                                                {7, 860, 2}, {20, 632, 0}, {24, 416, 1}, {2, 600, 2}, {29, 807, 0}}) {
+    const ColourFigure f(tk::Style{}, colour, style);
     ASSERT_EQ(f.layout.legends.size(), 1u);
     const tk::LegendRowLayout& row = f.layout.legends[0].rows.back();
     int coloured = 0, dark = 0;
@@ -161,13 +158,12 @@ TEST(LegendSamples, InTheEntrysMarkerColourForEveryMarkerStyle) {
         const unsigned long p = f.image.pixel(x, y);
         const int ch[3] = {static_cast<int>(p >> 16 & 0xff), static_cast<int>(p >> 8 & 0xff), static_cast<int>(p & 0xff)};
         int others = 0;
-        for (int k = 0; k < 3; ++k) others = k == c.channel ? others : std::max(others, ch[k]);
-        coloured += ch[c.channel] - others >= 100;
+        for (int k = 0; k < 3; ++k) others = k == channel ? others : std::max(others, ch[k]);
+        coloured += ch[channel] - others >= 100;
         dark += ch[0] < 100 && ch[1] < 100 && ch[2] < 100;
       }
     }
-    EXPECT_GE(coloured, 1) << "style " << c.style << " colour " << c.colour;
-    EXPECT_EQ(dark, 0) << "style " << c.style << " colour " << c.colour;
+    EXPECT_TRUE(coloured >= 1 && dark == 0) << "style " << style << " colour " << colour << ": " << coloured << " " << dark;
   }
 }
 
