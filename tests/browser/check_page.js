@@ -19,23 +19,20 @@ const browser = spawn(process.env.CHROMIUM || '/usr/bin/chromium', [
 let browserLog = '';
 browser.stderr.on('data', (d) => { browserLog += d; });
 
-// Ends Chromium, waits until it is gone (it writes into its profile to the
-// last), removes the profile and exits with `code`.
-let finishing = false;
+// Ends Chromium; node exits once it is gone (it writes into its profile to the
+// last), removing the profile.
+process.on('exit', () => {
+  try {
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+  } catch (e) {
+    console.log(`note: profile ${profile} not removed: ${e.message}`);
+  }
+});
 function finish(code, message) {
-  if (finishing) return;
-  finishing = true;
+  if (process.exitCode !== undefined) return;
   console.log(message);
-  const done = () => {
-    try {
-      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
-    } catch (e) {
-      console.log(`note: profile ${profile} not removed: ${e.message}`);
-    }
-    process.exit(code);
-  };
-  if (browser.exitCode !== null || browser.signalCode !== null) return done();
-  browser.once('exit', done);
+  process.exitCode = code;
+  clearTimeout(timer);
   browser.kill('SIGKILL');
 }
 const timer = setTimeout(() => finish(1, 'FAIL: no answer from Chromium in 90 s\n' + browserLog.slice(-2000)), 90000);
@@ -100,7 +97,6 @@ async function main() {
   if (remote.length > 0) failures.push('network requests: ' + remote.join(' '));
   if (pixels.count < 0.01 * pixels.total) failures.push('the screenshot is blank');
   await send('Browser.close').catch(() => {});
-  clearTimeout(timer);
   finish(failures.length ? 1 : 0, failures.length ? 'FAIL: ' + failures.join('; ') : 'PASS');
 }
 main().catch((e) => finish(1, 'FAIL: ' + e.message + '\n' + browserLog.slice(-2000)));
