@@ -431,7 +431,7 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
     EXPECT_EQ(std::count(thumbs.begin(), thumbs.end(), "thumbs/" + thumb), 1) << thumb;
   }
   std::sort(sizes.begin(), sizes.end());
-  EXPECT_EQ(sizes, (std::vector<std::pair<int, int>>{{100, 50}, {100, 50}, {100, 50}, {200, 100}, {223, 111}}));
+  EXPECT_EQ(sizes, (std::vector<std::pair<int, int>>{{100, 50}, {100, 50}, {100, 50}, {200, 100}, {223, 112}}));
   EXPECT_EQ(thumbs.size(), 5u);
   // The gap named like markup is text, and has no figure.
   EXPECT_FALSE(contains(html, "<b>&\"x"));
