@@ -77,30 +77,22 @@ bool readUntil(int fd, const std::string& text, std::string& got) {
   return got.find(text) != std::string::npos;
 }
 
-// The processes whose parent is `parent`, from /proc (zombies left out).
-std::vector<pid_t> childrenOf(pid_t parent) {
-  std::vector<pid_t> children;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    if (rest >> state >> ppid && ppid == parent && state != 'Z') children.push_back(std::stoi(entry.path().filename()));
-  }
-  return children;
-}
-
-// Polls until `parent` has at least `count` children (true) or 60 s pass.
+// Polls /proc until `parent` has at least `count` children that are not
+// zombies (true) or 60 s pass.
 bool waitForChildren(pid_t parent, std::size_t count, std::vector<pid_t>& children) {
-  for (int k = 0; k < 6000; ++k) {
-    children = childrenOf(parent);
-    if (children.size() >= count) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int k = 0; k < 6000 && children.size() < count; ++k, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    children.clear();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string line;
+      if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+      std::istringstream rest(line.substr(line.rfind(')') + 2));
+      char state = 0;
+      pid_t ppid = 0;
+      if (rest >> state >> ppid && ppid == parent && state != 'Z') children.push_back(std::stoi(entry.path().filename()));
+    }
   }
-  return false;
+  return children.size() >= count;
 }
 
 // True once the process is gone (or a zombie nobody reaps), polled up to 60 s.
@@ -137,33 +129,46 @@ std::string slowScan() {
   return scan;
 }
 
-TEST(BatchProcesses, StoppedBySigtermEndsItsScansAndTellsWhichFinished) {
-  ScratchDir dir;
-  writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
-  writeFile(dir.file("b.csv"), slowScan());
-  writeFile(dir.file("c.csv"), readFile(examplePath("argon_scan.csv")));
-  const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv", "b.csv", "c.csv"}, dir);
-  std::string out;
-  ASSERT_TRUE(readUntil(batch.out, "[1/3] a.csv: ok", out)) << out;
-  std::vector<pid_t> scans;
-  ASSERT_TRUE(waitForChildren(batch.pid, 1, scans));
-  kill(batch.pid, SIGTERM);
-  out += drain(batch.out);
-  const std::string err = drain(batch.err);
-  EXPECT_EQ(exitStatus(batch.pid), 143) << err;
-  for (const pid_t scan : scans) EXPECT_TRUE(ends(scan)) << scan;
-  EXPECT_NE(out.find("gapohm: [2/3] b.csv: interrupted\n"), std::string::npos) << out;
-  EXPECT_NE(out.find("gapohm: 3 scans, 0 failed, 2 interrupted; summary in out/BatchSummary.csv\n"), std::string::npos) << out;
-  EXPECT_NE(err.find("gapohm: error: stopped by SIGTERM"), std::string::npos) << err;
-  const std::vector<std::string> summary = lines(readFile(dir.file("out/BatchSummary.csv")));
-  ASSERT_EQ(summary.size(), 9u);  // header, a's six gaps, b and c interrupted
-  EXPECT_NE(summary[6].find(",fitted"), std::string::npos);
-  const std::string empty(resultsColumns().size() - 3, ',');
-  EXPECT_EQ(summary[7], "b.csv,,interrupted" + empty);
-  EXPECT_EQ(summary[8], "c.csv,,interrupted" + empty);
-  EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
-  EXPECT_FALSE(fileExists(dir.file("out/c")));
-  EXPECT_FALSE(fileExists(dir.file("out/b/Resistance.csv")));
+// A fast scan, then two slow ones running when the batch is stopped, and one
+// never started. Stopped by SIGTERM, the batch ends its scans and tells which
+// finished; killed, it cannot, but its scans still end, removing their
+// temporary files (a finished scan would have written its report last).
+TEST(BatchProcesses, StoppedOrKilledTheBatchEndsItsScans) {
+  for (const int signal : {SIGTERM, SIGKILL}) {
+    ScratchDir dir;
+    writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
+    for (const char* slow : {"b.csv", "c.csv", "d.csv"}) writeFile(dir.file(slow), slowScan());
+    const Started batch = start({"--batch", "-j", "2", "-o", "out", "a.csv", "b.csv", "c.csv", "d.csv"}, dir);
+    std::string out;
+    ASSERT_TRUE(readUntil(batch.out, "[1/4] a.csv: ok", out)) << out;
+    std::vector<pid_t> scans;
+    ASSERT_TRUE(waitForChildren(batch.pid, 2, scans));
+    kill(batch.pid, signal);
+    out += drain(batch.out);
+    const std::string err = drain(batch.err);
+    EXPECT_EQ(exitStatus(batch.pid), 128 + signal) << err;
+    for (const pid_t scan : scans) EXPECT_TRUE(ends(scan)) << scan;
+    for (const char* report : {"out/b/Resistance.csv", "out/c/Resistance.csv", "out/d"}) EXPECT_FALSE(fileExists(dir.file(report)));
+    EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
+    if (signal == SIGKILL) {  // what no process can clean up after SIGKILL: the batch's own directory
+      const std::vector<std::string> left = listDir(dir.tmp());
+      ASSERT_EQ(left.size(), 1u);
+      EXPECT_EQ(left[0].rfind("gapohm-batch-", 0), 0u) << left[0];
+      std::filesystem::remove_all(dir.tmp() + "/" + left[0]);
+      continue;
+    }
+    for (const char* line : {"gapohm: [3/4] ", "b.csv: interrupted\n", "c.csv: interrupted\n",
+                             "gapohm: 4 scans, 0 failed, 3 interrupted; summary in out/BatchSummary.csv\n"}) {
+      EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    }
+    EXPECT_NE(err.find("gapohm: error: stopped by SIGTERM"), std::string::npos) << err;
+    const std::vector<std::string> summary = lines(readFile(dir.file("out/BatchSummary.csv")));
+    ASSERT_EQ(summary.size(), 10u);  // header, a's six gaps, b, c and d interrupted
+    EXPECT_NE(summary[6].find(",fitted"), std::string::npos);
+    const std::string empty(resultsColumns().size() - 3, ',');
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(summary[7 + k], std::string(1, "bcd"[k]) + ".csv,,interrupted" + empty);
+    EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
+  }
 }
 
 TEST(BatchProcesses, AClosedStandardOutputFailsTheBatchButNotItsScans) {
@@ -182,30 +187,6 @@ TEST(BatchProcesses, AClosedStandardOutputFailsTheBatchButNotItsScans) {
   EXPECT_EQ(err.find("error:"), err.rfind("error:")) << err;
   EXPECT_EQ(lines(readFile(dir.file("out/BatchSummary.csv"))).size(), 13u);
   EXPECT_TRUE(fileExists(dir.file("out/b/Resistance.csv")));
-}
-
-TEST(BatchProcesses, ScansEndWhenTheBatchIsKilled) {
-  ScratchDir dir;
-  writeFile(dir.file("a.csv"), slowScan());
-  writeFile(dir.file("b.csv"), slowScan());
-  const Started batch = start({"--batch", "-j", "2", "-o", "out", "a.csv", "b.csv"}, dir);
-  std::vector<pid_t> scans;
-  ASSERT_TRUE(waitForChildren(batch.pid, 2, scans));
-  kill(batch.pid, SIGKILL);
-  EXPECT_EQ(exitStatus(batch.pid), 128 + SIGKILL);
-  for (const pid_t scan : scans) EXPECT_TRUE(ends(scan)) << scan;
-  close(batch.out);
-  close(batch.err);
-  // Ended, not finished (a finished scan writes its report last), and told to
-  // end by SIGTERM, each scan removed its temporary files.
-  EXPECT_FALSE(fileExists(dir.file("out/a/Resistance.csv")));
-  EXPECT_FALSE(fileExists(dir.file("out/b/Resistance.csv")));
-  EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
-  // What no process can clean up after SIGKILL: the batch's own directory.
-  const std::vector<std::string> left = listDir(dir.tmp());
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_EQ(left[0].rfind("gapohm-batch-", 0), 0u) << left[0];
-  std::filesystem::remove_all(dir.tmp() + "/" + left[0]);
 }
 
 TEST(SingleRun, StoppedBySigintLeavesNoTemporaryOrPartialFile) {
@@ -290,45 +271,39 @@ unsigned long long signalSet(const std::string& who, const std::string& key, con
   return ~0ULL;
 }
 
-// A scan's process runs with the signal state the batch was started with: a
-// stop it is sent must end it, so no stop signal blocked (exec keeps the mask),
-// and a SIGINT the batch was started ignoring stays ignored.
-TEST(Batch, AScanProcessHasTheSignalStateTheBatchWasStartedWith) {
-  const unsigned long long stops = 1ULL << (SIGINT - 1) | 1ULL << (SIGTERM - 1);
-  for (const auto disposition : {SIG_DFL, SIG_IGN}) {
-    ScratchDir dir;
-    writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
-    // Not a shell script: dash clears the mask it starts with (perl ignores SIGFPE, not these).
-    writeFile(dir.file("show"), "#!/usr/bin/perl\nopen(my $s, '<', '/proc/self/status') or die;\nprint STDERR grep(/^Sig(Blk|Ign):/, <$s>);\n");
-    ASSERT_EQ(chmod(dir.file("show").c_str(), 0700), 0);
-    std::ostringstream out, err;
-    tk::Console console(out, err);
-    RunOptions options;
-    options.executable = dir.file("show");
-    const auto before = std::signal(SIGINT, disposition);
-    const unsigned long long blocked = signalSet("thread-self", "SigBlk"), ignored = signalSet("self", "SigIgn") & stops;
-    EXPECT_EQ(runBatch({dir.file("a.csv")}, options, {withTmpdir(dir), "20130930", dir.file("out")}, "", console), 1);
-    std::signal(SIGINT, before);
-    EXPECT_EQ(signalSet("", "SigBlk", err.str()), blocked) << err.str();
-    EXPECT_EQ(signalSet("", "SigIgn", err.str()) & stops, ignored) << "SIGINT ignored: " << (disposition == SIG_IGN) << "\n" << err.str();
-  }
-}
-
-// The program run for each scan is the one named: here the built program, from
-// a test binary that is not it.
-TEST(Batch, RunsTheProgramItIsGiven) {
+// The program run for each scan is the one named (here the built program, from
+// a test binary that is not it), with the signal state the batch was started
+// with: a stop it is sent must end it, so no stop signal blocked (exec keeps the
+// mask), and a SIGINT the batch was started ignoring stays ignored.
+TEST(Batch, RunsTheProgramItIsGivenWithTheSignalStateItWasStartedWith) {
   ScratchDir dir;
   writeFile(dir.file("a.csv"), readFile(examplePath("argon_scan.csv")));
-  std::ostringstream out, err;
-  tk::Console console(out, err);
-  RunOptions options;
-  options.executable = GAPOHM_BINARY;
-  const OutputPlace place{withTmpdir(dir), "20130930", dir.file("out")};
-  EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, "", console), 0) << err.str();
-  EXPECT_NE(out.str().find("[1/1] " + dir.file("a.csv") + ": ok, 6 gaps, 6 fitted"), std::string::npos) << out.str();
-  options.executable = dir.file("no-such-program");
-  EXPECT_EQ(runBatch({dir.file("a.csv")}, options, place, dir.file("s.csv"), console), 1);
+  // Not a shell script: dash clears the mask it starts with (perl ignores SIGFPE, not these).
+  writeFile(dir.file("show"), "#!/usr/bin/perl\nopen(my $s, '<', '/proc/self/status') or die;\nprint STDERR grep(/^Sig(Blk|Ign):/, <$s>);\n");
+  ASSERT_EQ(chmod(dir.file("show").c_str(), 0700), 0);
+  std::string out, err;
+  auto run = [&](const std::string& program, const std::string& summary) {
+    std::ostringstream o, e;
+    tk::Console console(o, e);
+    RunOptions options;
+    options.executable = program;
+    const int status = runBatch({dir.file("a.csv")}, options, {withTmpdir(dir), "20130930", dir.file("out")}, summary, console);
+    out = o.str(), err = e.str();
+    return status;
+  };
+  EXPECT_EQ(run(GAPOHM_BINARY, ""), 0) << err;
+  EXPECT_NE(out.find("[1/1] " + dir.file("a.csv") + ": ok, 6 gaps, 6 fitted"), std::string::npos) << out;
+  EXPECT_EQ(run(dir.file("no-such-program"), dir.file("s.csv")), 1);
   EXPECT_NE(lines(readFile(dir.file("s.csv"))).back().find(",scan failed: its analysis process ended with status 127"), std::string::npos);
+  const unsigned long long stops = 1ULL << (SIGINT - 1) | 1ULL << (SIGTERM - 1);
+  for (const auto disposition : {SIG_DFL, SIG_IGN}) {
+    const auto before = std::signal(SIGINT, disposition);
+    const unsigned long long blocked = signalSet("thread-self", "SigBlk"), ignored = signalSet("self", "SigIgn") & stops;
+    EXPECT_EQ(run(dir.file("show"), ""), 1);
+    std::signal(SIGINT, before);
+    EXPECT_EQ(signalSet("", "SigBlk", err), blocked) << err;
+    EXPECT_EQ(signalSet("", "SigIgn", err) & stops, ignored) << "SIGINT ignored: " << (disposition == SIG_IGN) << "\n" << err;
+  }
 }
 
 }  // namespace

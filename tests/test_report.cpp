@@ -21,7 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::ScratchDir;
+using namespace testsupport;
 
 ResultsRow gapRow(const std::string& scan, const std::string& gap,
                   const std::vector<std::pair<std::string, std::string>>& cells) {
@@ -53,8 +53,6 @@ void writeHalfBlackPng(const std::string& path, int width, int height) {
   ASSERT_TRUE(tk::writePng(path, image, 1, error)) << error;
 }
 
-using Decoded = testsupport::Picture;
-using testsupport::decodePng;
 
 // A link of the page as a path: entities and percent escapes undone.
 std::string linkPath(std::string text) {
@@ -91,7 +89,7 @@ TEST(ResultsTable, ReadsBackEveryCellWhateverItHolds) {
       gapRow("scan \"2\".csv", "gap\nwith line end", {{"status", "only 5 points (the search needs 18)"}}),
       gapRow("s", "", {{"knee_status", "no knee, \"flat\"\r\n"}})};
   const std::string text = resultsCsvText(rows);
-  EXPECT_EQ(testsupport::lines(text).size(), 6u);  // header, 3 rows, two of them over two lines
+  EXPECT_EQ(lines(text).size(), 6u);  // header, 3 rows, two of them over two lines
   std::vector<ResultsRow> back;
   std::string error;
   ASSERT_TRUE(parseResultsCsv(text, "r.csv", back, error)) << error;
@@ -139,7 +137,7 @@ TEST(ResultsTable, AMalformedLineIsNamedWithFileAndLineAndNothingIsKept) {
   }
 }
 
-TEST(ResultsTex, ValuesAreRoundedToTheirErrorAndNamesEscaped) {
+TEST(ResultsTex, ValuesAreRoundedToTheirErrorNamesEscapedAndItCompilesWithPdflatex) {
   const std::tuple<std::string, std::string, std::string> cells[] = {
       {"99937600000", "477879000", "(99.94 $\\pm$ 0.48)$\\times10^{9}$"},
       {"1950.42", "19.85", "1950 $\\pm$ 20"},
@@ -154,21 +152,8 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorAndNamesEscaped) {
   for (const auto& [value, error, tex] : cells) EXPECT_EQ(texValueWithError(value, error), tex) << value;
   EXPECT_EQ(latexEscape("a_b&c%d#e$f{g}h~i^j\\k"),
             "a\\_b\\&c\\%d\\#e\\$f\\{g\\}h\\textasciitilde{}i\\textasciicircum{}j\\textbackslash{}k");
-  const std::string tex = resultsTex({fittedRow("s.csv", "G_1", 2.5e10, 3e10),
-                                      gapRow("s.csv", "G&2", {{"status", "no ohmic region found"},
-                                                              {"knee_status", "only 5 points"}})});
-  // The knee fit's resistance x area is its resistivity x 0.4 cm: 1.2e10 +- 2.4e8.
-  for (const char* part : {"\\textbf{G\\_1}", "\\textbf{G\\&2}", "\\emph{no ohmic region found}",
-                           "\\emph{only 5 points}",
-                           "knee fit & \\gapohmcell{30.00}{0.60}{9} & -- & \\gapohmcell{12.00}{0.24}{9}"}) {
-    EXPECT_TRUE(contains(tex, part)) << part << "\n" << tex;
-  }
-}
-
-TEST(ResultsTex, CompilesWithPlainPdflatexWithoutOverfullBoxes) {
-  if (std::system("command -v pdflatex > /dev/null 2>&1") != 0) GTEST_SKIP() << "pdflatex not installed";
-  ScratchDir dir;
-  std::vector<ResultsRow> rows;
+  std::vector<ResultsRow> rows = {fittedRow("s.csv", "G_1", 2.5e10, 3e10),
+                                  gapRow("s.csv", "G&2", {{"status", "no ohmic region found"}, {"knee_status", "only 5 points"}})};
   for (const char* name : {"KODEL-HXD-RE4-3-B002", "RE3-PK-154-TOPNARROW", "a_b&c%d#e$f{g}h~i^j\\k", "<b>&\"x"}) {
     // Every cell filled, with many digits: the widest table a run gives.
     rows.push_back(fittedRow("scan_1.csv", name, 1.23456789e11, 9.87654321e10));
@@ -183,15 +168,22 @@ TEST(ResultsTex, CompilesWithPlainPdflatexWithoutOverfullBoxes) {
   rows.push_back(gapRow("scan_2.csv", "RE3-PK-065-BOTTOM",
                         {{"status", "fitted"}, {"rho_ohm_cm", "-2.5e10"}, {"rho_err", "1e12"},
                          {"resistance_ohm", "1e-7"}, {"rho_area_ohm_cm2", "123456789012"}, {"onset_v", "1900"}}));
-  testsupport::writeFile(dir.file("results.tex"), resultsTex(rows));
-  testsupport::writeFile(dir.file("doc.tex"),
-                         "\\documentclass{article}\\begin{document}\\input{results.tex}\\end{document}\n");
-  const std::string command = "cd '" + dir.path() +
-                              "' && pdflatex -interaction=nonstopmode -halt-on-error doc.tex > pdflatex.out 2>&1";
+  const std::string tex = resultsTex(rows);
+  // The knee fit's resistance x area is its resistivity x 0.4 cm: 1.2e10 +- 2.4e8.
+  for (const char* part : {"\\textbf{G\\_1}", "\\textbf{G\\&2}", "\\emph{no ohmic region found}", "\\emph{only 5 points}",
+                           "knee fit & \\gapohmcell{30.00}{0.60}{9} & -- & \\gapohmcell{12.00}{0.24}{9}"}) {
+    EXPECT_TRUE(contains(tex, part)) << part << "\n" << tex;
+  }
+  // The widest table compiles with plain pdflatex, without overfull boxes.
+  if (std::system("command -v pdflatex > /dev/null 2>&1") != 0) GTEST_SKIP() << "pdflatex not installed";
+  ScratchDir dir;
+  writeFile(dir.file("results.tex"), tex);
+  writeFile(dir.file("doc.tex"), "\\documentclass{article}\\begin{document}\\input{results.tex}\\end{document}\n");
+  const std::string command = "cd '" + dir.path() + "' && pdflatex -interaction=nonstopmode -halt-on-error doc.tex > pdflatex.out 2>&1";
   const int status = std::system(command.c_str());
-  const std::string log = testsupport::readFile(dir.file("doc.log"));
+  const std::string log = readFile(dir.file("doc.log"));
   EXPECT_EQ(status, 0) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
-  EXPECT_TRUE(testsupport::fileExists(dir.file("doc.pdf")));
+  EXPECT_TRUE(fileExists(dir.file("doc.pdf")));
   EXPECT_FALSE(contains(log, "Overfull")) << log;
   EXPECT_FALSE(contains(log, "Missing character"));
 }
@@ -233,47 +225,34 @@ TEST(Limits, ExactNameWinsOverTypeAndTypeOverEveryGap) {
             "top-narrow|RE3-PK-154|LAB-GAP-07");
 }
 
-TEST(Limits, AMalformedFileIsAUsageErrorAndNothingIsWritten) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"gap,quantity,min\n*,onset_v,1\n", "limits.csv:1: the header must be"},
-      {"", "limits.csv:1: the header must be"},
-      {"gap,quantity,min,max\n*,onset,1,2\n", "limits.csv:2: quantity \"onset\" is not a numeric column"},
-      {"gap,quantity,min,max\n*,status,1,2\n", "limits.csv:2: quantity \"status\""},
-      {"gap,quantity,min,max\n\n*,onset_v,abc,2\n", "limits.csv:3: min \"abc\" is not a number"},
-      {"gap,quantity,min,max\n*,onset_v,1,inf\n", "limits.csv:2: max \"inf\""},
-      {"gap,quantity,min,max\n*,onset_v,2000,1800\n", "limits.csv:2: min 2000 is above max 1800"},
-      {"gap,quantity,min,max\n*,onset_v,,\n", "limits.csv:2: neither min nor max"},
-      {"gap,quantity,min,max\n*,onset_v,1\n", "limits.csv:2: 3 fields, needs 4"},
-      {"gap,quantity,min,max\n,onset_v,1,2\n", "limits.csv:2: no gap"},
-      {"gap,quantity,min,max\nbottom,onset_v,1,2\nbottom,onset_v,1,3\n",
+TEST(ReportCommand, AMalformedLimitsFileOrOptionIsAUsageErrorAndNothingIsWritten) {
+  // Arguments (the report of tree/ with limits.csv when none), limits.csv, the message.
+  const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+      {{}, "gap,quantity,min\n*,onset_v,1\n", "limits.csv:1: the header must be"},
+      {{}, "", "limits.csv:1: the header must be"},
+      {{}, "gap,quantity,min,max\n*,onset,1,2\n", "limits.csv:2: quantity \"onset\" is not a numeric column"},
+      {{}, "gap,quantity,min,max\n*,status,1,2\n", "limits.csv:2: quantity \"status\""},
+      {{}, "gap,quantity,min,max\n\n*,onset_v,abc,2\n", "limits.csv:3: min \"abc\" is not a number"},
+      {{}, "gap,quantity,min,max\n*,onset_v,1,inf\n", "limits.csv:2: max \"inf\""},
+      {{}, "gap,quantity,min,max\n*,onset_v,2000,1800\n", "limits.csv:2: min 2000 is above max 1800"},
+      {{}, "gap,quantity,min,max\n*,onset_v,,\n", "limits.csv:2: neither min nor max"},
+      {{}, "gap,quantity,min,max\n*,onset_v,1\n", "limits.csv:2: 3 fields, needs 4"},
+      {{}, "gap,quantity,min,max\n,onset_v,1,2\n", "limits.csv:2: no gap"},
+      {{}, "gap,quantity,min,max\nbottom,onset_v,1,2\nbottom,onset_v,1,3\n",
        "limits.csv:3: onset_v of bottom is already limited at line 2"},
+      {{"--report"}, "", "--report needs at least one"},
+      {{"--report", "--limits", ".", "x"}, "", "cannot read limits file .: it is a directory"},
   };
   ScratchDir dir;
   fs::create_directories(dir.file("tree/a"));
-  testsupport::writeFile(dir.file("tree/a/results.csv"), resultsCsvText({fittedRow("a", "G", 1e10, 1e10)}));
-  for (const auto& [text, expected] : cases) {
-    testsupport::writeFile(dir.file("limits.csv"), text);
-    const auto r = testsupport::runGapohm({"--report", "-o", "out", "--limits", "limits.csv", "tree"},
-                                          testsupport::inHome(dir));
+  writeFile(dir.file("tree/a/results.csv"), resultsCsvText({fittedRow("a", "G", 1e10, 1e10)}));
+  for (const auto& [args, text, expected] : cases) {
+    writeFile(dir.file("limits.csv"), text);
+    const auto r = runGapohm(args.empty() ? std::vector<std::string>{"--report", "-o", "out", "--limits", "limits.csv", "tree"} : args, inHome(dir));
     EXPECT_EQ(r.status, 2) << text;
     EXPECT_TRUE(contains(r.err, "gapohm: " + expected)) << r.err;
-    EXPECT_FALSE(testsupport::fileExists(dir.file("out"))) << text;
+    EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"limits.csv", "tree"})) << text;
   }
-}
-
-TEST(ReportCommand, OptionsThatDoNotGoTogetherAreUsageErrors) {
-  ScratchDir dir;
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--report"}, "--report needs at least one"},
-      {{"--report", "--batch", "x"}, "--report and --batch"},
-      {{"--report", "--limits", ".", "x"}, "cannot read limits file .: it is a directory"},
-  };
-  for (const auto& [args, expected] : cases) {
-    const auto r = testsupport::runGapohm(args, testsupport::inHome(dir));
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(contains(r.err, expected)) << r.err;
-  }
-  EXPECT_TRUE(testsupport::listDir(dir.path()).empty());
 }
 
 // ------------------------------------------------------------ toolkit additions
@@ -328,16 +307,11 @@ TEST(ToolkitAdditions, ErrorBarsAndCategoryLabelsArePaintedOnlyWhenGiven) {
 
 // ------------------------------------------------------------ the page
 
-TEST(Thumbnail, IsABoxFilteredCopyAtMostTheWidthAskedAndReadsOtherEncoders) {
+// Box-filtered copies at most the width asked are checked on the report's own
+// thumbnails below; here what other encoders write is read whole, and garbage is refused.
+TEST(Thumbnail, ReadsOtherEncodersAndMakesNoThumbnailOfGarbage) {
   ScratchDir dir;
-  writeHalfBlackPng(dir.file("big.png"), 1000, 500);
   std::string error;
-  ASSERT_TRUE(writeThumbnail(dir.file("big.png"), dir.file("small.png"), 240, error)) << error;
-  Decoded d = decodePng(dir.file("small.png"));
-  ASSERT_EQ(d.width, 200);  // factor 5
-  ASSERT_EQ(d.height, 100);
-  EXPECT_EQ(d.rgb[(50u * 200 + 10) * 3], 0);
-  EXPECT_EQ(d.rgb[(50u * 200 + 190) * 3], 255);
   // libpng's writer filters rows adaptively (sub, up, average, Paeth) on such content;
   // transparent pixels are laid on white.
   const int width = 300, height = 120;
@@ -350,15 +324,14 @@ TEST(Thumbnail, IsABoxFilteredCopyAtMostTheWidthAskedAndReadsOtherEncoders) {
     const int x = static_cast<int>(k / 4 % width), y = static_cast<int>(k / 4 / width), c = static_cast<int>(k % 4);
     rgba[k] = static_cast<unsigned char>(c == 3 ? (x < 50 ? 0 : 255) : x < 50 ? 17 : expected(x, y, c));
   }
-  png_image image;
-  std::memset(&image, 0, sizeof image);
+  png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = width;
   image.height = height;
   image.format = PNG_FORMAT_RGBA;
   ASSERT_NE(png_image_write_to_file(&image, dir.file("rgba.png").c_str(), 0, rgba.data(), 0, nullptr), 0);
   ASSERT_TRUE(writeThumbnail(dir.file("rgba.png"), dir.file("t.png"), 400, error)) << error;  // not enlarged
-  d = decodePng(dir.file("t.png"));
+  const Picture d = decodePng(dir.file("t.png"));
   ASSERT_EQ(d.width, width);
   int wrong = 0;
   for (std::size_t k = 0; k < d.rgb.size(); ++k) {
@@ -367,22 +340,22 @@ TEST(Thumbnail, IsABoxFilteredCopyAtMostTheWidthAskedAndReadsOtherEncoders) {
   EXPECT_EQ(wrong, 0);
   // Missing, not a PNG, cut inside its image data or with a byte of it changed:
   // no thumbnail of garbage.
-  const std::string whole = testsupport::readFile(dir.file("rgba.png"));
-  testsupport::writeFile(dir.file("cut.png"), whole.substr(0, whole.size() / 2));
+  const std::string whole = readFile(dir.file("rgba.png"));
+  writeFile(dir.file("cut.png"), whole.substr(0, whole.size() / 2));
   std::string flipped = whole;
   flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x10);
-  testsupport::writeFile(dir.file("flipped.png"), flipped);
-  testsupport::writeFile(dir.file("bad.png"), "\x89PNG\r\n\x1a\nnot really");
+  writeFile(dir.file("flipped.png"), flipped);
+  writeFile(dir.file("bad.png"), "\x89PNG\r\n\x1a\nnot really");
   for (const char* bad : {"missing.png", "bad.png", "cut.png", "flipped.png"}) {
     EXPECT_FALSE(writeThumbnail(dir.file(bad), dir.file("c.png"), 100, error)) << bad;
-    EXPECT_FALSE(testsupport::fileExists(dir.file("c.png"))) << bad;
+    EXPECT_FALSE(fileExists(dir.file("c.png"))) << bad;
   }
 }
 
 // A table as written before results.csv had its last column, "figure".
 std::string withoutFigureColumn(const std::vector<ResultsRow>& rows) {
   std::string text;
-  for (const std::string& line : testsupport::lines(resultsCsvText(rows))) text += line.substr(0, line.rfind(',')) + "\n";
+  for (const std::string& line : lines(resultsCsvText(rows))) text += line.substr(0, line.rfind(',')) + "\n";
   return text;
 }
 
@@ -391,43 +364,75 @@ ResultsRow withFigure(ResultsRow row, const std::string& figure) {
   return row;
 }
 
+// Gaps, the figure each one's row names, and the figure the page must link:
+// names that the older guess from the gap's name would take for another gap's
+// figure, and names that would leave the results' folder.
+const std::tuple<std::string, std::string, std::string> kFigureNames[] = {
+    {"ALLcurrents", "ALLcurrents-2.png", "ALLcurrents-2.png"},  // ALLcurrents.png: all gaps at once
+    {"a/b", "a_b.png", "a_b.png"},
+    {"a_b", "a_b-2.png", "a_b-2.png"},
+    {"UP", "../outside.png", ""},
+    {"DOTS", "..", ""},
+    {"NONE", "", ""},
+};
+
 // A campaign tree: two scans with figures (one table naming them, one older
-// table without the figure column), one gap named to break HTML, one results.csv
-// that is malformed.
+// table without the figure column), one gap named to break HTML, gaps whose
+// figures' names mislead, one results.csv that is malformed.
 void writeCampaign(const ScratchDir& dir) {
   for (const char* sub : {"site1/scanA", "site2/deep/scan B", "site3"}) fs::create_directories(dir.file("campaign/") + sub);
-  testsupport::writeFile(dir.file("campaign/site1/scanA/results.csv"),
-                         resultsCsvText({withFigure(fittedRow("scanA.csv", "RE3-PK-154-BOTTOM", 2e10, 3e10),
-                                                    "RE3-PK-154-BOTTOM.png"),
-                                         fittedRow("scanA.csv", "<b>&\"x", 2e12, 3e12)}));
+  std::vector<ResultsRow> rows = {withFigure(fittedRow("scanA.csv", "RE3-PK-154-BOTTOM", 2e10, 3e10), "RE3-PK-154-BOTTOM.png"),
+                                  fittedRow("scanA.csv", "<b>&\"x", 2e12, 3e12)};
+  for (const auto& [gap, figure, linked] : kFigureNames) rows.push_back(withFigure(fittedRow("scanA.csv", gap, 2e10, 3e10), figure));
+  writeFile(dir.file("campaign/site1/scanA/results.csv"), resultsCsvText(rows));
   writeHalfBlackPng(dir.file("campaign/site1/scanA/RE3-PK-154-BOTTOM.png"), 2000, 1000);
-  testsupport::writeFile(dir.file("campaign/site2/deep/scan B/results.csv"),
+  for (const char* png : {"ALLcurrents.png", "ALLcurrents-2.png", "a_b.png", "a_b-2.png", "UP.png", "DOTS.png", "../outside.png"}) {
+    writeHalfBlackPng(dir.file(std::string("campaign/site1/scanA/") + png), 100, 50);
+  }
+  writeFile(dir.file("campaign/site2/deep/scan B/results.csv"),
                          withoutFigureColumn({fittedRow("scan B.csv", "RE3-PK-065-TOPWIDE#1", 5e10, 6e10),
                                               gapRow("scan B.csv", "LAB-GAP-07", {{"status", "no ohmic region found"}})}));
   writeHalfBlackPng(dir.file("campaign/site2/deep/scan B/RE3-PK-065-TOPWIDE#1.png"), 800, 400);
-  testsupport::writeFile(dir.file("campaign/site3/results.csv"), "gap,rho_ohm_cm\nG,1e10\nH,oops\n");
-  testsupport::writeFile(dir.file("campaign/site3/BatchSummary.csv"), "not read");
+  writeFile(dir.file("campaign/site3/results.csv"), "gap,rho_ohm_cm\nG,1e10\nH,oops\n");
+  writeFile(dir.file("campaign/site3/BatchSummary.csv"), "not read");
 }
 
-TEST(Report, PageLinksResolveNamesAreEscapedAndFailuresAreNamed) {
+TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducible) {
   ScratchDir dir;
   writeCampaign(dir);
-  testsupport::writeFile(dir.file("limits.csv"), "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e12\n");
-  const auto r = testsupport::runGapohm({"--report", "-o", "report", "--limits", "limits.csv", "campaign"},
-                                        testsupport::inHome(dir));
-  EXPECT_EQ(r.status, 1);  // the malformed file
-  EXPECT_TRUE(contains(r.err, "campaign/site3/results.csv:3: rho_ohm_cm \"oops\" is not a finite number")) << r.err;
-  const std::string html = testsupport::readFile(dir.file("report/index.html"));
+  writeFile(dir.file("limits.csv"), "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e12\n");
+  std::vector<std::string> pages;
+  for (const std::string out : {"report", "again"}) {  // paths in the order given, not sorted
+    const auto r = runGapohm({"--report", "-o", out, "--limits", "limits.csv", "campaign/site2", "campaign/site1", "campaign/site3"},
+                             inHome(dir));
+    EXPECT_EQ(r.status, 1);  // the malformed file
+    EXPECT_TRUE(contains(r.err, "campaign/site3/results.csv:3: rho_ohm_cm \"oops\" is not a finite number")) << r.err;
+    pages.push_back(readFile(dir.file(out + "/index.html")) +
+                    readFile(dir.file(out + "/figures/resistivity.png")));
+  }
+  EXPECT_EQ(pages[0], pages[1]);
+  const std::string html = readFile(dir.file("report/index.html"));
   ASSERT_FALSE(html.empty());
-  std::vector<std::string> links = between(html, "src=\"", "\"");
+  std::vector<std::string> links = between(html, "src=\"", "\""), thumbs;
   for (std::string& href : between(html, "href=\"", "\"")) links.push_back(std::move(href));
-  EXPECT_GE(links.size(), 8u);
   for (const std::string& link : links) {
     EXPECT_EQ(link.find(':'), std::string::npos) << link;  // no scheme, nothing fetched
     EXPECT_NE(link.front(), '/') << link;
     EXPECT_TRUE(fs::is_regular_file(dir.file("report/" + linkPath(link)))) << link;
+    if (link.rfind("thumbs/", 0) == 0) thumbs.push_back(link);
   }
-  EXPECT_EQ(std::count(links.begin(), links.end(), "thumbs/1.png") + std::count(links.begin(), links.end(), "thumbs/2.png"), 2);
+  // One thumbnail per figure, each linked once, box-filtered to at most 240 px:
+  // 2000 px / 9, 800 px / 4, small ones as they are; black still left of white.
+  std::vector<std::pair<int, int>> sizes;
+  for (const std::string& thumb : listDir(dir.file("report/thumbs"))) {
+    const Picture t = decodePng(dir.file("report/thumbs/" + thumb));
+    sizes.emplace_back(t.width, t.height);
+    EXPECT_TRUE(t.is(3, t.height / 2, {0, 0, 0}) && t.is(t.width - 3, t.height / 2, {255, 255, 255})) << thumb;
+    EXPECT_EQ(std::count(thumbs.begin(), thumbs.end(), "thumbs/" + thumb), 1) << thumb;
+  }
+  std::sort(sizes.begin(), sizes.end());
+  EXPECT_EQ(sizes, (std::vector<std::pair<int, int>>{{100, 50}, {100, 50}, {100, 50}, {200, 100}, {223, 112}}));
+  EXPECT_EQ(thumbs.size(), 5u);
   // The gap named like markup is text, and has no figure.
   EXPECT_FALSE(contains(html, "<b>&\"x"));
   for (const char* part : {"&lt;b&gt;&amp;&quot;x</td>", "no figure (none named in results.csv)",
@@ -435,78 +440,33 @@ TEST(Report, PageLinksResolveNamesAreEscapedAndFailuresAreNamed) {
                            "campaign/site3/results.csv:3: rho_ohm_cm"}) {  // the malformed file named on the page too
     EXPECT_TRUE(contains(html, part)) << part;
   }
+  EXPECT_LT(html.find("scan B.csv"), html.find("scanA.csv"));
+  EXPECT_LT(html.find("RE3-PK-154-BOTTOM"), html.find("&lt;b&gt;"));  // a file's rows in its order
+  for (const auto& [gap, figure, linked] : kFigureNames) {
+    const std::size_t at = html.find("</td><td>" + gap + "</td>");
+    ASSERT_NE(at, std::string::npos) << gap;
+    const std::string cell = html.substr(html.rfind("<tr><td>", at), at - html.rfind("<tr><td>", at));
+    EXPECT_TRUE(linked.empty() ? contains(cell, "no figure") && !contains(cell, "href")
+                               : contains(cell, "href=\"../campaign/site1/scanA/" + linked + "\"")) << gap << ": " << cell;
+  }
   // Verdicts: 3e10 and 6e10 pass, 3e12 breaks the maximum, a gap without a knee fit has none.
   std::vector<std::string> verdicts;
   for (const char* kind : {"<td class=\"pass\">", "<td class=\"fail\">", "<td class=\"noresult\">"}) {
     for (const std::string& v : between(html, kind, "</td>")) verdicts.push_back(v);
   }
-  std::sort(verdicts.begin(), verdicts.end());
-  EXPECT_EQ(verdicts, (std::vector<std::string>{"FAIL: knee_rho_ohm_cm 3e+12 &gt; max 1e+12",
-                                                "NO RESULT: no value of knee_rho_ohm_cm", "PASS", "PASS"}));
-  EXPECT_LT(html.find("<td class=\"pass\">PASS"), html.find("<td class=\"fail\">FAIL"));  // scanA's first gap
+  std::vector<std::string> expected = {"PASS", "FAIL: knee_rho_ohm_cm 3e+12 &gt; max 1e+12", "NO RESULT: no value of knee_rho_ohm_cm"};
+  expected.insert(expected.begin(), 7, "PASS");
+  EXPECT_EQ(verdicts, expected);
   for (const char* figure : {"resistivity.png", "onset.png", "knee_rho_bottom.png", "knee_rho_top-wide.png"}) {
     EXPECT_GT(decodePng(dir.file(std::string("report/figures/") + figure)).width, 0) << figure;
   }
-  EXPECT_EQ(decodePng(dir.file("report/thumbs/1.png")).width, 223);  // 2000 px / 9
-}
-
-TEST(Report, SameInputGivesTheSameBytesAndNoVerdictsWithoutLimits) {
-  ScratchDir dir;
-  writeCampaign(dir);
-  fs::remove(dir.file("campaign/site3/results.csv"));
-  std::vector<std::string> pages;
-  for (const std::string out : {"r1", "r2"}) {
-    const auto r = testsupport::runGapohm({"--report", "-o", out, "campaign/site2", "campaign/site1/scanA/results.csv"},
-                                          testsupport::inHome(dir));
-    EXPECT_EQ(r.status, 0) << r.err;
-    pages.push_back(testsupport::readFile(dir.file(out + "/index.html")) +
-                    testsupport::readFile(dir.file(out + "/figures/resistivity.png")));
-  }
-  EXPECT_EQ(pages[0], pages[1]);
-  EXPECT_FALSE(contains(pages[0], "Verdict"));
-  EXPECT_LT(pages[0].find("scan B.csv"), pages[0].find("scanA.csv"));  // paths keep the order given
-  const auto none = testsupport::runGapohm({"--report", "-o", "r3", "campaign/site3", "missing"},
-                                           testsupport::inHome(dir));
+  // Without limits no verdicts; a path that is missing and no results.csv at all are named.
+  EXPECT_EQ(runGapohm({"--report", "-o", "plain", "campaign/site2"}, inHome(dir)).status, 0);
+  EXPECT_FALSE(contains(readFile(dir.file("plain/index.html")), "Verdict"));
+  const auto none = runGapohm({"--report", "-o", "none", "missing"}, inHome(dir));
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(contains(none.err, "missing: No such file or directory")) << none.err;
   EXPECT_TRUE(contains(none.err, "no results.csv found")) << none.err;
-}
-
-TEST(Report, EachGapLinksTheFigureItsRowNames) {
-  // Gap, the figure its row names, and the figure the page must link: names that
-  // the older guess from the gap's name would take for another gap's figure, and
-  // names that would leave the results' folder.
-  const std::tuple<std::string, std::string, std::string> gaps[] = {
-      {"ALLcurrents", "ALLcurrents-2.png", "ALLcurrents-2.png"},  // ALLcurrents.png: all gaps at once
-      {"a/b", "a_b.png", "a_b.png"},
-      {"a_b", "a_b-2.png", "a_b-2.png"},
-      {"UP", "../outside.png", ""},
-      {"DOTS", "..", ""},
-      {"NONE", "", ""},
-  };
-  ScratchDir dir;
-  fs::create_directories(dir.file("run"));
-  std::vector<ResultsRow> rows;
-  for (const auto& [gap, figure, linked] : gaps) rows.push_back(withFigure(fittedRow("s.csv", gap, 2e10, 3e10), figure));
-  testsupport::writeFile(dir.file("run/results.csv"), resultsCsvText(rows));
-  for (const char* png : {"ALLcurrents.png", "ALLcurrents-2.png", "a_b.png", "a_b-2.png", "UP.png", "DOTS.png"}) {
-    writeHalfBlackPng(dir.file(std::string("run/") + png), 100, 50);
-  }
-  writeHalfBlackPng(dir.file("outside.png"), 100, 50);
-  const auto r = testsupport::runGapohm({"--report", "-o", "report", "run"}, testsupport::inHome(dir));
-  EXPECT_EQ(r.status, 0) << r.err;
-  const std::string html = testsupport::readFile(dir.file("report/index.html"));
-  for (const auto& [gap, figure, linked] : gaps) {
-    const std::size_t at = html.find("</td><td>" + gap + "</td>");
-    ASSERT_NE(at, std::string::npos) << gap;
-    const std::string cell = html.substr(html.rfind("<tr><td>", at), at - html.rfind("<tr><td>", at));
-    if (linked.empty()) {
-      EXPECT_TRUE(contains(cell, "no figure") && !contains(cell, "href")) << gap << ": " << cell;
-    } else {
-      EXPECT_TRUE(contains(cell, "href=\"../run/" + linked + "\"")) << gap << ": " << cell;
-    }
-  }
-  EXPECT_EQ(testsupport::listDir(dir.file("report/thumbs")).size(), 3u);
 }
 
 }  // namespace

@@ -8,12 +8,10 @@ const { spawn } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const zlib = require('zlib');
 
 const [page, screenshot] = process.argv.slice(2);
-const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'gapohm-chromium-'));
-const browser = spawn(chromium, [
+const browser = spawn(process.env.CHROMIUM || '/usr/bin/chromium', [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
   '--window-size=1200,2000', `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank',
@@ -21,125 +19,76 @@ const browser = spawn(chromium, [
 let browserLog = '';
 browser.stderr.on('data', (d) => { browserLog += d; });
 
-// Ends Chromium, waits until it is gone (it writes into its profile to the
-// last), removes the profile and exits with `code`.
-let finishing = false;
+// Ends Chromium; node exits once it is gone (it writes into its profile to the
+// last), removing the profile.
+process.on('exit', () => {
+  try {
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
+  } catch (e) {
+    console.log(`note: profile ${profile} not removed: ${e.message}`);
+  }
+});
 function finish(code, message) {
-  if (finishing) return;
-  finishing = true;
-  if (message) console.log(message);
-  const done = () => {
-    try {
-      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
-    } catch (e) {
-      console.log(`note: profile ${profile} not removed: ${e.message}`);
-    }
-    process.exit(code);
-  };
-  if (browser.exitCode !== null || browser.signalCode !== null) return done();
-  browser.once('exit', done);
+  if (process.exitCode !== undefined) return;
+  console.log(message);
+  process.exitCode = code;
+  clearTimeout(timer);
   browser.kill('SIGKILL');
 }
 const timer = setTimeout(() => finish(1, 'FAIL: no answer from Chromium in 90 s\n' + browserLog.slice(-2000)), 90000);
 
-let nextId = 1;
-const waiting = new Map();
-const listeners = [];
-let buffer = Buffer.alloc(0);
+// Messages are JSON ended by a NUL byte; answers find their request by id,
+// events go to every listener.
+let nextId = 1, buffer = Buffer.alloc(0);
+const waiting = new Map(), listeners = [];
 browser.stdio[4].on('data', (chunk) => {
   buffer = Buffer.concat([buffer, chunk]);
-  for (let end; (end = buffer.indexOf(0)) >= 0;) {
-    const message = JSON.parse(buffer.subarray(0, end).toString('utf8'));
-    buffer = buffer.subarray(end + 1);
-    if (message.id && waiting.has(message.id)) {
-      const { resolve, reject } = waiting.get(message.id);
-      waiting.delete(message.id);
-      if (message.error) reject(new Error(JSON.stringify(message.error))); else resolve(message.result);
-    } else if (message.method) {
-      listeners.forEach((l) => l(message));
-    }
+  for (let end; (end = buffer.indexOf(0)) >= 0; buffer = buffer.subarray(end + 1)) {
+    const m = JSON.parse(buffer.subarray(0, end).toString('utf8'));
+    const w = waiting.get(m.id);
+    if (w) m.error ? w.reject(new Error(JSON.stringify(m.error))) : w.resolve(m.result);
+    else if (m.method) listeners.forEach((l) => l(m));
   }
 });
 function send(method, params = {}, sessionId) {
   const id = nextId++;
-  const message = { id, method, params };
-  if (sessionId) message.sessionId = sessionId;
-  browser.stdio[3].write(JSON.stringify(message) + '\0');
+  browser.stdio[3].write(JSON.stringify({ id, method, params, sessionId }) + '\0');
   return new Promise((resolve, reject) => waiting.set(id, { resolve, reject }));
 }
-function nextEvent(method, sessionId) {
-  return new Promise((resolve) => listeners.push((m) => {
-    if (m.method === method && m.sessionId === sessionId) resolve(m.params);
-  }));
+async function evaluate(expression, sessionId) {
+  const { result } = await send('Runtime.evaluate', { expression, returnByValue: true, awaitPromise: true }, sessionId);
+  return JSON.parse(result.value);
 }
 
-// Pixels of an 8-bit RGB or RGBA PNG that are not white.
-function nonWhitePixels(png) {
-  let at = 8, width = 0, height = 0, channels = 0;
-  const data = [];
-  while (at < png.length) {
-    const length = png.readUInt32BE(at);
-    const type = png.toString('latin1', at + 4, at + 8);
-    const body = png.subarray(at + 8, at + 8 + length);
-    if (type === 'IHDR') {
-      width = body.readUInt32BE(0);
-      height = body.readUInt32BE(4);
-      if (body[8] !== 8 || (body[9] !== 2 && body[9] !== 6)) throw new Error('not 8-bit RGB(A)');
-      channels = body[9] === 6 ? 4 : 3;
-    } else if (type === 'IDAT') {
-      data.push(body);
-    }
-    at += 12 + length;
-  }
-  const raw = zlib.inflateSync(Buffer.concat(data));
-  const stride = width * channels;
-  let previous = Buffer.alloc(stride), count = 0;
-  for (let y = 0; y < height; ++y) {
-    const filter = raw[y * (stride + 1)];
-    const row = Buffer.from(raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1)));
-    for (let i = 0; i < stride; ++i) {
-      const a = i >= channels ? row[i - channels] : 0, b = previous[i], c = i >= channels ? previous[i - channels] : 0;
-      let add = 0;
-      if (filter === 1) add = a;
-      else if (filter === 2) add = b;
-      else if (filter === 3) add = (a + b) >> 1;
-      else if (filter === 4) {
-        const p = a + b - c, pa = Math.abs(p - a), pb = Math.abs(p - b), pc = Math.abs(p - c);
-        add = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-      }
-      row[i] = (row[i] + add) & 0xff;
-    }
-    for (let x = 0; x < width; ++x) {
-      const o = x * channels;
-      if (row[o] < 240 || row[o + 1] < 240 || row[o + 2] < 240) ++count;
-    }
-    previous = row;
-  }
-  return { count, total: width * height, width, height };
-}
+// Decoded by the browser itself: pixels of the screenshot not near white.
+const countNonWhite = (png) => `new Promise((done) => { const i = new Image(); i.onload = () => {
+  const c = document.createElement('canvas'); c.width = i.width; c.height = i.height;
+  const g = c.getContext('2d'); g.drawImage(i, 0, 0); const d = g.getImageData(0, 0, i.width, i.height).data;
+  let n = 0; for (let k = 0; k < d.length; k += 4) n += d[k] < 240 || d[k + 1] < 240 || d[k + 2] < 240;
+  done(JSON.stringify({ count: n, total: i.width * i.height, width: i.width, height: i.height })); };
+  i.onerror = () => done('{"count": 0, "total": 1}'); i.src = 'data:image/png;base64,${png}'; })`;
 
 async function main() {
   const { targetId } = await send('Target.createTarget', { url: 'about:blank' });
   const { sessionId } = await send('Target.attachToTarget', { targetId, flatten: true });
   const requested = [];
-  listeners.push((m) => { if (m.method === 'Network.requestWillBeSent') requested.push(m.params.request.url); });
+  let loaded;
+  const load = new Promise((resolve) => { loaded = resolve; });
+  listeners.push((m) => {
+    if (m.method === 'Network.requestWillBeSent') requested.push(m.params.request.url);
+    if (m.method === 'Page.loadEventFired' && m.sessionId === sessionId) loaded();
+  });
   await send('Network.enable', {}, sessionId);
   await send('Page.enable', {}, sessionId);
   await send('Emulation.setDeviceMetricsOverride', { width: 1200, height: 2000, deviceScaleFactor: 1, mobile: false }, sessionId);
-  const loaded = nextEvent('Page.loadEventFired', sessionId);
   await send('Page.navigate', { url: 'file://' + path.resolve(page) }, sessionId);
-  await loaded;
-  const { result } = await send('Runtime.evaluate', {
-    expression: 'JSON.stringify([...document.images].map(i => [i.getAttribute("src"), i.complete && i.naturalWidth > 0]))',
-    returnByValue: true,
-  }, sessionId);
-  const images = JSON.parse(result.value);
+  await load;
+  const images = await evaluate('JSON.stringify([...document.images].map(i => [i.getAttribute("src"), i.complete && i.naturalWidth > 0]))', sessionId);
   const broken = images.filter(([, ok]) => !ok).map(([src]) => src);
   const remote = requested.filter((u) => !u.startsWith('file:') && !u.startsWith('data:'));
   const shot = await send('Page.captureScreenshot', { format: 'png' }, sessionId);
-  const png = Buffer.from(shot.data, 'base64');
-  fs.writeFileSync(screenshot, png);
-  const pixels = nonWhitePixels(png);
+  fs.writeFileSync(screenshot, Buffer.from(shot.data, 'base64'));
+  const pixels = await evaluate(countNonWhite(shot.data), sessionId);
   console.log(`images: ${images.length}, broken: ${broken.length}; requests off the file system: ${remote.length}; ` +
               `screenshot ${pixels.width}x${pixels.height}, ${pixels.count} pixels not white`);
   const failures = [];
@@ -148,7 +97,6 @@ async function main() {
   if (remote.length > 0) failures.push('network requests: ' + remote.join(' '));
   if (pixels.count < 0.01 * pixels.total) failures.push('the screenshot is blank');
   await send('Browser.close').catch(() => {});
-  clearTimeout(timer);
   finish(failures.length ? 1 : 0, failures.length ? 'FAIL: ' + failures.join('; ') : 'PASS');
 }
 main().catch((e) => finish(1, 'FAIL: ' + e.message + '\n' + browserLog.slice(-2000)));
