@@ -56,6 +56,26 @@ std::string pathToSave(const std::string& file, const FigureContext& context) {
 
 }  // namespace
 
+namespace {
+
+// Whether the combined figure's lists fit together: a graph and a profile per
+// gap, and the gap of the largest current among them.
+tk::Status combinedInputsFit(std::size_t gaps, std::size_t graphs, std::size_t profiles, int maxcurrentindex,
+                             const std::string& before, const std::string& after) {
+  if (graphs < gaps || profiles < gaps) {
+    return tk::Status::InvalidArgument(before + std::to_string(gaps) + " gaps but " + std::to_string(graphs) +
+                                       " graphs and " + std::to_string(profiles) + " plot profiles" + after);
+  }
+  if (maxcurrentindex < 0 || static_cast<std::size_t>(maxcurrentindex) >= gaps) {
+    return tk::Status::InvalidArgument(before + "the gap of the largest current (position " +
+                                       std::to_string(maxcurrentindex) + ") is not one of the " +
+                                       std::to_string(gaps) + " gaps" + after);
+  }
+  return tk::Status::OK();
+}
+
+}  // namespace
+
 void figureFailed(const FigureContext& context, const tk::Status& failure) {
   tk::Failures none;
   context.console.error(failure, failuresOf(context, none));
@@ -106,19 +126,9 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
     context.console.warning(file + ": no gap in the scan; " + output + " is not drawn");
     return;
   }
-  if (Currents.size() < gaps || profileparameters.size() < gaps) {
-    figureFailed(context, tk::Status::InvalidArgument(file + ": " + std::to_string(gaps) + " gaps but " +
-                          std::to_string(Currents.size()) + " graphs and " +
-                          std::to_string(profileparameters.size()) + " plot profiles; " + output +
-                          " is not drawn"));
-    return;
-  }
-  if (maxcurrentindex < 0 || static_cast<std::size_t>(maxcurrentindex) >= gaps) {
-    figureFailed(context, tk::Status::InvalidArgument(file + ": the gap of the largest current (position " +
-                                                      std::to_string(maxcurrentindex) + ") is not one of the " +
-                                                      std::to_string(gaps) + " gaps; " + output + " is not drawn"));
-    return;
-  }
+  const tk::Status fits = combinedInputsFit(gaps, Currents.size(), profileparameters.size(), maxcurrentindex,
+                                            file + ": ", "; " + output + " is not drawn");
+  if (!fits.ok()) return figureFailed(context, fits);
   auto drawable = [&](std::size_t i) { return Currents[i] != nullptr && Currents[i]->GetN() > 0; };
   // The frame comes from the gap with the largest current; should that graph be
   // empty, from the first gap that has points, so no frame is made up.

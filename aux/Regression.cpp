@@ -149,6 +149,23 @@ Double_t fitleft(tk::Graph* Current, Double_t StartFit, Double_t EndFit,
   return level.StatusFit;
 }
 
+namespace {
+
+// Saves each histogram as `base` + its suffix + extension, one after another on one canvas.
+void saveFitHistograms(const std::vector<std::pair<const tk::Histogram*, std::string>>& figures,
+                       const std::string& name, const std::string& base, const std::string& extension,
+                       const tk::Style& style, tk::Console& console, tk::Failures& failures) {
+  tk::Canvas c2(name, name, 2000, 1000, style);
+  for (const auto& [histogram, suffix] : figures) {
+    c2.DrawHistogram(*histogram);
+    std::string error;
+    if (!c2.SaveAs(base + suffix + extension, error)) console.error(tk::Status::IOError(error), failures);
+    c2.Clear();
+  }
+}
+
+}  // namespace
+
 bool descending_on_chisquared(fitstatus a, fitstatus b) { return a.ChiSquared > b.ChiSquared; }
 bool descending_on_value(Double_t a, Double_t b) { return a > b; }
 
@@ -202,16 +219,7 @@ Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string ch
     GoodNessOfFitH.Fill(TestValue(f.ChiSquared, f.NDF, FitTest, false, console.out));
   }
 
-  tk::Canvas c2("FitVariables" + chambername, "FitVariables" + chambername, 2000, 1000, style);
-  const std::string base = Path + safeFileName(chambername);
-  const std::pair<const tk::Histogram*, std::string> figures[] = {
-      {&ChiSquaredH, "_ChiS"}, {&NdFH, "_NDf"}, {&GoodNessOfFitH, "_GoodNessOfFitH"}};
-  for (const auto& [histogram, suffix] : figures) {
-    c2.DrawHistogram(*histogram);
-    const std::string file = base + suffix + extension;
-    std::string error;
-    if (!c2.SaveAs(file, error)) console.error(tk::Status::IOError(error), failures);
-    c2.Clear();
-  }
+  saveFitHistograms({{&ChiSquaredH, "_ChiS"}, {&NdFH, "_NDf"}, {&GoodNessOfFitH, "_GoodNessOfFitH"}},
+                    "FitVariables" + chambername, Path + safeFileName(chambername), extension, style, console, failures);
   return false;
 }
