@@ -20,10 +20,7 @@ struct ResistanceReport {
 
   // Starts the report with its header line.
   void Open();
-  // Adds the gap's CSV line and LaTeX row from its resistivity, offset and onset.
-  void AddGap(const std::string& name, const std::pair<double, double>& Resistance,
-              const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
-  // The same from the gap's values.
+  // Adds the gap's CSV line and LaTeX row from its values.
   void AddGap(const std::string& name, const GapValues& values);
   // Writes the report to `path` atomically; what came of it.
   tk::Status Save(const std::string& path) const;
@@ -37,11 +34,6 @@ struct ResistanceReport {
 void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
                      int ChamberEntryStep3argon, int ChamberEntryStep1, int ChamberEntryStep2,
                      int ChamberEntryStep3, std::vector<std::string>& status);
-
-// Counts every gap's measurements per HV step of both schemes and returns the
-// text of Entries.csv. The lines the graphs skip are not counted either.
-std::string entriesReport(std::istream& scan, const std::string& file,
-                          const ChamberIndexList& ChamberIndex, tk::Console& console);
 
 // Writes Entries.csv for the scan file into its output directory; errors are
 // printed through `console`. True when the file was read and written.

@@ -35,38 +35,8 @@ struct RunOptions {
 };
 
 
-// The values of a fitted gap from its resistivity, offset and onset pairs: the
-// resistance is resistivity x 0.4 cm / area, the resistance x area resistivity
-// x 0.4 cm (the area from getarea).
-GapValues gapValues(const std::string& name, const std::pair<double, double>& Resistance,
-                    const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
-
-
 // Writes the four lines that announce the scan file.
 void printINFO(const std::string& filename, std::ostream& out);
-
-// The points of one scan: one graph per gap, by gap index, and the gap in which the
-// largest current was stored.
-struct ScanPoints {
-  std::vector<tk::Graph> graphs;
-  int maxcurrentindex = 0;
-  long usedLines = 0;  // measurement lines stored in at least one graph
-  // Per gap: the line at which its effective HV first came down (0: ascending).
-  std::vector<long> notAscendingLine;
-};
-
-// Reads the scan's lines from `scan` (named `file` in messages) into graphs: HV
-// corrected for pressure (applied HV / (0.2 + 0.8 P / 990), kept as read for
-// "OnePoint" gaps), stored in the graph of the gap whose name equals the line's
-// gap name. Lines that cannot be used are skipped with a warning naming the file
-// and line; blank lines silently. So are a last line cut short by the end of
-// the file (fewer fields than the measurement before), a line repeating an
-// earlier one exactly, and a reading whose corrected HV is not finite. A gap
-// whose effective HV comes down is warned about once and marked in
-// notAscendingLine.
-ScanPoints readScanPoints(std::istream& scan, const std::string& file,
-                          const ChamberIndexList& ChamberIndex, tk::Console& console);
-
 
 // Runs the whole analysis of one scan file: reads it, analyses it into a
 // RunOutcome and renders that as log lines, figures and reports. Returns the exit status: 0 on

@@ -103,40 +103,11 @@ void printINFO(const std::string& filename, std::ostream& out) {
   out << "INFO :: " << std::string(56, '#') << std::endl;
 }
 
-ScanPoints readScanPoints(std::istream& scan, const std::string& file,
-                          const ChamberIndexList& ChamberIndex, tk::Console& console) {
-  const ScanReading reading = readScan(scan);
-  const CollectedPoints collected = collectPoints(reading.measurements, ChamberIndex);
-  for (const LineNote& note : notesInFileOrder(reading.refused, collected.notes)) {
-    console.warning(file + ":" + std::to_string(note.line) + ": " + note.reason);
-  }
-  tk::Failures failures;  // the points are the result; a read error is told
-  if (reading.readError) {
-    console.error(tk::Status::IOError(file + ": read error after line " + std::to_string(reading.lines)), failures);
-  }
-  ScanPoints points;
-  points.maxcurrentindex = collected.maxcurrentindex;
-  points.usedLines = collected.usedLines;
-  for (const GapPoints& gap : collected.gaps) {
-    points.graphs.emplace_back();
-    for (std::size_t p = 0; p < gap.hv.size(); ++p) points.graphs.back().AddPoint(gap.hv[p], gap.current[p]);
-    points.notAscendingLine.push_back(gap.notAscendingLine);
-  }
-  return points;
-}
-
-
 // ====================================================================== reports
 
 void ResistanceReport::Open() {
   text = " GAP, Resistivity [Ohm*cm] , Resistance [Ohm] , Resistance*Area [Ohm*cm2], Offset "
          "[nA/cm2], Onset [V] \n";
-}
-
-void ResistanceReport::AddGap(const std::string& name, const std::pair<double, double>& Resistance,
-                              const std::pair<double, double>& OffSet,
-                              const std::pair<double, double>& Onset) {
-  AddGap(name, gapValues(name, Resistance, OffSet, Onset));
 }
 
 void ResistanceReport::AddGap(const std::string& name, const GapValues& v) {
@@ -150,11 +121,6 @@ void ResistanceReport::AddGap(const std::string& name, const GapValues& v) {
   printPair(line, v.offset, v.offsetError) << " &, ";
   printPair(line, v.onset, v.onsetError) << " \\\\ \n";
   text += line.str();
-}
-
-GapValues gapValues(const std::string& name, const std::pair<double, double>& Resistance,
-                    const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset) {
-  return gapValues(getarea(name), Resistance, OffSet, Onset);
 }
 
 tk::Status ResistanceReport::Save(const std::string& path) const {
@@ -171,15 +137,6 @@ void CheckingEntries(int ChamberEntryStep1argon, int ChamberEntryStep2argon,
   const int planned[] = {14, 31, 20, 8, 1, 11};
   status.clear();
   for (std::size_t k = 0; k < 6; ++k) status.emplace_back(counts[k] == planned[k] ? "OK" : "NOT OK");
-}
-
-std::string entriesReport(std::istream& scan, const std::string& file,
-                          const ChamberIndexList& ChamberIndex, tk::Console& console) {
-  const ScanReading reading = readScan(scan);
-  for (const LineNote& note : reading.refused) {
-    console.warning(file + ":" + std::to_string(note.line) + ": " + note.reason);
-  }
-  return entriesText(reading.measurements, ChamberIndex);
 }
 
 namespace {

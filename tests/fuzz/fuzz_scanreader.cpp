@@ -1,5 +1,5 @@
 // libFuzzer target over the scan reader: the gap listing, the reading of lines
-// into graphs and the Entries.csv counts. Traps when the reader breaks a promise
+// into each gap's points and the whole analysis of a scan. Traps when the reader breaks a promise
 // the rest of the program builds on.
 #include <cmath>
 #include <cstdint>
@@ -15,23 +15,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzsupport::NullBuffer sink;
   std::ostream null(&sink);
   ChamberIndexList gaps;
-  std::istringstream listing(text), reading(text), counting(text);
+  std::istringstream listing(text), reading(text);
   getChambers(listing, gaps, null);
   // Distinct, non-empty, non-header names in ascending byte order, index = position.
   for (std::size_t k = 0; k < gaps.size(); ++k) {
     require(gaps[k].second == static_cast<int>(k) && !gaps[k].first.empty() && gaps[k].first != kHeaderName);
     require(k == 0 || gaps[k - 1].first < gaps[k].first);
   }
-  tk::Console console(null, null);
-  const ScanPoints points = readScanPoints(reading, "fuzz.csv", gaps, console);
-  require(points.graphs.size() == gaps.size());
+  const ScanReading read = readScan(reading);
+  const CollectedPoints points = collectPoints(read.measurements, gaps);
+  require(points.gaps.size() == gaps.size());
   long stored = 0;
-  for (const tk::Graph& g : points.graphs) {
-    stored += g.GetN();
-    for (std::size_t i = 0; i < g.GetX().size(); ++i) require(std::isfinite(g.GetX()[i]) && std::isfinite(g.GetY()[i]));
+  for (const GapPoints& g : points.gaps) {
+    stored += static_cast<long>(g.hv.size());
+    for (std::size_t i = 0; i < g.hv.size(); ++i) require(std::isfinite(g.hv[i]) && std::isfinite(g.current[i]));
   }
   require(stored == points.usedLines);
   require(points.maxcurrentindex == 0 || (points.maxcurrentindex > 0 && points.maxcurrentindex < static_cast<int>(gaps.size())));
-  require(!entriesReport(counting, "fuzz.csv", gaps, console).empty());
+  // The whole analysis, as a run does it: every gap a row, every row its gap.
+  const RunOutcome run = analyseScan("fuzz.csv", "", text, AnalysisSettings{});
+  require(run.gaps.size() == run.gapList.size());
+  for (const GapResult& g : run.gaps) require(g.result.gap == g.name);
   return 0;
 }
