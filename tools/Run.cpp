@@ -202,7 +202,7 @@ tk::Status homeKnown(const OutputPlace& place, tk::Console& console) {
 // Reads the scan's text, refusing what is no text file.
 tk::Status readScanText(const std::string& file, std::string& content, const RunOptions& options,
                         tk::Console& console, tk::Failures& failures) {
-  const tk::Status read = readWholeFile(file, content);
+  tk::Status read = readWholeFile(file, content);
   if (!read.ok()) {
     console.error(read, failures);
     console.out << analyseScan(file, "", "", AnalysisSettings{}).listing << std::flush;
@@ -212,7 +212,7 @@ tk::Status readScanText(const std::string& file, std::string& content, const Run
     return read;
   }
   if (looksBinary(content)) {
-    const tk::Status binary = tk::Status::Corruption(file + ": not a text file (binary bytes at its start): not a scan");
+    tk::Status binary = tk::Status::Corruption(file + ": not a text file (binary bytes at its start): not a scan");
     console.error(binary, failures);
     return binary;
   }
