@@ -1,4 +1,4 @@
-// The two reports of the specified run: Resistance.csv (a CSV line and a LaTeX
+// The two classic reports of a run: Resistance.csv (a CSV line and a LaTeX
 // row per fitted gap) and Entries.csv (each gap's measurements per HV step, with
 // a verdict). Defined in tools/gapohm.cpp.
 #pragma once
