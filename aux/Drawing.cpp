@@ -44,14 +44,8 @@ void applyProfile(tk::Graph& graph, const plotprofile& profile) {
 
 namespace {
 
-// The context's failures, or `none` for a context that keeps none.
-tk::Failures& failuresOf(const FigureContext& context, tk::Failures& none) {
-  return context.failures != nullptr ? *context.failures : none;
-}
-
 std::string pathToSave(const std::string& file, const FigureContext& context) {
-  tk::Failures none;
-  return getPathToSave(file, context.place, context.console, failuresOf(context, none));
+  return getPathToSave(file, context.place, context.log);
 }
 
 }  // namespace
@@ -77,8 +71,7 @@ tk::Status combinedInputsFit(std::size_t gaps, std::size_t graphs, std::size_t p
 }  // namespace
 
 void figureFailed(const FigureContext& context, const tk::Status& failure) {
-  tk::Failures none;
-  context.console.error(failure, failuresOf(context, none));
+  context.log.error(failure);
 }
 
 void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context) {
@@ -88,7 +81,7 @@ void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureC
 
 tk::Style figureStyle(const FigureContext& context, Bool_t INFO) {
   std::string HOMEPATH;
-  GetEnviroment(HOMEPATH, "HOME", context.place.env, context.console.out);
+  GetEnviroment(HOMEPATH, "HOME", context.place.env, context.log.out());
   tk::Style style;
   // Without a home directory there is no user macro to read; a file of that name
   // at the root of the file system is not the user's.
@@ -100,7 +93,7 @@ tk::Style figureStyle(const FigureContext& context, Bool_t INFO) {
       tk::readStyleMacro(in, "uLm", style, ignored);
       if (INFO) {
         for (const std::string& statement : ignored) {
-          context.console.out << "INFO :: Drawing : figureStyle : not applied from " << macro
+          context.log.out() << "INFO :: Drawing : figureStyle : not applied from " << macro
                               << " : " << statement << std::endl;
         }
       }
@@ -123,7 +116,7 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
                              context.extension;
   const std::size_t gaps = ChamberIndex.size();
   if (gaps == 0) {
-    context.console.warning(file + ": no gap in the scan; " + output + " is not drawn");
+    context.log.warning(file + ": no gap in the scan; " + output + " is not drawn");
     return;
   }
   const tk::Status fits = combinedInputsFit(gaps, Currents.size(), profileparameters.size(), maxcurrentindex,
@@ -140,11 +133,11 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
       if (drawable(i)) frame = i;
     }
     if (frame == gaps) {
-      context.console.warning(file + ": no gap has points; no figure drawn from a missing graph, " +
+      context.log.warning(file + ": no gap has points; no figure drawn from a missing graph, " +
                               output + " is not written");
       return;
     }
-    context.console.warning(file + ": the graph of the largest current (gap " +
+    context.log.warning(file + ": the graph of the largest current (gap " +
                             ChamberIndex[static_cast<std::size_t>(maxcurrentindex)].first +
                             ") has no points; the frame of " + output + " is taken from gap " +
                             ChamberIndex[frame].first);
@@ -178,7 +171,7 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
   StatFit = false;
   if (Current == nullptr || Current->GetN() == 0) {
     figureStyle(context, INFO);  // its log line, as for every figure
-    context.console.warning(file + ": gap " + profileparameters.chambername +
+    context.log.warning(file + ": gap " + profileparameters.chambername +
                             " has no points; no figure drawn from a missing graph");
     return;
   }
@@ -270,22 +263,21 @@ void drawOhmicSearch(const OhmicSearch& search, tk::Canvas& pad) {
 void renderSearch(const OhmicSearch& search, const std::string& chambername,
                   const std::string& file, bool INFO, const tk::Style& style, tk::Canvas& pad,
                   const FigureContext& context, const std::string& diagnostics) {
-  logOhmicSearch(search, chambername, INFO, context.console.out);
+  logOhmicSearch(search, chambername, INFO, context.log.out());
   drawOhmicSearch(search, pad);
   if (INFO) {
-    tk::Failures none;
     std::vector<fitstatus> tried;
     for (const WindowTry& w : search.windows) tried.push_back(w.fit.values);
     plottingChiSquared(tried, diagnostics.empty() ? chambername : diagnostics, search.fitTest,
                        pathToSave(file, context), INFO, style,
-                       context.extension, context.console, failuresOf(context, none));
+                       context.extension, context.log);
   }
   if (search.passed && !search.statFit) {
     std::ostringstream why;
     why << chambername << ": the accepted ohmic window gives slope "
         << search.pass()->fit.values.ParameterA << " and level " << search.level.ParameterC.first
         << "; no resistivity is reported for this gap";
-    context.console.warning(why.str());
+    context.log.warning(why.str());
   }
 }
 

@@ -12,7 +12,7 @@
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Canvas.h"
-#include "toolkit/Console.h"
+#include "toolkit/Log.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Style.h"
 #include "toolkit/Types.h"
@@ -33,15 +33,12 @@ struct plotprofile {
 // What the figures need from the run. References must outlive the calls.
 struct FigureContext {
   const OutputPlace& place;     // where outputs go
-  tk::Console& console;         // progress lines and errors
+  tk::Log& log;                 // what the figures say: progress lines, warnings, failures
   std::string extension = ".png";  // figure file format: ".png", ".svg" or ".pdf"
   bool annotate = false;  // --annotate: results drawn on the figures (see aux/Annotation.h)
-  // Where a figure that cannot be made or written adds its failure; null: the
-  // caller keeps none (the message is printed all the same).
-  tk::Failures* failures = nullptr;
 };
 
-// Prints `failure` as an error and adds it to the context's failures.
+// Says `failure` as an error in the context's log.
 void figureFailed(const FigureContext& context, const tk::Status& failure);
 
 // Saves the canvas as `path`; a figure that cannot be written is a failure of

@@ -76,19 +76,26 @@ std::string outputDirectory(const std::string& file, const OutputPlace& place) {
   return dirForScan(file, place.env("HOME").value_or(""), place.date);
 }
 
-std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console,
-                          tk::Failures& failures) {
+std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Log& log) {
   std::string result = outputDirectory(file, place);
   if (!place.outputDir) {
     std::string PATH;
-    if (GetEnviroment(PATH, "HOME", place.env, console.out) != 0) {
+    if (GetEnviroment(PATH, "HOME", place.env, log.out()) != 0) {
       // Never fall back to a directory at the file-system root.
-      console.error(tk::Status::InvalidArgument("HOME is not set: cannot place outputs under " + result), failures);
+      log.error(tk::Status::InvalidArgument("HOME is not set: cannot place outputs under " + result));
       return result;
     }
   }
   std::string error;
-  if (!makeDirectories(result, error)) console.error(tk::Status::IOError(error), failures);
+  if (!makeDirectories(result, error)) log.error(tk::Status::IOError(error));
+  return result;
+}
+
+std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Console& console,
+                          tk::Failures& failures) {
+  tk::Log log;
+  std::string result = getPathToSave(file, place, log);
+  console.print(log, failures);
   return result;
 }
 

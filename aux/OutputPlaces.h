@@ -38,8 +38,10 @@ int GetEnviroment(std::string& PATH, const std::string& option, const EnvLookup&
                   std::ostream& log);
 
 // The output directory of the scan `file`, ending in "/", created with every
-// missing level. A directory that cannot be created is printed through `console`
-// and added to `failures`; the path is returned all the same.
+// missing level. A directory that cannot be created is said as an error in
+// `log`; the path is returned all the same.
+std::string getPathToSave(const std::string& file, const OutputPlace& place, tk::Log& log);
+// The same, printed through `console` at once, errors added to `failures`.
 std::string getPathToSave(const std::string& file, const OutputPlace& place,
                           tk::Console& console, tk::Failures& failures);
 

@@ -154,12 +154,12 @@ namespace {
 // Saves each histogram as `base` + its suffix + extension, one after another on one canvas.
 void saveFitHistograms(const std::vector<std::pair<const tk::Histogram*, std::string>>& figures,
                        const std::string& name, const std::string& base, const std::string& extension,
-                       const tk::Style& style, tk::Console& console, tk::Failures& failures) {
+                       const tk::Style& style, tk::Log& log) {
   tk::Canvas c2(name, name, 2000, 1000, style);
   for (const auto& [histogram, suffix] : figures) {
     c2.DrawHistogram(*histogram);
     std::string error;
-    if (!c2.SaveAs(base + suffix + extension, error)) console.error(tk::Status::IOError(error), failures);
+    if (!c2.SaveAs(base + suffix + extension, error)) log.error(tk::Status::IOError(error));
     c2.Clear();
   }
 }
@@ -171,22 +171,22 @@ bool descending_on_value(Double_t a, Double_t b) { return a > b; }
 
 Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string chambername,
                           Int_t FitTest, std::string Path, Bool_t INFO, const tk::Style& style,
-                          const std::string& extension, tk::Console& console, tk::Failures& failures) {
+                          const std::string& extension, tk::Log& log) {
   const std::size_t entries = fitvaluesvector.size();
   if (entries == 0) return false;  // no window was fitted: nothing to show
 
   std::vector<Double_t> goodnessOfFit;
   goodnessOfFit.reserve(entries);
   for (const auto& f : fitvaluesvector) {
-    goodnessOfFit.push_back(TestValue(f.ChiSquared, f.NDF, FitTest, false, console.out));
+    goodnessOfFit.push_back(TestValue(f.ChiSquared, f.NDF, FitTest, false, log.out()));
   }
   if (INFO) {
     const fitstatus& last = fitvaluesvector[entries - 1];
-    console.out << "INFO :: Regression : plottingChiSquared : ChiSquaredH    :\t " << last.ChiSquared
+    log.out() << "INFO :: Regression : plottingChiSquared : ChiSquaredH    :\t " << last.ChiSquared
                 << std::endl;
-    console.out << "INFO :: Regression : plottingChiSquared : NdFH           :\t " << last.NDF
+    log.out() << "INFO :: Regression : plottingChiSquared : NdFH           :\t " << last.NDF
                 << std::endl;
-    console.out << "INFO :: Regression : plottingChiSquared : TestValue      :\t "
+    log.out() << "INFO :: Regression : plottingChiSquared : TestValue      :\t "
                 << goodnessOfFit.back() << std::endl;
   }
 
@@ -216,10 +216,10 @@ Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string ch
   for (const auto& f : fitvaluesvector) {
     ChiSquaredH.Fill(f.ChiSquared);
     NdFH.Fill(static_cast<double>(f.NDF));
-    GoodNessOfFitH.Fill(TestValue(f.ChiSquared, f.NDF, FitTest, false, console.out));
+    GoodNessOfFitH.Fill(TestValue(f.ChiSquared, f.NDF, FitTest, false, log.out()));
   }
 
   saveFitHistograms({{&ChiSquaredH, "_ChiS"}, {&NdFH, "_NDf"}, {&GoodNessOfFitH, "_GoodNessOfFitH"}},
-                    "FitVariables" + chambername, Path + safeFileName(chambername), extension, style, console, failures);
+                    "FitVariables" + chambername, Path + safeFileName(chambername), extension, style, log);
   return false;
 }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "toolkit/Canvas.h"
-#include "toolkit/Console.h"
+#include "toolkit/Log.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Types.h"
 
@@ -93,11 +93,11 @@ Double_t fitleft(tk::Graph* Current, Double_t StartFit, Double_t EndFit,
 // least one record; an empty list draws nothing. The chi-square and test-value
 // histograms span the smallest to the largest value (the largest thus in the
 // overflow, a single value giving an automatic range); NaN values are counted in
-// the overflow but set no edge. A file that cannot be written is reported through
-// `console`. Always returns false.
+// the overflow but set no edge. A file that cannot be written is said as an error in
+// `log`, as are the progress lines (INFO). Always returns false.
 Bool_t plottingChiSquared(std::vector<fitstatus> fitvaluesvector, std::string chambername,
                           Int_t FitTest, std::string Path, Bool_t INFO, const tk::Style& style,
-                          const std::string& extension, tk::Console& console, tk::Failures& failures);
+                          const std::string& extension, tk::Log& log);
 
 // Strict orderings that sort the largest value first.
 bool descending_on_chisquared(fitstatus a, fitstatus b);

@@ -97,14 +97,20 @@ TEST(CanvasFiles, FormatByExtensionSameBytesAgainNamesKeptFailuresLeaveNoFile) {
   EXPECT_EQ(testsupport::listDir(dir.path()), (std::vector<std::string>{"50%n.PDF", "50%n.png", "50%n.svg", "plain"}));
 }
 
+// Figures drawn into a scratch directory; what they said is printed as a run
+// prints it, on demand.
 struct FigureRun {
   ScratchDir home, out;
   std::ostringstream log, err;
   tk::Console console{log, err};
-  tk::Failures failures;
+  tk::Log said;
+  tk::Failures kept;
   OutputPlace place{[h = home.path()](const std::string& name) { return name == "HOME" ? std::optional(h) : std::nullopt; },
                     "20240102", out.path()};
-  FigureContext context(const char* extension = ".png") { return FigureContext{place, console, extension, false, &failures}; }
+  FigureContext context(const char* extension = ".png") { return FigureContext{place, said, extension, false}; }
+  std::string progress() { return console.print(said, kept), log.str(); }
+  std::string errors() { return console.print(said, kept), err.str(); }
+  const tk::Failures& failures() { return console.print(said, kept), kept; }
 };
 
 TEST(FigureStyle, UserMacroThenTheFixedSettingsWin) {
@@ -116,8 +122,8 @@ TEST(FigureStyle, UserMacroThenTheFixedSettingsWin) {
   const tk::Style style = figureStyle(run.context(), true);
   EXPECT_DOUBLE_EQ(style.padLeftMargin, 0.15);
   EXPECT_EQ(style.canvasColor + style.frameFillColor + style.optStat + style.optTitle, 0);
-  EXPECT_NE(run.log.str().find("INFO :: Drawing : figureStyle : not applied from " + run.home.file(".root/rootstyle.C") +
-                               " : uLm->SetFillColor(3)\n"), std::string::npos) << run.log.str();
+  EXPECT_NE(run.progress().find("INFO :: Drawing : figureStyle : not applied from " + run.home.file(".root/rootstyle.C") +
+                               " : uLm->SetFillColor(3)\n"), std::string::npos) << run.progress();
 }
 
 TEST(CombinedFigure, EveryGapInItsProfileOrNothingDrawnAndSaid) {
@@ -128,18 +134,18 @@ TEST(CombinedFigure, EveryGapInItsProfileOrNothingDrawnAndSaid) {
   FigureRun run, emptyMax, outside, nothing;
   DrawingVectorTogether({&graphs[0], &graphs[1], &graphs[2]}, profiles, gaps, 1, "scan.csv", "Argon", run.context());
   EXPECT_EQ(testsupport::decodePng(run.out.file("ALLcurrents.png")).width, 2000);
-  EXPECT_EQ(run.err.str(), "");
+  EXPECT_EQ(run.errors(), "");
   EXPECT_EQ(graphs[1].yTitle + " / " + graphs[1].xTitle, "J  [nA/cm^{2}] / HV [V]");
   // The gap of the largest current has no points: another gives the frame.
   DrawingVectorTogether({&graphs[0], &none, &graphs[2]}, profiles, gaps, 1, "scan.csv", "", emptyMax.context());
   EXPECT_EQ(testsupport::decodePng(emptyMax.out.file("ALLcurrents.png")).width, 2000);
-  EXPECT_NE(emptyMax.err.str().find("taken from gap A-BOTTOM"), std::string::npos) << emptyMax.err.str();
+  EXPECT_NE(emptyMax.errors().find("taken from gap A-BOTTOM"), std::string::npos) << emptyMax.errors();
   DrawingVectorTogether({&graphs[0], &graphs[1], &graphs[2]}, profiles, gaps, 7, "scan.csv", "", outside.context());
   DrawingVectorTogether({&none}, {{"G", 1, 20}}, {{"G", 0}}, 0, "scan.csv", "", nothing.context());
-  ASSERT_EQ(outside.failures.all().size(), 1u);
-  EXPECT_TRUE(outside.failures.all()[0].IsInvalidArgument());
-  EXPECT_FALSE(run.failures.any() || emptyMax.failures.any() || nothing.failures.any());
-  EXPECT_NE(nothing.err.str().find("missing graph"), std::string::npos);
+  ASSERT_EQ(outside.failures().all().size(), 1u);
+  EXPECT_TRUE(outside.failures().all()[0].IsInvalidArgument());
+  EXPECT_FALSE(run.failures().any() || emptyMax.failures().any() || nothing.failures().any());
+  EXPECT_NE(nothing.errors().find("missing graph"), std::string::npos);
   EXPECT_EQ(testsupport::listDir(outside.out.path()).size() + testsupport::listDir(nothing.out.path()).size(), 0u);
 }
 
@@ -150,7 +156,7 @@ TEST(GapFigure, SavedUnderTheSafeNameInTheFormatAskedOrNothingAndSaid) {
   std::pair<double, double> r{3000, 0}, o{3000, 0}, u{3000, 0};
   bool StatFit = false;
   PlottingEachAndDoLinearFit(&g, {"RE3/../X", 3, 20}, "scan.csv", r, o, u, StatFit, false, run.context(".svg"));
-  ASSERT_TRUE(StatFit) << run.log.str();
+  ASSERT_TRUE(StatFit) << run.progress();
   const std::string svg = testsupport::readFile(run.out.file("RE3_.._X.svg"));
   std::size_t markers = 0;
   for (std::size_t at = svg.find("fill:rgb(0%,100%,0%)"); at != std::string::npos; at = svg.find("fill:rgb(0%,100%,0%)", at + 1)) ++markers;
@@ -158,7 +164,7 @@ TEST(GapFigure, SavedUnderTheSafeNameInTheFormatAskedOrNothingAndSaid) {
   StatFit = true;
   PlottingEachAndDoLinearFit(&none, {"G", 2, 22}, "scan.csv", r, o, u, StatFit, false, run.context());
   EXPECT_FALSE(StatFit || testsupport::fileExists(run.out.file("G.png")));
-  EXPECT_NE(run.err.str().find("missing graph"), std::string::npos);
+  EXPECT_NE(run.errors().find("missing graph"), std::string::npos);
 }
 
 }  // namespace

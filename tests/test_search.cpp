@@ -19,13 +19,17 @@ struct Search {
   testsupport::ScratchDir dir;
   std::ostringstream out, err;
   tk::Console console{out, err};
+  tk::Failures failures;
+  tk::Log said;
   OutputPlace place{processEnvironment(), "20260101", dir.path()};
-  FigureContext context{place, console, ".png"};
+  FigureContext context{place, said, ".png"};
   tk::Canvas pad{"KVT MeasurementsGAP", "KVT Measurements GAP", 2000, 1000, tk::Style{}};
   Pair resistance = kStart, offset = kStart, onset = kStart;
 
   bool run(tk::Graph& g, bool info) {
-    return searchOhmicRegion(g, "GAP", "/data/scan.csv", pad, tk::Style{}, resistance, offset, onset, info, context);
+    const bool fitted = searchOhmicRegion(g, "GAP", "/data/scan.csv", pad, tk::Style{}, resistance, offset, onset, info, context);
+    console.print(said, failures);
+    return fitted;
   }
   int count(const std::string& needle) const {
     int n = 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/Log.h"
 #include "toolkit/Status.h"
 
 namespace tk {
@@ -50,6 +51,18 @@ class Console {
   }
   // Writes "gapohm: warning: <message>" to err; the run's status is unchanged.
   void warning(const std::string& message) { err << "gapohm: warning: " << message << std::endl; }
+
+  // Prints what `log` has said, in order, as the lines above; its errors join
+  // `failures`. Leaves the log empty.
+  void print(Log& log, Failures& failures) {
+    for (const Message& m : log.take()) {
+      switch (m.kind) {
+        case Message::Kind::Progress: out << m.text << std::flush; break;
+        case Message::Kind::Warning: warning(m.text); break;
+        case Message::Kind::Error: error(m.failure, failures); break;
+      }
+    }
+  }
 
  private:
   std::ostream& result_;

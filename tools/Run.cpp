@@ -163,9 +163,9 @@ void warnRenamedFigure(const std::string& gap, const GapResult& g, const std::st
 }
 
 // The per-gap figures and lines of an argon scan, and Resistance.csv after them.
+// What each figure says is printed before the next line of the run.
 void renderSearches(const RunOutcome& run, const RunOptions& options, const FigureContext& figures,
-                    tk::Failures& failures) {
-  tk::Console& console = figures.console;
+                    tk::Console& console, tk::Failures& failures) {
   ResistanceReport report;
   report.Open();
   for (const GapResult& g : run.gaps) {
@@ -177,6 +177,7 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
     profile.fileBase = g.figureBase;
     drawGapFigure(g.graph, profile, g.search, run.file, options.verbose, figures,
                   g.kneeRun ? &g.knee : nullptr, g.why());
+    console.print(figures.log, failures);
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
     warnNoResult(run, g, console);
     if (g.fitted()) report.AddGap(g.name, g.values);
@@ -303,13 +304,15 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   if (run.usedLines == 0) return console.error(tk::Status::Corruption(file + ": no measurement lines"), failures);
   warnEmptyGaps(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
-  const FigureContext figures{place, console, options.extension, options.annotate, &failures};
+  tk::Log figureLog;
+  const FigureContext figures{place, figureLog, options.extension, options.annotate};
   drawCombinedFigure(run, figures);
+  console.print(figureLog, failures);
   if (options.entries) {
     const tk::Status entries = writeEntries(run, place, console, failures);
     if (!entries.ok()) console.error(entries, failures);
   }
-  if (run.argon) renderSearches(run, options, figures, failures);
+  if (run.argon) renderSearches(run, options, figures, console, failures);
   if (!run.argon) tellNotArgon(run, console);
   const std::vector<ResultsRow> results = resultsRows(run);
   const tk::Failures written = writeResults(results, run.argon, file, place);
