@@ -94,12 +94,12 @@ void judgeEveryWindow(const tk::Graph& gap, OhmicSearch& s) {
 
 }  // namespace
 
-OhmicSearch searchOhmicWindow(const tk::Graph& gap, bool everyWindowExact) {
+OhmicSearch searchOhmicWindow(const tk::Graph& gap, bool everyWindowExact, bool anyAxis) {
   OhmicSearch s;
   s.fitTest = fittingTestFor(gap.yAxis().high);
   s.points = gap.GetN();
   s.attached = gap.function;
-  s.searched = gap.xAxis().high < kArgonScanLimit;
+  s.searched = anyAxis || gap.xAxis().high < kArgonScanLimit;
   if (!s.searched || gap.GetN() <= kFirstWindowPoint) return s;
   if (everyWindowExact) {
     fitEveryWindow(gap, s);

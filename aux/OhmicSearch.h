@@ -66,4 +66,5 @@ struct OhmicSearch {
 // everyWindowExact every window tried is fitted in full (quadratic), so that each
 // record in `windows` holds its exact fit, as the verbose log and the fit-scan
 // figures show them; otherwise the records hold numbers equal to rounding.
-OhmicSearch searchOhmicWindow(const tk::Graph& gap, bool everyWindowExact = false);
+// With anyAxis the search runs whatever the HV axis (a scan declared argon).
+OhmicSearch searchOhmicWindow(const tk::Graph& gap, bool everyWindowExact = false, bool anyAxis = false);

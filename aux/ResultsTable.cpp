@@ -52,6 +52,34 @@ ResultsColumn status(const char* name, Access access) {
           [access](ResultsRow& r, const std::string& c) { access(r) = MethodStatus::of(c); }, nullptr};
 }
 
+std::string flagsCell(const std::vector<ResultFlag>& flags) {
+  std::string cell;
+  for (const ResultFlag f : flags) cell += (cell.empty() ? "" : ";") + std::string(flagWord(f));
+  return cell;
+}
+
+// A flags cell back into flags; a word that names no flag is refused, as a
+// number column refuses text.
+std::vector<ResultFlag> flagsOf(const std::string& cell) {
+  std::vector<ResultFlag> flags;
+  std::size_t start = 0;
+  while (start < cell.size()) {
+    const std::size_t end = std::min(cell.find(';', start), cell.size());
+    const std::string word = cell.substr(start, end - start);
+    const std::vector<ResultFlag>& all = allResultFlags();
+    const auto known = std::find_if(all.begin(), all.end(), [&](ResultFlag f) { return word == flagWord(f); });
+    if (known == all.end()) throw std::invalid_argument("\"" + word + "\" is not a flag");
+    flags.push_back(*known);
+    start = end + 1;
+  }
+  return flags;
+}
+
+ResultsColumn flagsColumn() {
+  return {"flags", "", false, [](const ResultsRow& r) { return flagsCell(r.flags); },
+          [](ResultsRow& r, const std::string& c) { r.flags = flagsOf(c); }, nullptr};
+}
+
 // The table's columns in file order: one entry a column.
 std::vector<ResultsColumn> makeColumns() {
   return {
@@ -98,6 +126,7 @@ std::vector<ResultsColumn> makeColumns() {
       number("knee_rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.value; }),
       number("knee_rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.error; }),
       text("figure", [](auto& r) -> auto& { return r.figure; }),
+      flagsColumn(),
   };
 }
 
@@ -229,6 +258,32 @@ std::string fixed(double v, int decimals) {
 }  // namespace
 
 const char* const kFittedWord = "fitted";
+
+const std::vector<ResultFlag>& allResultFlags() {
+  static const std::vector<ResultFlag> all = {
+      ResultFlag::methodsDisagree,      ResultFlag::windowOnly,       ResultFlag::windowRhoNotPositive,
+      ResultFlag::windowRhoUncertain,   ResultFlag::windowNarrow,     ResultFlag::windowOnsetUncertain,
+      ResultFlag::kneeRhoUncertain,     ResultFlag::kneeOnsetUncertain, ResultFlag::kneeWidthAtBound,
+      ResultFlag::kneeCurved,           ResultFlag::implausibleLines};
+  return all;
+}
+
+const char* flagWord(ResultFlag flag) {
+  switch (flag) {
+    case ResultFlag::methodsDisagree: return "methods-disagree";
+    case ResultFlag::windowOnly: return "window-only";
+    case ResultFlag::windowRhoNotPositive: return "window-rho-not-positive";
+    case ResultFlag::windowRhoUncertain: return "window-rho-error-over-20%";
+    case ResultFlag::windowNarrow: return "window-under-10-points";
+    case ResultFlag::windowOnsetUncertain: return "window-onset-error-over-100V";
+    case ResultFlag::kneeRhoUncertain: return "knee-rho-error-over-20%";
+    case ResultFlag::kneeOnsetUncertain: return "knee-onset-error-over-100V";
+    case ResultFlag::kneeWidthAtBound: return "knee-width-at-bound";
+    case ResultFlag::kneeCurved: return "knee-curvature";
+    case ResultFlag::implausibleLines: return "implausible-lines";
+  }
+  return "";
+}
 
 std::string MethodStatus::word() const { return fitted() ? kFittedWord : reason; }
 

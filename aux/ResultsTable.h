@@ -48,6 +48,29 @@ struct MethodResult {
   Measured rhoRef;      // resistivity at the reference temperature, Ohm cm
 };
 
+// A mark on a result a QC cut should look at twice (aux/ResultFlags.h says
+// when each is set). The table writes them as words joined by ";".
+// Each belongs to one method's result (the window search's flags start with
+// "window" or say that the methods disagree, the knee fit's with "knee"), but
+// implausibleLines, which is the gap's.
+enum class ResultFlag {
+  methodsDisagree,       // the window search's resistivity more than 3 combined errors from the knee fit's
+  windowOnly,            // the window search has a result, the knee fit none
+  windowRhoNotPositive,  // the window search's resistivity is zero or negative
+  windowRhoUncertain,    // its error is above 20 %
+  windowNarrow,          // its passing window has fewer than 10 points
+  windowOnsetUncertain,  // its onset error is above 100 V
+  kneeRhoUncertain,      // the knee fit's resistivity error is above 20 %
+  kneeOnsetUncertain,    // the knee fit's onset error is above 100 V
+  kneeWidthAtBound,      // the knee width held or at its lower bound
+  kneeCurved,            // the knee fit's residuals above the knee bend
+  implausibleLines,      // lines with implausible conditions left out of the knee fit and the means
+};
+// The flag's word in the table ("methods-disagree", ...).
+const char* flagWord(ResultFlag flag);
+// Every flag, in enum order (the order a cell lists them).
+const std::vector<ResultFlag>& allResultFlags();
+
 // One gap's row of the table: typed values, filled by the analysis of a run or
 // read back from a results.csv. Counts are kept as numbers too (a table written
 // elsewhere may hold "12.0").
@@ -62,6 +85,7 @@ struct ResultsRow {
   MethodResult knee;            // the smooth-knee fit
   std::optional<double> kneeWidth, kneeNoise, kneePoints, kneeDropped, kneeDurbinWatson;
   std::string figure;           // the gap's figure, relative to the scan's output directory
+  std::vector<ResultFlag> flags;  // in enum order, each once
 
   // The cell of `column` as the file holds it. Throws std::invalid_argument for
   // a name that is not a column: a misspelt name must not read as "no value".

@@ -319,6 +319,29 @@ void noteDescent(const Measurement& m, double lastHVeff, GapPoints& gap,
 
 }  // namespace
 
+bool plausibleConditions(double pressure, double temperature, double humidity) {
+  return pressure >= 500.0 && pressure <= 1100.0 && temperature >= -30.0 && temperature <= 70.0 && humidity >= 0.0 &&
+         humidity <= 100.0;
+}
+
+GapPoints GapPoints::plausible() const {
+  GapPoints kept;
+  kept.notAscendingLine = notAscendingLine;
+  std::size_t next = 0;  // into implausible, which is ascending
+  for (std::size_t k = 0; k < hv.size(); ++k) {
+    if (next < implausible.size() && implausible[next] == k) {
+      ++next;
+      continue;
+    }
+    kept.hv.push_back(hv[k]);
+    kept.current.push_back(current[k]);
+    kept.pressure.push_back(pressure[k]);
+    kept.temperature.push_back(temperature[k]);
+    kept.humidity.push_back(humidity[k]);
+  }
+  return kept;
+}
+
 CollectedPoints collectPoints(const std::vector<Measurement>& measurements,
                               const ChamberIndexList& ChamberIndex) {
   CollectedPoints points;
@@ -352,6 +375,10 @@ CollectedPoints collectPoints(const std::vector<Measurement>& measurements,
     gap.pressure.push_back(m.presure);
     gap.temperature.push_back(m.temp);
     gap.humidity.push_back(m.humidity);
+    if (!plausibleConditions(m.presure, m.temp, m.humidity)) {
+      gap.implausible.push_back(gap.hv.size() - 1);
+      gap.implausibleLines.push_back(m.lineNumber);
+    }
     ++points.usedLines;
     if (m.current > largest) {
       largest = m.current;

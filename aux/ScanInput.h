@@ -128,7 +128,20 @@ struct GapPoints {
   std::vector<double> temperature;
   std::vector<double> humidity;
   long notAscendingLine = 0;  // the line at which its effective HV first came down; 0: never
+  // Points whose conditions no test stand has (plausibleConditions), by index,
+  // with their lines: kept for the plot and the window search, left out of the
+  // knee fit and the mean conditions.
+  std::vector<std::size_t> implausible;
+  std::vector<long> implausibleLines;
+
+  // The points without the implausible ones (a copy; the same points when none).
+  GapPoints plausible() const;
 };
+
+// The conditions a gas-gap test stand works in: 500-1100 mbar, -30 to 70 degrees C,
+// 0-100 % humidity. A line outside them is most often a shifted column (pressure
+// 1 mbar, temperature 990 degrees C).
+bool plausibleConditions(double pressure, double temperature, double humidity);
 
 // The points of a scan, one entry per gap-list position.
 struct CollectedPoints {

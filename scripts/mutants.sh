@@ -45,7 +45,7 @@ BA, BO, SP = "tools/Batch.cpp", "tools/BatchOutcome.cpp", "tools/ScanProcess.cpp
 # (id, file, exact snippet, replacement, what it breaks)
 MUTANTS = [
     ("knee-hc3-plain", KF, "const double wi = r[i] * r[i] / (lever * lever);", "const double wi = lever > 0 ? sumOfSquares(r) / static_cast<double>(r.size()) : 0.0;", "knee errors from one residual variance"),
-    ("results-t-h-swapped", RS, "row.temperatureMean = shown(mean(g.points.temperature));\n  row.humidityMean = shown(mean(g.points.humidity));", "row.temperatureMean = shown(mean(g.points.humidity));\n  row.humidityMean = shown(mean(g.points.temperature));", "temperature and humidity means swapped"),
+    ("results-t-h-swapped", RS, "row.temperatureMean = shown(mean(g.points.temperature, g.points.implausible));\n  row.humidityMean = shown(mean(g.points.humidity, g.points.implausible));", "row.temperatureMean = shown(mean(g.points.humidity, g.points.implausible));\n  row.humidityMean = shown(mean(g.points.temperature, g.points.implausible));", "temperature and humidity means swapped"),
     ("box-knee-shows-window", AA, "withError(knee->resistivity, knee->resistivityError, \"\\u03a9 cm\")", "withError(search.resistivity.first, search.resistivity.second, \"\\u03a9 cm\")", "results box shows the window's rho as the knee's"),
     ("write-failure-ok", SF, "    if (n < 0) return false;\n", "    if (n < 0) return true;\n", "a failed write() counted as written"),
     ("areas-ignored", AN, "const auto given = areas.find(name);", "const auto given = areas.end();", "--areas ignored"),
@@ -60,7 +60,7 @@ MUTANTS = [
     ("no-lines-ok", RN, "if (run.usedLines == 0) return console.error(", "if (run.usedLines < 0) return console.error(", "empty scan not a failure"),
     ("cr-only-kept", AN, "    std::replace(content.begin(), content.end(), '\\r', '\\n');\n", "", "CR-only files read as one line"),
     ("descending-searched", AN, "if (g.points.notAscendingLine != 0) {", "if (false) {", "non-ascending gaps searched"),
-    ("argon-test-flipped", AN, "return g.graph.xAxis().high < kArgonScanLimit;", "return g.graph.xAxis().high > kArgonScanLimit;", "argon/standard scan swapped"),
+    ("argon-test-flipped", AN, "(type == ScanType::told && axisEnd < kArgonScanLimit)", "(type == ScanType::told && axisEnd >= kArgonScanLimit)", "argon/standard scan swapped"),
     ("negative-silent", RN, "} else if (g.fitted() && !(g.search.resistivity.first > 0.0)) {", "} else if (false) {", "negative resistivity not warned"),
     ("too-few-silent", RN, "if (!warning.empty() && g.noResult != NoResult::NotAscending) {", "if (!warning.empty() && g.noResult == NoResult::AxisTooHigh) {", "too-few-points and no-window messages lost"),
     ("exit-always-0", RN, "return kept.any() ? 1 : 0;", "return 0;", "failed run exits 0"),

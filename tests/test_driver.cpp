@@ -154,6 +154,9 @@ TEST(Catalogue, AreasAndStylesByNameOthersByPosition) {
       {"X-B-TOPWIDE", 0, 13130, w, 1, 19},             // the last matching type decides
       {"GAP_BOT", 0, 1, b, 1, 19},                     {"re3-pk-154-bottom", 3, 1, 1, 4, 22},
       {"LAB-GAP-07", 0, 1, 1, 1, 19},
+      // White (10) and near-white greys (18, 19) would vanish on the frame: the next colour that shows.
+      {"LAB-GAP-10", 9, 1, 1, 11, 28},                 {"LAB-GAP-18", 17, 1, 1, 20, 36},
+      {"LAB-GAP-17", 16, 1, 1, 17, 35},
   };
   for (const auto& [name, position, area, factor, colour, marker] : cases) {
     EXPECT_EQ(getarea(name), area) << name;

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <functional>
 #include <map>
 
 #include "aux/Annotation.h"
+#include "aux/ResultFlags.h"
 #include "aux/ResultsTable.h"
 #include "tests/TestSupport.h"
 #include "tools/RunOutcome.h"
@@ -170,17 +172,138 @@ TEST(Annotation, TheResultsBoxShowsEachMethodsOwnResistivity) {
   EXPECT_EQ(box.front().find("123.4"), std::string::npos) << box.front();
 }
 
-TEST(ResultsTable, StandardScanRowsSayWhyWithoutNumbers) {
-  ScratchDir home;
-  const auto rows = resultsOf("standard_scan.csv", {}, home);
-  ASSERT_FALSE(rows.empty());
-  EXPECT_FALSE(fileExists(home.file("out/results.tex")));
-  for (const auto& row : rows) {
-    EXPECT_EQ(row.get("status"), "not an argon scan (HV axis ends at or above 2500 V): not searched");
-    EXPECT_EQ(row.get("knee_status"), row.get("status"));
-    EXPECT_EQ(row.get("rho_ohm_cm"), "");
-    EXPECT_NE(row.get("temperature_mean"), "");
+// The argon example with every gap's last line repeated at 2330 V (as a scan
+// stopped there): its axis ends above 2500 V, its HV below; or with every gap's
+// lines in reverse HV order.
+std::string argonVariant(const ScratchDir& home, bool descending) {
+  const std::vector<std::string> all = lines(readFile(examplePath("argon_scan.csv")));
+  std::map<std::string, std::vector<std::string>> byGap;
+  std::vector<std::string> order;
+  for (std::size_t k = 1; k < all.size(); ++k) {
+    const std::string gap = all[k].substr(0, all[k].find(','));
+    if (byGap[gap].empty()) order.push_back(gap);
+    byGap[gap].push_back(all[k]);
   }
+  std::string text = all[0] + "\n";
+  for (const std::string& gap : order) {
+    std::vector<std::string>& own = byGap[gap];
+    if (descending) std::reverse(own.begin(), own.end());
+    std::vector<std::string> f = fields(own.back(), ",");
+    if (!descending) own.push_back(gap + ",2330.0,2330.0," + std::to_string(std::stod(f[3]) * 1.05) + "," + f[4] + "," + f[5] + "," + f[6]);
+    for (const std::string& line : own) text += line + "\n";
+  }
+  const std::string path = home.file(descending ? "descending.csv" : "to2330.csv");
+  writeFile(path, text);
+  return path;
+}
+
+// The window search (and Resistance.csv) goes by the HV axis of the scan's first
+// gap, the knee fit and the figures by each gap's highest HV, whatever its
+// order; --scan-type overrides both. Every row says which ran and why not.
+TEST(ScanType, WindowSearchByTheAxisKneeFitByTheHighestHvOrAsTheUserSays) {
+  struct Case {
+    const char* what;
+    std::string scan;  // an example, or "to2330" / "descending"
+    std::vector<std::string> extra;
+    bool resistanceCsv;
+    std::string status, kneeStatus;  // of every row: "" any, else its beginning
+    int kneeFitted;                  // at least
+  };
+  const Case cases[] = {
+      {"standard", "standard_scan.csv", {}, false, "window search not run: HV axis ends at ", "knee fit not run: highest HV ", 0},
+      {"to 2330 V", "to2330", {}, false, "window search not run: HV axis ends at 25", "", 5},
+      {"to 2330 V, argon", "to2330", {"--scan-type", "argon"}, true, "", "", 5},
+      {"argon, standard", "argon_scan.csv", {"--scan-type", "standard"}, false, "window search not run: --scan-type standard",
+       "knee fit not run: --scan-type standard", 0},
+      {"descending", "descending", {}, true, "HV comes down at line ", "", 5},
+  };
+  for (const Case& c : cases) {
+    ScratchDir home;
+    std::vector<std::string> args = c.extra;
+    const std::string scan = c.scan.find(".csv") != std::string::npos ? examplePath(c.scan) : argonVariant(home, c.scan == "descending");
+    args.insert(args.end(), {"-o", "out", scan});
+    const RunResult r = runGapohm(args, inHome(home));
+    ASSERT_EQ(r.status, 0) << c.what << r.err;
+    std::vector<ResultsRow> rows;
+    std::string error;
+    ASSERT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
+    EXPECT_EQ(fileExists(home.file("out/Resistance.csv")), c.resistanceCsv) << c.what;
+    int kneeFitted = 0;
+    for (const ResultsRow& row : rows) {
+      EXPECT_EQ(row.get("status").rfind(c.status, 0), 0u) << c.what << ": " << row.get("status");
+      EXPECT_EQ(row.get("knee_status").rfind(c.kneeStatus, 0), 0u) << c.what << ": " << row.get("knee_status");
+      if (row.knee.status.fitted()) ++kneeFitted;
+      // A gap either method looked at has its figure, and only such a gap.
+      const bool looked = row.window.status.fitted() || row.get("knee_status").rfind("knee fit not run", 0) != 0;
+      EXPECT_EQ(!row.figure.empty() && fileExists(home.file("out/" + row.figure)), looked) << c.what << " " << row.gap;
+    }
+    EXPECT_GE(kneeFitted, c.kneeFitted) << c.what;
+  }
+}
+
+// A column-shifted line (pressure 1 mbar, 990 degrees C) stays in the plot and
+// the window search, as the scan has it, but not in the knee fit or the means:
+// the gap keeps its results, the warning names the line and the row is flagged.
+TEST(Plausibility, AShiftedLineIsNamedFlaggedAndLeftOutOfTheKneeFitAndTheMeans) {
+  ScratchDir home;
+  std::vector<std::string> all = lines(readFile(examplePath("argon_scan.csv")));
+  std::vector<std::string> f = fields(all[20], ",");
+  all.insert(all.begin() + 21, f[0] + "," + f[1] + "," + f[2] + "," + f[3] + ",1.0,990.0,40.0");
+  std::string text;
+  for (const std::string& line : all) text += line + "\n";
+  writeFile(home.file("shifted.csv"), text);
+  const RunResult r = runGapohm({"-o", "out", "shifted.csv"}, inHome(home));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("gap \"" + f[0] + "\": line 22: pressure, temperature or humidity outside"), std::string::npos) << r.err;
+  std::vector<ResultsRow> rows, plain;
+  std::string error;
+  ASSERT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
+  ScratchDir other;
+  plain = resultsOf("argon_scan.csv", {}, other);
+  ASSERT_EQ(rows.size(), plain.size());
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const bool shifted = rows[k].gap == f[0];
+    EXPECT_EQ(rows[k].knee.status.fitted(), plain[k].knee.status.fitted()) << rows[k].gap;
+    EXPECT_NEAR(*rows[k].temperatureMean, *plain[k].temperatureMean, 1e-9) << rows[k].gap;
+    EXPECT_EQ(std::count(rows[k].flags.begin(), rows[k].flags.end(), ResultFlag::implausibleLines), shifted ? 1 : 0);
+  }
+}
+
+// Which result gets which flag, one rule at a time, from a clean pair of results.
+TEST(ResultFlags, EachRuleOnItsOwn) {
+  ResultsRow clean;
+  clean.window.status = clean.knee.status = MethodStatus::fittedStatus();
+  clean.window.rho = {1e11, 2e9};
+  clean.knee.rho = {1.02e11, 1e9};
+  clean.window.onset = clean.knee.onset = {1800, 10};
+  clean.windowPoints = 20;
+  struct Case {
+    const char* what;
+    std::function<void(ResultsRow&, FlagFacts&)> change;
+    std::string words;
+  };
+  const Case cases[] = {
+      {"clean", [](ResultsRow&, FlagFacts&) {}, ""},
+      {"3.2 sigma apart", [](ResultsRow& r, FlagFacts&) { r.knee.rho.value = 1e11 + 3.2 * std::sqrt(5.0) * 1e9; }, "methods-disagree"},
+      {"no knee", [](ResultsRow& r, FlagFacts&) { r.knee = MethodResult{}; }, "window-only"},
+      {"negative", [](ResultsRow& r, FlagFacts&) { r.window.rho = {-1e11, 1e9}; r.knee = MethodResult{}; },
+       "window-only;window-rho-not-positive"},
+      {"uncertain", [](ResultsRow& r, FlagFacts&) { r.window.rho.error = 2.1e10; }, "window-rho-error-over-20%"},
+      {"9 points", [](ResultsRow& r, FlagFacts&) { r.windowPoints = 9; }, "window-under-10-points"},
+      {"onset", [](ResultsRow& r, FlagFacts&) { r.knee.onset.error = 101; }, "knee-onset-error-over-100V"},
+      {"facts", [](ResultsRow&, FlagFacts& f) { f = {true, true, 2}; }, "knee-width-at-bound;knee-curvature;implausible-lines"},
+  };
+  for (const Case& c : cases) {
+    ResultsRow row = clean;
+    FlagFacts facts;
+    c.change(row, facts);
+    row.flags = resultFlags(row, facts);
+    EXPECT_EQ(row.get("flags"), c.words) << c.what;
+    ResultsRow back;
+    back.set("flags", c.words);
+    EXPECT_EQ(back.flags, row.flags) << c.what;
+  }
+  EXPECT_THROW(clean.set("flags", "methods-disagree;no-such-flag"), std::invalid_argument);
 }
 
 }  // namespace

@@ -181,6 +181,11 @@ bool wheelColour(int index, Rgb& rgb) {
 
 }  // namespace
 
+bool nearWhite(int index) {
+  const Rgb c = colourOf(index);
+  return std::min({c.r, c.g, c.b}) >= 220;
+}
+
 Rgb colourOf(int index) {
   switch (index) {
     case 0: return {255, 255, 255};

@@ -32,6 +32,10 @@ struct Rgb {
 // colour stays visible on the white canvas.
 Rgb colourOf(int index);
 
+// Whether a colour is white or so near it (every channel 220 or more) that its
+// markers vanish on the white frame.
+bool nearWhite(int index);
+
 // The colour index of a colour's name as physics macros write it, without an
 // offset: "kWhite" 0, "kBlack" 1, and the wheel's hues "kGray" 920, "kRed" 632,
 // "kGreen" 416, "kBlue" 600, "kYellow" 400, "kMagenta" 616, "kCyan" 432,

@@ -30,12 +30,61 @@ class TextStream : private TextBuffer, public std::istream {
 
 // ------------------------------------------------------------------- analysis
 
-// The first gap that holds points tells the scan's kind.
-bool isArgonScan(const std::vector<GapResult>& gaps) {
+// The HV axis end of the first gap that holds points, which tells whether the
+// window search runs (NaN without points).
+double scanAxisEnd(const std::vector<GapResult>& gaps) {
   for (const GapResult& g : gaps) {
-    if (g.graph.GetN() > 0) return g.graph.xAxis().high < kArgonScanLimit;
+    if (g.graph.GetN() > 0) return g.graph.xAxis().high;
   }
-  return false;
+  return std::nan("");
+}
+
+bool searchesWindows(double axisEnd, ScanType type) {
+  return type == ScanType::argon || (type == ScanType::told && axisEnd < kArgonScanLimit);
+}
+
+// The axis of a gap reaches some 10% beyond its highest HV, so an argon scan
+// stopped at 2330 V ends its axis above the limit; the knee fit goes by the
+// highest HV measured on a plausible line (a shifted pressure column makes the
+// corrected HV of its line huge).
+double highestHv(const GapPoints& points) {
+  double highest = std::nan("");
+  for (std::size_t k = 0, next = 0; k < points.hv.size(); ++k) {
+    if (next < points.implausible.size() && points.implausible[next] == k) {
+      ++next;
+    } else if (!(points.hv[k] <= highest)) {
+      highest = points.hv[k];
+    }
+  }
+  return highest;
+}
+
+// The knee fit of a gap with points, whatever order its HV comes in, or why it is not run.
+void fitKneeOf(GapResult& g, ScanType type) {
+  if (g.noResult == NoResult::NoMeasurement) return;
+  if (type == ScanType::standard) {
+    g.kneeSkip = GapResult::KneeSkip::standardByUser;
+  } else if (type == ScanType::told && !(highestHv(g.points) < kArgonScanLimit)) {
+    g.kneeSkip = GapResult::KneeSkip::highHv;
+  } else {
+    g.kneeRun = true;
+    if (g.points.implausible.empty()) {
+      g.knee = fitKnee(g.points.hv, g.points.current);
+      return;
+    }
+    const GapPoints kept = g.points.plausible();
+    g.knee = fitKnee(kept.hv, kept.current);
+    // Its indices back into the gap's own points.
+    std::vector<std::size_t> original;
+    for (std::size_t k = 0, next = 0; k < g.points.hv.size(); ++k) {
+      if (next < g.points.implausible.size() && g.points.implausible[next] == k) {
+        ++next;
+      } else {
+        original.push_back(k);
+      }
+    }
+    for (std::size_t& k : g.knee.usedAboveOnset) k = original[k];
+  }
 }
 
 GapResult gapFrom(const std::string& name, int position, GapPoints points, const GapAreas& areas) {
@@ -54,18 +103,14 @@ GapResult gapFrom(const std::string& name, int position, GapPoints points, const
 }
 
 // Searches an argon scan's gap, or says why it is not searched.
-void analyseGap(GapResult& g, bool everyWindowExact) {
+void searchGap(GapResult& g, bool everyWindowExact, bool anyAxis) {
   if (g.noResult != NoResult::None) return;
   if (g.points.notAscendingLine != 0) {
     g.noResult = NoResult::NotAscending;
     return;
   }
-  g.search = searchOhmicWindow(g.graph, everyWindowExact);
+  g.search = searchOhmicWindow(g.graph, everyWindowExact, anyAxis);
   g.searched = g.search.searched;
-  if (g.searched) {
-    g.kneeRun = true;
-    g.knee = fitKnee(g.points.hv, g.points.current);
-  }
   if (!g.searched) {
     // The scan's kind is told by its first gap; this one's own axis ends higher.
     g.noResult = NoResult::AxisTooHigh;
@@ -79,12 +124,12 @@ void analyseGap(GapResult& g, bool everyWindowExact) {
 
 // Gap names that differ only in characters unsafe in file names ("a/b" and
 // "a_b"), or a gap named like the combined figure, would share one figure file.
-// The later gap in list order gets "-2" (then "-3", ...). A gap without
-// measurements gets no figure and takes no name.
-void nameFigures(std::vector<GapResult>& gaps) {
+// The later gap in list order gets "-2" (then "-3", ...). A gap gets a figure
+// when it has points and either method looked at it.
+void nameFigures(RunOutcome& run) {
   std::map<std::string, std::string> owners{{getName(), ""}};
-  for (GapResult& g : gaps) {
-    if (g.noResult == NoResult::NoMeasurement) continue;
+  for (GapResult& g : run.gaps) {
+    if (g.noResult == NoResult::NoMeasurement || !(run.argon || g.kneeRun)) continue;
     const std::string wanted = safeFileName(g.name);
     std::string base = wanted;
     for (int n = 2; owners.count(base) != 0; ++n) base = wanted + "-" + std::to_string(n);
@@ -97,18 +142,37 @@ void nameFigures(std::vector<GapResult>& gaps) {
 // Every gap's row of the results table; a gap has a figure of its own in an argon scan.
 void fillResults(RunOutcome& run, const AnalysisSettings& settings) {
   for (GapResult& g : run.gaps) {
-    const bool drawn = run.argon && !g.figureBase.empty();
-    g.result = resultsRowOf(g, run.file, settings.temperature, drawn ? g.figureBase + settings.extension : "");
+    g.result = resultsRowOf(g, run.file, settings.temperature, g.drawn() ? g.figureBase + settings.extension : "");
   }
 }
 
 }  // namespace
+
+std::string scanTypeWord(ScanType type) {
+  switch (type) {
+    case ScanType::told: break;
+    case ScanType::argon: return "argon";
+    case ScanType::standard: return "standard";
+  }
+  return "";
+}
 
 std::string argonScanLimitText() {
   std::ostringstream text;
   text << kArgonScanLimit << " V";
   return text.str();
 }
+
+namespace {
+
+// A HV in whole volts, as the status words give it ("2516 V").
+std::string volts(double hv) {
+  std::ostringstream text;
+  text << std::lround(hv) << " V";
+  return text.str();
+}
+
+}  // namespace
 
 NoResultText noResultText(const GapResult& g) {
   const std::string noLine = "; it has no line in Resistance.csv";
@@ -118,7 +182,10 @@ NoResultText noResultText(const GapResult& g) {
     case NoResult::None: return {"", ""};
     case NoResult::NoMeasurement: return {"no usable measurement", ""};
     case NoResult::NotArgon:
-      return {"not an argon scan (HV axis ends at or above " + argonScanLimitText() + "): not searched", ""};
+      return {"window search not run: HV axis ends at " + volts(g.scanAxisEnd) + ", at or above " +
+                  argonScanLimitText() + "; highest HV " + volts(highestHv(g.points)),
+              ""};
+    case NoResult::StandardByUser: return {"window search not run: --scan-type standard", ""};
     case NoResult::NotAscending: {
       const std::string line = std::to_string(g.points.notAscendingLine);
       return {"HV comes down at line " + line + ": not searched",
@@ -142,6 +209,16 @@ NoResultText noResultText(const GapResult& g) {
 }
 
 std::string GapResult::why() const { return noResultText(*this).status; }
+
+std::string GapResult::kneeNotRun() const {
+  switch (kneeSkip) {
+    case KneeSkip::noPoints: break;
+    case KneeSkip::highHv:
+      return "knee fit not run: highest HV " + volts(highestHv(points)) + ", at or above " + argonScanLimitText();
+    case KneeSkip::standardByUser: return "knee fit not run: --scan-type standard";
+  }
+  return noResultText(*this).status;
+}
 
 GapValues gapValues(double area, const std::pair<double, double>& Resistance,
                     const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset) {
@@ -191,12 +268,17 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, 
     run.gaps.push_back(
         gapFrom(run.gapList[k].first, static_cast<int>(k), std::move(points.gaps[k]), settings.areas));
   }
-  run.argon = isArgonScan(run.gaps);
+  const double axisEnd = scanAxisEnd(run.gaps);
+  run.argon = searchesWindows(axisEnd, settings.scanType);
   for (GapResult& g : run.gaps) {
-    if (!run.argon && g.noResult == NoResult::None) g.noResult = NoResult::NotArgon;
-    if (run.argon) analyseGap(g, settings.everyWindowExact);
+    if (!run.argon && g.noResult == NoResult::None) {
+      g.noResult = settings.scanType == ScanType::standard ? NoResult::StandardByUser : NoResult::NotArgon;
+      g.scanAxisEnd = axisEnd;
+    }
+    if (run.argon) searchGap(g, settings.everyWindowExact, settings.scanType == ScanType::argon);
+    fitKneeOf(g, settings.scanType);
   }
-  nameFigures(run.gaps);
+  nameFigures(run);
   fillResults(run, settings);
   return run;
 }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "aux/GapAreas.h"
@@ -159,6 +160,13 @@ void defineRunOptions(CLI::App& app, CommandLine& c) {
   app.add_option("--reference-temperature", c.options.temperature.reference,
                  "T0 in degrees C for --temperature-coefficient (default 20)")
       ->type_name("T0");
+  std::map<std::string, ScanType> types;
+  for (const ScanType t : {ScanType::argon, ScanType::standard}) types.emplace(scanTypeWord(t), t);
+  app.add_option("--scan-type", c.options.scanType,
+                 "analyse every gap as an argon scan (window search, knee fit, Resistance.csv) or as a "
+                 "standard one (no fit); default: told by the HV, see the README")
+      ->transform(CLI::CheckedTransformer(types))
+      ->option_text("argon|standard");
 }
 
 void defineCampaignOptions(CLI::App& app, CommandLine& c) {
@@ -225,6 +233,7 @@ void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& c
       {"--quiet", c.report, report}, {"--verbose", c.report, report}, {"--annotate", c.report, report},
       {"--entries", c.report, report}, {"--format", c.report, report}, {"--areas", c.report, report},
       {"--temperature-coefficient", c.report, report}, {"--reference-temperature", c.report, report},
+      {"--scan-type", c.report, report},
       {"--quiet", c.batch, "with --batch"}, {"--jobs", !c.batch, "without --batch"},
       {"--summary", !c.batch, "without --batch"},
       {"--limits", !c.batch && !c.report, "without --batch or --report"},

@@ -1,17 +1,27 @@
 #include "tools/Results.h"
 
 #include <cmath>
-#include <numeric>
 #include <optional>
 
 #include "aux/GapRules.h"
+#include "aux/ResultFlags.h"
 
 
 namespace {
 
-double mean(const std::vector<double>& values) {
-  if (values.empty()) return std::nan("");
-  return std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+// The mean of a gap's values over its plausible points (see plausibleConditions).
+double mean(const std::vector<double>& values, const std::vector<std::size_t>& implausible) {
+  double sum = 0.0;
+  std::size_t n = 0, next = 0;
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (next < implausible.size() && implausible[next] == k) {
+      ++next;
+      continue;
+    }
+    sum += values[k];
+    ++n;
+  }
+  return n == 0 ? std::nan("") : sum / static_cast<double>(n);
 }
 
 double meanOf(const std::vector<double>& values, const std::vector<std::size_t>& at) {
@@ -65,7 +75,7 @@ void windowResult(const GapResult& g, const TemperatureReference& t, ResultsRow&
 
 void kneeResult(const GapResult& g, const TemperatureReference& t, ResultsRow& row) {
   if (!g.kneeRun) {
-    row.knee.status = MethodStatus::noResult(g.why());
+    row.knee.status = MethodStatus::noResult(g.kneeNotRun());
     return;
   }
   const KneeFit& k = g.knee;
@@ -95,12 +105,16 @@ ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const Tempe
   row.area = shown(g.area);
   row.areaSource = g.areaSource;
   row.points = static_cast<double>(g.points.hv.size());
-  row.pressureMean = shown(mean(g.points.pressure));
-  row.temperatureMean = shown(mean(g.points.temperature));
-  row.humidityMean = shown(mean(g.points.humidity));
+  row.pressureMean = shown(mean(g.points.pressure, g.points.implausible));
+  row.temperatureMean = shown(mean(g.points.temperature, g.points.implausible));
+  row.humidityMean = shown(mean(g.points.humidity, g.points.implausible));
   windowResult(g, temperature, row);
   kneeResult(g, temperature, row);
   row.figure = figure;
+  FlagFacts facts;
+  facts.kneeWidthAtBound = g.kneeRun && (g.knee.widthHeld || g.knee.width <= kKneeNarrowestWidth);
+  facts.implausibleLines = static_cast<long>(g.points.implausible.size());
+  row.flags = resultFlags(row, facts);
   return row;
 }
 

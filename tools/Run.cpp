@@ -92,6 +92,20 @@ void logReading(const RunOutcome& run, tk::Console& console, tk::Failures& failu
   }
 }
 
+// One warning a gap with lines of implausible conditions, naming the first few.
+void warnImplausible(const RunOutcome& run, tk::Console& console) {
+  for (const GapResult& g : run.gaps) {
+    const std::vector<long>& lines = g.points.implausibleLines;
+    if (lines.empty()) continue;
+    std::string named;
+    for (std::size_t k = 0; k < std::min(lines.size(), kNotesShown); ++k) named += (k ? ", " : "") + std::to_string(lines[k]);
+    if (lines.size() > kNotesShown) named += " and " + std::to_string(lines.size() - kNotesShown) + " more";
+    console.warning(run.file + ": gap \"" + excerpt(g.name) + "\": line" + (lines.size() > 1 ? "s " : " ") + named +
+                    ": pressure, temperature or humidity outside 500-1100 mbar, -30-70 C, 0-100 %: kept in the "
+                    "figures, Resistance.csv and the window search, left out of the knee fit and the mean conditions");
+  }
+}
+
 void warnEmptyGaps(const RunOutcome& run, tk::Console& console) {
   for (const GapResult& g : run.gaps) {
     if (g.noResult != NoResult::NoMeasurement) continue;
@@ -162,14 +176,15 @@ void warnRenamedFigure(const std::string& gap, const GapResult& g, const std::st
                   "; it is written as " + excerpt(g.figureBase + extension));
 }
 
-// The per-gap figures and lines of an argon scan, and Resistance.csv after them.
-// What each figure says is printed before the next line of the run.
+// The per-gap figures and lines, and, when the window search ran,
+// Resistance.csv after them. What each figure says is printed before the next
+// line of the run.
 void renderSearches(const RunOutcome& run, const RunOptions& options, const FigureContext& figures,
                     tk::Console& console, tk::Failures& failures) {
   ResistanceReport report;
   report.Open();
   for (const GapResult& g : run.gaps) {
-    if (g.noResult == NoResult::NoMeasurement) continue;
+    if (!g.drawn()) continue;
     const std::string gap = run.file + ": gap \"" + excerpt(g.name) + "\": ";
     if (g.noResult == NoResult::NotAscending) console.warning(gap + noResultText(g).warning);
     warnRenamedFigure(gap, g, options.extension, console);
@@ -179,16 +194,17 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
                   g.kneeRun ? &g.knee : nullptr, g.why());
     console.print(figures.log, failures);
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
-    warnNoResult(run, g, console);
+    if (run.argon) warnNoResult(run, g, console);
     if (g.fitted()) report.AddGap(g.name, g.values);
   }
+  if (!run.argon) return;
   const tk::Status saved = report.Save(getPathToSave(run.file, figures.place, console, failures) + "Resistance.csv");
   if (!saved.ok()) console.error(saved, failures);
 }
 
 
 AnalysisSettings analysisSettings(const RunOptions& options) {
-  return {options.areas, options.verbose, options.temperature, options.extension};
+  return {options.areas, options.verbose, options.temperature, options.extension, options.scanType};
 }
 
 // Whether the run has a place for its outputs; the HOME log line when it looks.
@@ -220,15 +236,25 @@ tk::Status readScanText(const std::string& file, std::string& content, const Run
   return tk::Status::OK();
 }
 
-// Says once why a standard scan is not searched and has no Resistance.csv.
-void tellNotArgon(const RunOutcome& run, tk::Console& console) {
+// Says once why a standard scan is not searched and has no Resistance.csv, and
+// which of its gaps the knee fit takes all the same.
+void tellNotArgon(const RunOutcome& run, ScanType type, tk::Console& console) {
+  const auto knee = std::count_if(run.gaps.begin(), run.gaps.end(), [](const GapResult& g) { return g.kneeRun; });
+  const std::string kneeWords = knee == 0 ? std::string()
+                                          : "; the knee fit takes the " + std::to_string(knee) +
+                                                " gaps whose highest HV is below " + argonScanLimitText();
+  if (type == ScanType::standard) {
+    console.out << "gapohm: " << run.file << ": a standard scan (--scan-type standard): no gap is fitted "
+                   "and no Resistance.csv is written" << std::endl;
+    return;
+  }
   for (const GapResult& g : run.gaps) {
     if (g.graph.GetN() == 0) continue;
     console.out << "gapohm: " << run.file << ": not an argon scan: the HV axis of its first gap, \""
                 << excerpt(g.name) << "\", ends at " << g.graph.xAxis().high
                 << " V, not below the " << argonScanLimitText() << " limit of the ohmic-region search; no gap is searched "
                    "and no Resistance.csv is written"
-                << std::endl;
+                << kneeWords << std::endl;
     return;
   }
 }
@@ -303,6 +329,7 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   logReading(run, console, failures);
   if (run.usedLines == 0) return console.error(tk::Status::Corruption(file + ": no measurement lines"), failures);
   warnEmptyGaps(run, console);
+  warnImplausible(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
   tk::Log figureLog;
   const FigureContext figures{place, figureLog, options.extension, options.annotate};
@@ -312,8 +339,8 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
     const tk::Status entries = writeEntries(run, place, console, failures);
     if (!entries.ok()) console.error(entries, failures);
   }
-  if (run.argon) renderSearches(run, options, figures, console, failures);
-  if (!run.argon) tellNotArgon(run, console);
+  if (!run.argon) tellNotArgon(run, options.scanType, console);
+  renderSearches(run, options, figures, console, failures);
   const std::vector<ResultsRow> results = resultsRows(run);
   const tk::Failures written = writeResults(results, run.argon, file, place);
   for (const tk::Status& failure : written.all()) console.error(failure, failures);

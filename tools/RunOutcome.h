@@ -24,12 +24,20 @@ struct TemperatureReference {
   double reference = 20.0;            // T0, degrees C
 };
 
+// Which analyses a scan gets. Told by the data unless the user says
+// (--scan-type): the window search by where the HV axis of the scan's first gap
+// ends, the knee fit by each gap's highest measured HV (see analyseScan).
+enum class ScanType { told, argon, standard };
+// The words --scan-type takes; "" for told (the option not given).
+std::string scanTypeWord(ScanType type);
+
 // What the analysis of a run needs besides the scan's text.
 struct AnalysisSettings {
   GapAreas areas;                    // gap areas by exact name (--areas), cm^2
   bool everyWindowExact = false;     // the verbose run shows every window's exact fit
   TemperatureReference temperature;  // for the resistivities at a reference temperature
   std::string extension = ".png";    // of the figure files, which the analysis names
+  ScanType scanType = ScanType::told;
 };
 
 // A gap's values as the report gives them, each with its uncertainty.
@@ -46,6 +54,7 @@ enum class NoResult {
   None,            // fitted
   NoMeasurement,   // no usable line of the gap
   NotArgon,        // the scan's HV axis ends at or above 2500 V: nothing searched
+  StandardByUser,  // --scan-type standard: nothing searched
   NotAscending,    // its effective HV comes down: not searched
   AxisTooHigh,     // its own HV axis ends at or above 2500 V: not searched
   TooFewPoints,    // fewer than the search needs
@@ -68,6 +77,11 @@ struct GapResult {
   // search found; its own reason when it has no result.
   bool kneeRun = false;
   KneeFit knee;
+  // Why the knee fit did not run (kneeRun false): the gap's highest HV is at or
+  // above the argon limit, or the user called the scan standard.
+  enum class KneeSkip { noPoints, highHv, standardByUser } kneeSkip = KneeSkip::noPoints;
+  // The HV axis end that classified the scan (NotArgon), for the words.
+  double scanAxisEnd = 0.0;
   // Its figure's file name without extension ("" for a gap without measurements)
   // and, when an earlier gap or the combined figure took the name it wanted
   // (the latter told as ""), who took it.
@@ -78,6 +92,10 @@ struct GapResult {
   bool fitted() const { return noResult == NoResult::None; }
   // noResultText(*this).status: "" when fitted.
   std::string why() const;
+  // The status of the knee method when it did not run.
+  std::string kneeNotRun() const;
+  // Whether the gap has a figure of its own: it has points and one of the methods looked at it.
+  bool drawn() const { return !figureBase.empty(); }
 };
 
 // Why a gap has no result, in the two wordings the outputs use: `status`, the
@@ -102,7 +120,9 @@ struct RunOutcome {
   bool readError = false;     // the scan could not be read to its end
   long usedLines = 0;         // measurements stored in a gap
   int maxcurrentindex = 0;    // the gap of the largest current: the combined figure's frame
-  bool argon = false;         // the first gap with points has its HV axis end below 2500 V
+  // The window search ran: the first gap with points has its HV axis end below
+  // 2500 V, or the user called the scan argon; Resistance.csv is written.
+  bool argon = false;
   std::vector<GapResult> gaps;  // in gap-list order
   ScanReading reading;        // the measurements as read (for Entries.csv)
 };

@@ -94,6 +94,7 @@ std::vector<std::string> scanCommand(const std::string& executable, const RunOpt
   if (options.verbose) args.emplace_back("--verbose");
   if (options.entries) args.emplace_back("--entries");
   if (options.annotate) args.emplace_back("--annotate");
+  if (options.scanType != ScanType::told) args.insert(args.end(), {"--scan-type", scanTypeWord(options.scanType)});
   if (!options.areasFile.empty()) args.insert(args.end(), {"--areas", options.areasFile});
   if (options.temperature.coefficient) {
     args.insert(args.end(), {"--temperature-coefficient", exactNumber(*options.temperature.coefficient),

@@ -13,6 +13,7 @@
 #include "aux/GapRules.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
+#include "toolkit/Look.h"
 #include "tools/Report.h"
 
 namespace {
@@ -76,8 +77,12 @@ double getareafactor(const std::string& chambername) {
   return type == GapType::unknown ? 1.0 : 1000.0 / gapTypeArea(type);
 }
 
+// A gap outside the catalogue is drawn in colour position + 1, or, where that is
+// (near) white (10, 18, 19), the next colour of the sequence that shows.
 int getcolor(const std::string& chambername, Int_t i) {
-  return catalogueStyle(chambername, i + 1, &CatalogueStyle::color);
+  int colour = i + 1;
+  while (tk::nearWhite(colour)) ++colour;
+  return catalogueStyle(chambername, colour, &CatalogueStyle::color);
 }
 
 int getmarker(const std::string& chambername, Int_t i) {
