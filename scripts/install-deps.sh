@@ -5,6 +5,8 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
+  help2man                            # the manual page, made from --help at build time
+  file man-db                         # the Debian package: cpack's dependency search, man in CI
   libgsl-dev                          # line and constant fits, histograms
   libplplot-dev plplot-driver-cairo   # figures (memcairo, svgcairo, pdfcairo devices)
   libpng-dev                          # fast PNG encoding of painted figures

@@ -5,6 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cairo.h>
+#include <gsl/gsl_version.h>
+#include <isa-l.h>
+#include <plConfig.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -82,6 +87,15 @@ bool checkPositionals(const std::vector<std::string>& positional, std::ostream& 
     err << "gapohm: warning: arguments after the legend title are ignored:" << ignored << std::endl;
   }
   return true;
+}
+
+// --version: the program's version and, one a line, those of the libraries it was
+// built with (their headers' own macros), so that a figure or a fit that differs
+// between two machines can be traced to a library.
+std::string versionText() {
+  return std::string("gapohm ") + GAPOHM_VERSION + "\nGSL " + GSL_VERSION + "\nPLplot " + PLPLOT_VERSION +
+         "\ncairo " + CAIRO_VERSION_STRING + "\nISA-L " + std::to_string(ISAL_MAJOR_VERSION) + "." +
+         std::to_string(ISAL_MINOR_VERSION) + "." + std::to_string(ISAL_PATCH_VERSION);
 }
 
 // Everything the command line says, as parsed.
@@ -274,7 +288,8 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
                const EnvLookup& env, std::time_t now) {
   CLI::App app{"gapohm: current density against pressure-corrected HV of gas gaps; ohmic-region "
                "fits, resistivity and onset of argon scans", "gapohm"};
-  app.set_version_flag("--version", std::string("gapohm ") + GAPOHM_VERSION);
+  app.set_version_flag("--version", versionText(),
+                       "print the version and those of GSL, PLplot, cairo and ISA-L it was built with, and exit");
   app.formatter(std::make_shared<HelpFormatter>());
   app.footer(kHelpFooter);
   // The parser's own messages carry the program's name like all of ours.
