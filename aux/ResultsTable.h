@@ -62,6 +62,7 @@ struct ResultsRow {
   MethodResult knee;            // the smooth-knee fit
   std::optional<double> kneeWidth, kneeNoise, kneePoints, kneeDropped, kneeDurbinWatson;
   std::string figure;           // the gap's figure, relative to the scan's output directory
+  std::string thumbnail;        // its thumbnail, likewise ("" when it has none)
 
   // The cell of `column` as the file holds it. Throws std::invalid_argument for
   // a name that is not a column: a misspelt name must not read as "no value".
@@ -91,7 +92,7 @@ const std::vector<ResultsColumn>& resultsColumns();
 const ResultsColumn* findResultsColumn(const std::string& name);
 
 // True for the columns that hold numbers (every column but scan, gap, the two
-// status columns, area_source and figure).
+// status columns, area_source, figure and thumbnail).
 bool isNumericResultsColumn(const std::string& column);
 
 // True when every cell of the two rows reads the same.

@@ -355,7 +355,10 @@ TEST(Thumbnail, ReadsOtherEncodersAndMakesNoThumbnailOfGarbage) {
 // A table as written before results.csv had its last column, "figure".
 std::string withoutFigureColumn(const std::vector<ResultsRow>& rows) {
   std::string text;
-  for (const std::string& line : lines(resultsCsvText(rows))) text += line.substr(0, line.rfind(',')) + "\n";
+  for (std::string line : lines(resultsCsvText(rows))) {
+    for (int k = 0; k < 2; ++k) line.erase(line.rfind(','));  // figure and thumbnail
+    text += line + "\n";
+  }
   return text;
 }
 

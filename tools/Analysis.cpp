@@ -99,6 +99,7 @@ void fillResults(RunOutcome& run, const AnalysisSettings& settings) {
   for (GapResult& g : run.gaps) {
     const bool drawn = run.argon && !g.figureBase.empty();
     g.result = resultsRowOf(g, run.file, settings.temperature, drawn ? g.figureBase + settings.extension : "");
+    if (drawn) g.result.thumbnail = thumbnailName(g.figureBase, settings.extension);
   }
 }
 
