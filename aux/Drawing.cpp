@@ -74,9 +74,18 @@ void figureFailed(const FigureContext& context, const tk::Status& failure) {
   context.log.error(failure);
 }
 
-void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context) {
+void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context,
+                const std::string& thumbnail) {
+  // A figure that cannot be written is the one error; its thumbnail's folder
+  // would fail for the same reason.
   std::string error;
-  if (!canvas.SaveAs(path, error)) figureFailed(context, tk::Status::IOError(error));
+  std::string folderError;
+  const bool folder = thumbnail.empty() || makeDirectories(ExtractDirectory(thumbnail), folderError);
+  if (!canvas.SaveAs(path, error, folder ? thumbnail : "", kThumbnailWidth)) {
+    figureFailed(context, tk::Status::IOError(error));
+  } else if (!folder) {
+    figureFailed(context, tk::Status::IOError("cannot write the thumbnail of " + path + ": " + folderError));
+  }
 }
 
 tk::Style figureStyle(const FigureContext& context, Bool_t INFO) {
@@ -208,10 +217,10 @@ void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const Oh
   renderSearch(search, chambername, file, INFO, style, c1, context, profile.fileBase);
   if (context.annotate) annotateGapFigure(c1, gap, profile.color, search, knee, kneeWhy);
   c1.DrawLegend(legend);
-  const std::string output = pathToSave(file, context) +
-                             (profile.fileBase.empty() ? safeFileName(chambername) : profile.fileBase) +
-                             context.extension;
-  saveFigure(c1, output, context);
+  const std::string base = profile.fileBase.empty() ? safeFileName(chambername) : profile.fileBase;
+  const std::string thumbnail = thumbnailName(base, context.extension);
+  saveFigure(c1, pathToSave(file, context) + base + context.extension, context,
+             thumbnail.empty() ? "" : pathToSave(file, context) + thumbnail);
 }
 
 // ============================================================ ohmic-region search

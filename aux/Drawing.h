@@ -47,7 +47,10 @@ void figureFailed(const FigureContext& context, const tk::Status& failure);
 // scan in two processes cost 19-25% more processor time and saved at most a
 // fifth of the wall time, often none. Parallel painting pays only across scans
 // (--batch).
-void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context);
+// With a `thumbnail` path, a PNG figure leaves its thumbnail there too
+// (tk::Canvas::SaveAs), its folder created as needed.
+void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureContext& context,
+                const std::string& thumbnail = "");
 
 // The figure style set-up made at the start of each figure: the default look,
 // then the user's style macro ($HOME/.root/rootstyle.C, settings made on the style

@@ -141,6 +141,10 @@ bool makeDirectories(const std::string& path, std::string& error) {
   return true;
 }
 
+std::string thumbnailName(const std::string& figureBase, const std::string& extension) {
+  return extension == ".png" ? "thumbs/" + figureBase + ".png" : "";
+}
+
 std::string safeFileName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return "_";
   std::string safe = name;

@@ -74,6 +74,16 @@ bool makeDirectories(const std::string& path, std::string& error);
 // ends in "~" and 16 hex digits of a hash of the whole name.
 std::string safeFileName(const std::string& name);
 
+// The widest thumbnail of a gap figure, in pixels (the campaign page shows them
+// smaller, sharp on screens of more than one pixel a point).
+constexpr int kThumbnailWidth = 240;
+
+// Where a gap figure `figureBase` + `extension` leaves its thumbnail, relative to
+// the output directory: "thumbs/<figureBase>.png" for a PNG figure (a folder of
+// its own, so that no figure name can be a thumbnail's), "" for other formats,
+// which have none.
+std::string thumbnailName(const std::string& figureBase, const std::string& extension);
+
 // Writes `content` to `path` through a hidden temporary file in the same
 // directory (tk::createTempFile: unique, never through a link), flushed to the
 // device and renamed into place, so readers never see a half-written file and a

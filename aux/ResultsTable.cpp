@@ -126,6 +126,7 @@ std::vector<ResultsColumn> makeColumns() {
       number("knee_rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.value; }),
       number("knee_rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.error; }),
       text("figure", [](auto& r) -> auto& { return r.figure; }),
+      text("thumbnail", [](auto& r) -> auto& { return r.thumbnail; }),
       flagsColumn(),
   };
 }

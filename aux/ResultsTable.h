@@ -85,6 +85,7 @@ struct ResultsRow {
   MethodResult knee;            // the smooth-knee fit
   std::optional<double> kneeWidth, kneeNoise, kneePoints, kneeDropped, kneeDurbinWatson;
   std::string figure;           // the gap's figure, relative to the scan's output directory
+  std::string thumbnail;        // its thumbnail, likewise ("" when it has none)
   std::vector<ResultFlag> flags;  // in enum order, each once
 
   // The cell of `column` as the file holds it. Throws std::invalid_argument for
@@ -115,7 +116,7 @@ const std::vector<ResultsColumn>& resultsColumns();
 const ResultsColumn* findResultsColumn(const std::string& name);
 
 // True for the columns that hold numbers (every column but scan, gap, the two
-// status columns, area_source and figure).
+// status columns, area_source, figure and thumbnail).
 bool isNumericResultsColumn(const std::string& column);
 
 // True when every cell of the two rows reads the same.

@@ -70,8 +70,9 @@ const std::vector<std::string> kFigures = {
     "RE3-PK-154-BOTTOM.png", "RE3-PK-154-TOPNARROW.png", "RE3-PK-154-TOPWIDE.png"};
 const std::vector<std::string> kReports = {"Resistance.csv", "results.csv", "results.tex"};
 
-// The argon run's outputs, plus `add`, sorted.
+// The argon run's outputs (the gap figures' thumbnails in their folder), plus `add`, sorted.
 std::vector<std::string> argonOut(std::vector<std::string> add = {}) {
+  add.emplace_back("thumbs");
   add.insert(add.end(), kFigures.begin(), kFigures.end());
   add.insert(add.end(), kReports.begin(), kReports.end());
   std::sort(add.begin(), add.end());
@@ -249,12 +250,12 @@ std::vector<Row> rows() {
         kGap + "ALLcurrents\": its figure would be ALLcurrents.png, as that of the combined figure; it is written as ALLcurrents-2.png", "**",
         kGap + "a_b\": its figure would be a_b.png, as that of gap \"a/b\"; it is written as a_b-2.png", "**"},
        {".._.._escape.png", "ALLcurrents-2.png", "ALLcurrents.png", "G\xC3\xA4p-\xCE\xA9.png", "Resistance.csv", "_-2.png", "_.png", "a_b-2.png", "a_b.png",
-        "results.csv", "results.tex", "with space.png", "x_{1}&%$#~^_.png"}, "", {}, {},
+        "results.csv", "results.tex", "thumbs", "with space.png", "x_{1}&%$#~^_.png"}, "", {}, {},
        [](const std::string& home, const RunResult&) { EXPECT_EQ(lines(readFile(home + "/out/Resistance.csv")).size(), 19u); }},
       {"NamesTooLongForAFile", header + labAs({std::string(300, 'A'), std::string(299, 'A') + "B"}), {"-v", "-o", "out", "scan.csv"}, 0, {"**"}, kAnyOut, ""},
       // Names that are no UTF-8 keep their bytes; control bytes are spelled out in the log, made "_" in files.
       {"NamesNotUtf8OrWithControlBytes", header + labAs({"GAP-\xFF\xFE-07", "G\x1b[31m-7"}), kRun, 0, {"**"},
-       {"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "G_[31m-7.png", "Resistance.csv", "results.csv", "results.tex"}, "",
+       {"ALLcurrents.png", "GAP-\xFF\xFE-07.png", "G_[31m-7.png", "Resistance.csv", "results.csv", "results.tex", "thumbs"}, "",
        {":  \t G\\x1b[31m-7\n", "Chamber    : G\\x1b[31m-7\n", "!\x1b"}},
       {"VerboseSvg", scan, {"-v", "--format", "svg", "-o", "out", "scan.csv"}, 0, {kLabArea}, kAnyOut, "clean",
        {"INFO :: Drawing : PlottingEachAndDoLinearFit : Total Point : 65\n"}, {}, [](const std::string& home, const RunResult&) {
@@ -285,10 +286,11 @@ std::vector<Row> rows() {
       {"OutputReadOnly", scan, kRun, 1, writeErrors("Permission denied", kReports), {}, "", {}, [](const std::string& home, RunSetting& s) {
          return (s.unprivileged = true) && mkdir((home + "/out").c_str(), 0555) == 0 && chmod(home.c_str(), 0755) == 0;  // root could write there
        }},
-      // Room for the report, not for a figure; nothing is left half-written.
-      {"OutputDeviceFull", scan, kRun, 1, writeErrors("File too large"), kReports, "clean", {}, with([](RunSetting& s) { s.fileSizeLimit = 8192; })},
+      // Room for the report, not for a figure; nothing is left half-written (the
+      // thumbnails' folder stays, empty).
+      {"OutputDeviceFull", scan, kRun, 1, writeErrors("File too large"), {"Resistance.csv", "results.csv", "results.tex", "thumbs"}, "clean", {}, with([](RunSetting& s) { s.fileSizeLimit = 8192; })},
       // Not even the report fits: no file is left, not even a temporary one.
-      {"ReportPastFileSizeLimit", scan, kRun, 1, writeErrors("File too large", kReports), {}, "", {}, with([](RunSetting& s) { s.fileSizeLimit = 200; })},
+      {"ReportPastFileSizeLimit", scan, kRun, 1, writeErrors("File too large", kReports), {"thumbs"}, "", {}, with([](RunSetting& s) { s.fileSizeLimit = 200; })},
       {"StandardOutputFull", scan, kRun, 1,
        {kLabArea, "gapohm: error: standard output could not be written (closed, or its device is full): its lines are lost; the files written are complete"},
        argonOut(), "clean", {}, [](const std::string&, RunSetting& s) { return access((s.stdoutFile = "/dev/full").c_str(), W_OK) == 0; }},

@@ -59,6 +59,33 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
   EXPECT_NE(rows[11].find("scan failed: its outputs would replace those of"), std::string::npos) << rows[11];
 }
 
+// A worker analyses scan after scan: a scan's outputs must not depend on what
+// it analysed before (stream formats, the plotting library's and the vector
+// surfaces' numbering, warnings of a broken scan).
+TEST(Batch, AScanAfterFiftyOthersGivesTheBytesItGivesFirst) {
+  ScratchDir dir;
+  const std::string argon = readFile(examplePath("argon_scan.csv"));
+  const std::string others[] = {argon, readFile(examplePath("standard_scan.csv")),
+                                argon + "LAB-GAP-07,x,,,\n,,,\n", "DETECTOR,HVeff\n"};
+  std::vector<std::string> alone = {"--batch", "-j", "1", "--annotate", "--entries", "--format", "svg", "-o", "alone"};
+  std::vector<std::string> many = alone;
+  many.back() = "many";
+  for (int k = 0; k < 50; ++k) {
+    many.push_back("a" + std::to_string(10 + k) + ".csv");
+    writeFile(dir.file(many.back()), others[k % 4]);
+  }
+  writeFile(dir.file("z.csv"), argon);
+  alone.emplace_back("z.csv");
+  many.emplace_back("z.csv");
+  const RunResult first = runGapohm(alone, inHome(dir)), last = runGapohm(many, inHome(dir));
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(last.out.find("[51/51] z.csv: ok"), std::string::npos) << last.out;
+  const std::string a = dir.file("alone/z"), b = dir.file("many/z");
+  ASSERT_EQ(listDir(a), listDir(b));
+  EXPECT_GT(listDir(a).size(), 10U);
+  for (const std::string& f : listDir(a)) EXPECT_EQ(readFile(a + "/" + f), readFile(b + "/" + f)) << f;
+}
+
 // ------------------------------------------------------------ process faults
 
 Started start(const std::vector<std::string>& args, const ScratchDir& dir) { return startGapohm(args, inHome(dir)); }
@@ -199,7 +226,10 @@ TEST(SingleRun, StoppedBySigintLeavesNoTemporaryOrPartialFile) {
   drain(run.err);
   EXPECT_EQ(exitStatus(run.pid), 128 + SIGINT);
   EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
-  for (const std::string& f : listDir(dir.file("out"))) EXPECT_FALSE(pixelsOf(dir.file("out/" + f)).empty()) << f;
+  for (const std::string& f : listDir(dir.file("out"))) {
+    EXPECT_TRUE(f == "thumbs" || !pixelsOf(dir.file("out/" + f)).empty()) << f;
+  }
+  for (const std::string& f : listDir(dir.file("out/thumbs"))) EXPECT_FALSE(pixelsOf(dir.file("out/thumbs/" + f)).empty()) << f;
   EXPECT_FALSE(fileExists(dir.file("out/Resistance.csv")));
 }
 

@@ -352,7 +352,6 @@ TEST(Thumbnail, ReadsOtherEncodersAndMakesNoThumbnailOfGarbage) {
   }
 }
 
-// A table as written before results.csv had its last column, "figure".
 // The table as programs before the figure column wrote it: the columns before it.
 std::string withoutFigureColumn(const std::vector<ResultsRow>& rows) {
   const auto& columns = resultsColumns();

@@ -43,7 +43,7 @@ TEST(ArgonRun, WritesTheDatedDirectoryWithFiguresAndAReportTrueToTheScan) {
                               "ALLcurrents.png", "KODEL-HXD-RE4-3-B002.png", "LAB-GAP-07.png",
                               "RE3-PK-065-BOTTOM.png", "RE3-PK-154-BOTTOM.png",
                               "RE3-PK-154-TOPNARROW.png", "RE3-PK-154-TOPWIDE.png", "Resistance.csv",
-                              "results.csv", "results.tex"}));
+                              "results.csv", "results.tex", "thumbs"}));
   EXPECT_EQ(lines(r.out).at(2), "INFO :: \t " + examplePath("argon_scan.csv"));
   EXPECT_EQ(r.out.find("INFO :: Regression"), std::string::npos);  // not verbose
 

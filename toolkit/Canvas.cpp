@@ -646,7 +646,33 @@ bool Canvas::Paint(Image& image, std::string& error) const {
   return ready;
 }
 
-bool Canvas::SaveAs(const std::string& path, std::string& error) const {
+namespace {
+
+// The image shrunk to at most maxWidth wide, written to `path` through a
+// temporary file.
+bool saveThumbnail(const Image& image, const std::string& path, int maxWidth, std::string& error) {
+  const int factor = shrinkFactor(image.width(), maxWidth);
+  Image small((image.width() + factor - 1) / factor, (image.height() + factor - 1) / factor);
+  std::string temporary;
+  std::string reason = "no memory for it";
+  const int fd = small.data() == nullptr ? -1 : createTempFile(path, temporary, reason);
+  if (fd >= 0) {
+    ::close(fd);
+    boxFilter(image, factor, small);
+    if (!writePng(temporary, small, Canvas::kPngLevel, reason)) {
+      discardTempFile(-1, temporary);
+    } else if (commitTempFile(-1, temporary, path, false, reason)) {
+      return true;
+    }
+  }
+  error = "cannot write thumbnail " + path + ": " + reason;
+  return false;
+}
+
+}  // namespace
+
+bool Canvas::SaveAs(const std::string& path, std::string& error, const std::string& thumbnail,
+                    int thumbnailWidth) const {
   const char* device = deviceFor(path);
   if (device == nullptr) {
     error = "cannot save figure " + path + ": unknown format (use .png, .svg or .pdf)";
@@ -700,6 +726,11 @@ bool Canvas::SaveAs(const std::string& path, std::string& error) const {
       error = "cannot write figure " + path + ": " + reason;
       return false;
     }
+    if (!commitTempFile(-1, temporary, path, false, reason)) {
+      error = "cannot write figure " + path + ": " + reason;
+      return false;
+    }
+    return thumbnail.empty() || saveThumbnail(image, thumbnail, thumbnailWidth, error);
   } else {
     paintPage(*this, device, output, nullptr);
   }

@@ -103,7 +103,13 @@ class Canvas {
   // `path` and renamed into place, so an existing figure is only replaced by a
   // complete one. Returns false, with a reason in `error`, when the file cannot
   // be written or the extension is unknown; `path` is then left as it was.
-  bool SaveAs(const std::string& path, std::string& error) const;
+  // With a `thumbnail` path, a PNG figure also leaves there, from the same
+  // pixels, a copy box-filtered down by a whole factor to at most
+  // thumbnailWidth pixels wide (written as the figure is; other formats leave
+  // none). Its directory must exist. A thumbnail that cannot be written is an
+  // error too; the figure is then in place.
+  bool SaveAs(const std::string& path, std::string& error, const std::string& thumbnail = "",
+              int thumbnailWidth = 0) const;
   // Paints everything drawn so far into `image`, which must have the canvas's
   // size; every pixel is set. Returns false, with a reason in `error`, when the
   // image has no pixels or another size.

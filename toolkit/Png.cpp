@@ -155,6 +155,32 @@ void flushBytes(png_structp png) {
 
 }  // namespace
 
+int shrinkFactor(int width, int maxWidth) { return std::max(1, (width + maxWidth - 1) / std::max(1, maxWidth)); }
+
+void boxFilter(const Image& in, int factor, Image& out) {
+  for (int oy = 0; oy < out.height(); ++oy) {
+    auto* row = reinterpret_cast<std::uint32_t*>(out.data() + static_cast<std::size_t>(oy) * out.stride());
+    const int yEnd = std::min(in.height(), (oy + 1) * factor);
+    for (int ox = 0; ox < out.width(); ++ox) {
+      std::uint32_t sum[3] = {0, 0, 0};
+      std::uint32_t count = 0;
+      const int xEnd = std::min(in.width(), (ox + 1) * factor);
+      for (int y = oy * factor; y < yEnd; ++y) {
+        const auto* p = reinterpret_cast<const std::uint32_t*>(in.data() + static_cast<std::size_t>(y) * in.stride());
+        for (int x = ox * factor; x < xEnd; ++x) {
+          sum[0] += p[x] >> 16 & 0xFF;
+          sum[1] += p[x] >> 8 & 0xFF;
+          sum[2] += p[x] & 0xFF;
+          ++count;
+        }
+      }
+      std::uint32_t word = 0;
+      for (const std::uint32_t c : sum) word = word << 8 | (c + count / 2) / count;
+      row[ox] = word;
+    }
+  }
+}
+
 bool writePng(const std::string& path, const Image& image, int level, std::string& error) {
   if (image.data() == nullptr) {
     error = "no pixels to write";

@@ -41,6 +41,15 @@ class Image {
   unsigned char* data_ = nullptr;
 };
 
+// The whole factor by which an image `width` pixels wide is shrunk to be at most
+// maxWidth wide (1: it is not wider; never enlarged).
+int shrinkFactor(int width, int maxWidth);
+
+// Sets every pixel of `out`, which must be ceil(width / factor) x
+// ceil(height / factor) of `in`, to the rounded mean of the factor x factor box of
+// `in` it covers (boxes at the right and bottom edges may be smaller).
+void boxFilter(const Image& in, int factor, Image& out);
+
 // Writes the image to `path` as an 8-bit RGB PNG, rows unfiltered, compressed at
 // ISA-L deflate `level` (0 fastest to 3 smallest; only levels 0 and 3 give the
 // same bytes in every process, see Canvas::kPngLevel). Returns false, with the reason

@@ -143,6 +143,7 @@ void nameFigures(RunOutcome& run) {
 void fillResults(RunOutcome& run, const AnalysisSettings& settings) {
   for (GapResult& g : run.gaps) {
     g.result = resultsRowOf(g, run.file, settings.temperature, g.drawn() ? g.figureBase + settings.extension : "");
+    if (g.drawn()) g.result.thumbnail = thumbnailName(g.figureBase, settings.extension);
   }
 }
 

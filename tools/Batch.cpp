@@ -1,12 +1,13 @@
-// Many scans in one call: each scan is analysed by a process of the program
-// itself (started with --outcome-file), as a single run would analyse it, while
-// this process keeps the batch's bookkeeping. A process per scan keeps the
-// plotting library's one-painter rule, uses every core, and lets a scan that
-// crashes take nothing else with it. What a scan's process found comes back as
-// data, in its outcome file; its standard error is only passed on. Here: which
-// scans, where their outputs go, their turns, and the summary; runBatch and
-// runBatchScan are declared in gapohm.h, a scan's process is tools/ScanProcess.h,
-// the outcome file and the summary's text tools/BatchOutcome.h.
+// Many scans in one call: the scans are analysed by a few worker processes of
+// the program itself (started with --scan-worker), one scan after another, each
+// as a single run would analyse it, while this process keeps the batch's
+// bookkeeping. Processes keep the plotting library's one-painter rule, use every
+// core, and let a scan that crashes take nothing else with it; keeping them for
+// many scans spares the start of a process per scan. What a scan found comes
+// back as data, in its outcome file; its standard error is only passed on.
+// Here: which scans, where their outputs go, their turns, and the summary;
+// runBatch and serveBatchScans are declared in Batch.h, the workers are
+// tools/ScanProcess.h, the outcome file and the summary's text tools/BatchOutcome.h.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -137,15 +138,15 @@ std::string readAll(const std::string& path) {
 
 // Takes what the ended child left and how it ended into the scan's outcome;
 // forwards its messages; removes the temporary files a killed child left.
-void collect(const ScanProcess& child, int status, bool waited, ScanRun& run, tk::Console& console) {
+void collect(const ScanTask& task, pid_t pid, int status, bool waited, ScanRun& run, tk::Console& console) {
   ScanOutcome& outcome = run.outcome;
-  console.err << readAll(child.messages) << std::flush;
+  console.err << readAll(task.messages) << std::flush;
   int told = 0;
-  const bool known = readOutcomeFile(readAll(child.outcome), told, outcome);
-  std::remove(child.messages.c_str());
-  std::remove(child.outcome.c_str());
+  const bool known = readOutcomeFile(readAll(task.outcome), told, outcome);
+  std::remove(task.messages.c_str());
+  std::remove(task.outcome.c_str());
   if (waited && WIFSIGNALED(status)) {
-    tk::removeTempFilesOf(run.outputDir, child.pid);
+    tk::removeTempFilesOf(run.outputDir, pid);
     if (stopSignal() != 0) {
       outcome.state = ScanOutcome::State::interrupted;
       outcome.rows.clear();
@@ -246,7 +247,7 @@ struct Batch {
   tk::Console& console;
   tk::Failures& failures;  // the batch's own: scans that could not be analysed
   std::size_t done = 0;
-  std::deque<ScanProcess> running;
+  std::vector<Worker> workers;
 
   // The progress line of a scan, in the order the scans end.
   void report(ScanRun& run) {
@@ -264,49 +265,85 @@ struct Batch {
     }
   }
 
+  // Waits for a busy worker's scan to end, takes its outcome, and lets a worker
+  // that ended go.
   void finishOne() {
     int status = 0;
     bool waited = false;
-    const ScanProcess child = waitForOne(running, status, waited);
-    collect(child, status, waited, runs[child.index], console);
-    report(runs[child.index]);
+    bool ended = false;
+    const std::size_t k = waitForWorker(workers, ended, status, waited);
+    const ScanTask task = workers[k].task;
+    const pid_t pid = workers[k].pid;
+    if (ended) workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(k));
+    collect(task, pid, status, waited, runs[task.index], console);
+    report(runs[task.index]);
   }
 
-  // Starts the k-th scan's process; a scan whose process cannot start fails.
-  void start(std::size_t k) {
+  ScanTask taskOf(std::size_t k) const {
+    const std::string name = dir.path() + "/" + std::to_string(k);
+    return {k, runs[k].outcome.scan, runs[k].outputDir, name + ".err", name + ".outcome"};
+  }
+
+  // Hands the k-th scan to `idle`, else to a new worker; a scan that no worker
+  // can take fails (an idle worker that cannot take it is let go).
+  void start(std::size_t k, Worker* idle) {
     ScanRun& run = runs[k];
     run.started = true;
-    ScanProcess child;
-    child.index = k;
-    child.messages = dir.path() + "/" + std::to_string(k) + ".err";
-    child.outcome = dir.path() + "/" + std::to_string(k) + ".outcome";
+    const ScanTask task = taskOf(k);
     std::string error = "cannot find the program's own executable";
-    if (program.empty() ||
-        !startScan(scanCommand(program, options, run.outcome.scan, run.outputDir, child.outcome), child, error)) {
-      run.outcome.state = ScanOutcome::State::failed;
-      run.outcome.why = "its analysis process cannot be started: " + error;
-      std::remove(child.messages.c_str());
-      report(run);
+    if (idle != nullptr && handOut(*idle, task, error)) return;
+    if (idle != nullptr) {
+      retireWorker(*idle);
+      workers.erase(workers.begin() + (idle - workers.data()));
+    }
+    Worker worker;
+    if (!program.empty() && startWorker(workerCommand(program, options), task, worker, error)) {
+      workers.push_back(worker);
       return;
     }
-    running.push_back(child);
+    run.outcome.state = ScanOutcome::State::failed;
+    run.outcome.why = "its analysis process cannot be started: " + error;
+    std::remove(task.messages.c_str());
+    report(run);
   }
 
-  void runAll(int workers) {
-    for (std::size_t k = 0; k < runs.size() && stopSignal() == 0; ++k) {
-      ScanRun& run = runs[k];
+  Worker* idleWorker() {
+    const auto it = std::find_if(workers.begin(), workers.end(), [](const Worker& w) { return !w.busy; });
+    return it == workers.end() ? nullptr : &*it;
+  }
+
+  // Hands out scans while a worker is idle or may be started: at most `most`
+  // live at once, a new one only in place of one that ended.
+  void handOutScans(std::size_t& next, int most) {
+    while (next < runs.size() && stopSignal() == 0) {
+      ScanRun& run = runs[next];
       if (run.outcome.state == ScanOutcome::State::failed) {
         console.error(tk::Status::InvalidArgument(run.outcome.scan + ": not analysed: " + run.outcome.why), failures);
         report(run);
+        ++next;
         continue;
       }
-      while (static_cast<int>(running.size()) >= workers) finishOne();
-      if (stopSignal() != 0) break;
+      Worker* idle = idleWorker();
+      if (idle == nullptr && static_cast<int>(workers.size()) >= most) return;
       console.out.flush();
       console.err.flush();
-      start(k);
+      start(next++, idle);
     }
-    while (!running.empty()) finishOne();
+  }
+
+  void runAll(int most) {
+    std::size_t next = 0;
+    for (;;) {
+      handOutScans(next, most);
+      if (next >= runs.size() || stopSignal() != 0) {
+        for (Worker* idle = idleWorker(); idle != nullptr; idle = idleWorker()) {
+          retireWorker(*idle);
+          workers.erase(workers.begin() + (idle - workers.data()));
+        }
+      }
+      if (workers.empty()) break;
+      finishOne();
+    }
     for (ScanRun& run : runs) {
       if (!run.reported && run.outcome.state != ScanOutcome::State::failed) {
         run.outcome.state = ScanOutcome::State::interrupted;
@@ -317,6 +354,11 @@ struct Batch {
 
 }  // namespace
 
+namespace {
+
+// One scan in a worker: the single run of `file` into `place`, then its outcome
+// written atomically to `outcomeFile`. Lets no exception out. Returns the run's
+// exit status (1 also when the outcome file cannot be written).
 int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
                  const std::string& outcomeFile, tk::Console& console) {
   try {
@@ -342,6 +384,27 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
     // Out of memory while telling the outcome: the batch finds no outcome file.
     return 1;
   }
+}
+
+}  // namespace
+
+int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Console& console) {
+  return serveScans([&](const ScanTask& task) {
+    OutputPlace here = place;
+    here.outputDir = task.outputDir;
+    // A scan's messages are formatted as in a process of its own, whatever the
+    // scans before it set on the streams.
+    std::ios outFormat(nullptr);
+    std::ios errFormat(nullptr);
+    outFormat.copyfmt(console.out);
+    errFormat.copyfmt(console.err);
+    const int status = runBatchScan(task.scan, options, here, task.outcome, console);
+    console.out.copyfmt(outFormat);
+    console.err.copyfmt(errFormat);
+    console.out.clear();
+    console.err.flush();
+    return status;
+  });
 }
 
 namespace {

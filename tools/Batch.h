@@ -1,5 +1,4 @@
-// --batch: many scans, each analysed by a process of the program of its own, a
-// few at once; their summary and campaign page (tools/Batch.cpp). The outcome
+// --batch: many scans, analysed by a few worker processes of the program; their summary and campaign page (tools/Batch.cpp). The outcome
 // file a scan's process leaves: tools/BatchOutcome.h.
 #pragma once
 
@@ -13,8 +12,9 @@
 
 // Analyses many scans, each as a single run with `options` into the directory a
 // single run would use (with place.outputDir D: D/<scan name>/), options.jobs at
-// once, each by a process of the program (options.executable) started with
-// --outcome-file. `paths` are scan files or directories (their regular ".csv"
+// once, by options.jobs worker processes of the program (options.executable)
+// started with --scan-worker, and one more in place of each that ends mid-scan
+// (that scan fails). `paths` are scan files or directories (their regular ".csv"
 // files, in name order; a ".csv" entry that is not a regular file fails, other
 // entries that are not regular files are skipped with a warning). Writes a
 // progress line per scan to console.out, forwards each scan's standard error to
@@ -29,9 +29,10 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
              const OutputPlace& place, const std::string& summaryPath, tk::Console& console);
 
 
-// The body of a batch's scan process (gapohm --outcome-file FILE): the single
-// run of `file` into `place`, then its outcome written atomically to
-// `outcomeFile`. Lets no exception out. Returns the run's exit status (1 also
-// when the outcome file cannot be written).
-int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
-                 const std::string& outcomeFile, tk::Console& console);
+// The body of a batch's worker (gapohm --scan-worker): analyses each scan the
+// batch hands it (tools/ScanProcess.h) as the single run of the scan into its
+// output directory with `options`, its outcome written atomically to the scan's
+// outcome file, until the batch has no more. Nothing of one scan carries to the
+// next: each starts from the same options, place and stream formats. Returns 0,
+// or 1 when the channel to the batch fails.
+int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Console& console);

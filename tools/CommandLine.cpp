@@ -114,7 +114,7 @@ struct CommandLine {
   std::string limits;
   double alpha = 0.0;
   CLI::Option* alphaOption = nullptr;
-  std::string outcomeFile;  // a batch's scan process: where it tells what it found
+  bool scanWorker = false;  // a batch's worker: analyses the scans the batch hands it
 };
 
 // The help's usage lines name the program and its positionals as a user types
@@ -201,7 +201,7 @@ void defineCampaignOptions(CLI::App& app, CommandLine& c) {
                  "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
       ->type_name("FILE");
   // Not for users, not in --help.
-  app.add_option("--outcome-file", c.outcomeFile)->group("");
+  app.add_flag("--scan-worker", c.scanWorker)->group("");
 }
 
 int usageError(std::ostream& err, const std::string& message) {
@@ -234,9 +234,9 @@ int checkCommandLine(CommandLine& c, std::ostream& err) {
 
 // One warning per reason naming the options given that the chosen mode does not
 // use, each option once (the first reason that fits); the run goes on. A
-// batch's scan process is not told: its options are the batch's own choice.
+// batch's worker is not told: its options are the batch's own choice.
 void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& console) {
-  if (!c.outcomeFile.empty()) return;
+  if (c.scanWorker) return;
   struct Rule {
     const char* option;
     bool unused;
@@ -278,8 +278,7 @@ int runSingle(CommandLine& c, const OutputPlace& place, tk::Console& console) {
   if (!checkPositionals(c.positional, console.err)) return 2;
   c.options.defaultScan = c.positional.empty();
   const std::string legendtitle = c.positional.size() > 1 ? c.positional[1] : "";
-  return c.outcomeFile.empty() ? readFiles_KVT(file, legendtitle, c.options, place, console)
-                               : runBatchScan(file, c.options, place, c.outcomeFile, console);
+  return readFiles_KVT(file, legendtitle, c.options, place, console);
 }
 
 }  // namespace
@@ -322,7 +321,8 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   };
   OutputPlace place{homeAware, localDate(now), std::nullopt};
   if (!c.outputDir.empty()) place.outputDir = c.outputDir;
-  const int status = c.batch ? runBatch(c.positional, c.options, place, c.summary, console)
-                             : runSingle(c, place, console);
+  const int status = c.scanWorker ? serveBatchScans(c.options, place, console)
+                     : c.batch    ? runBatch(c.positional, c.options, place, c.summary, console)
+                                  : runSingle(c, place, console);
   return checkedOutput(status, out, err);
 }

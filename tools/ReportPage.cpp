@@ -43,9 +43,7 @@ std::string urlPath(const std::string& path) {
 
 namespace {
 
-// Thumbnails are made up to 240 pixels wide and shown 160 wide, sharp on screens
-// of more than one pixel a point.
-constexpr int kThumbWidth = 240;
+// Thumbnails are made up to kThumbnailWidth pixels wide and shown 160 wide.
 constexpr int kThumbShown = 160;
 
 const char* const kStyleSheet =
@@ -80,16 +78,32 @@ struct ReportPlace {
   tk::Failures& failures;
 };
 
-// A figure linked from the page, with its thumbnail when one can be made: a PNG
-// is box-filtered down, an SVG copied, a PDF (or anything else) only linked.
-std::string linkedFigure(const std::string& figure, const std::string& gap, ReportPlace& place) {
+// The thumbnail the run painted with its figure, as results.csv names it
+// (thumbnailName): its path when that is a regular file of its own beside the
+// figure, else "" (an older table, another format, a file gone or replaced).
+std::string runThumbnail(const fs::path& dir, const std::string& name) {
+  // Only a name the run gives: no other folder, no way out of the results' folder.
+  if (name.empty() || thumbnailName(fs::path(name).stem().string(), ".png") != name) return "";
+  std::error_code ec;
+  const fs::path path = dir / name;
+  return fs::symlink_status(path, ec).type() == fs::file_type::regular ? path.string() : "";
+}
+
+// A figure linked from the page, with its thumbnail: the one the run made
+// (`made`, linked where it is), else one made here when it can be: a PNG is
+// box-filtered down, an SVG copied, a PDF (or anything else) only linked.
+std::string linkedFigure(const std::string& figure, const std::string& made, const std::string& gap,
+                         ReportPlace& place) {
   const std::string extension = fs::path(figure).extension().string();
   const std::string link = urlPath(relativePath(figure, place.dir));
-  const std::string thumb = "thumbs/" + std::to_string(++place.thumbs) + extension;
+  std::string thumb = made.empty() ? "thumbs/" + std::to_string(++place.thumbs) + extension
+                                   : urlPath(relativePath(made, place.dir));
   std::string error;
-  bool shown = false;
-  if (extension == ".png") {
-    shown = writeThumbnail(figure, place.dir + thumb, kThumbWidth, error);
+  bool shown = !made.empty();
+  if (!made.empty()) {
+    // linked where the run left it
+  } else if (extension == ".png") {
+    shown = writeThumbnail(figure, place.dir + thumb, kThumbnailWidth, error);
   } else if (extension == ".svg") {
     std::error_code ec;
     fs::copy_file(figure, place.dir + thumb, fs::copy_options::overwrite_existing, ec);
@@ -98,7 +112,7 @@ std::string linkedFigure(const std::string& figure, const std::string& gap, Repo
   }
   if (!error.empty()) place.console.warning(error);
   if (shown) {
-    return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + thumb + "\" width=\"" +
+    return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + htmlEscape(thumb) + "\" width=\"" +
            std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
   }
   const std::string why = !error.empty() ? "no thumbnail: " + htmlEscape(error)
@@ -126,12 +140,12 @@ std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace
     std::error_code ec;
     const std::string figure = (dir / name).string();
     if (!fs::is_regular_file(figure, ec)) return noFigure(name + " not beside results.csv");
-    return linkedFigure(figure, row.gap, place);
+    return linkedFigure(figure, runThumbnail(dir, row.thumbnail), row.gap, place);
   }
   const std::string base = (dir / safeFileName(row.gap)).string();
   for (const char* extension : {".png", ".svg", ".pdf"}) {
     std::error_code ec;
-    if (fs::is_regular_file(base + extension, ec)) return linkedFigure(base + extension, row.gap, place);
+    if (fs::is_regular_file(base + extension, ec)) return linkedFigure(base + extension, "", row.gap, place);
   }
   return noFigure(safeFileName(row.gap) + ".png not beside results.csv");
 }

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,13 +40,16 @@ std::string exactNumber(double v) {
   return text;
 }
 
-// The child's side of startScan, between fork and exec: only async-signal-safe
-// calls, as the batch's process may have had threads. The stop signals are
-// blocked on entry (the mask startScan set); `mask` is the one to run with.
-[[noreturn]] void execScan(char* const argv[], int messages, int nothing, pid_t parent, const sigset_t& mask) {
+// The child's side of startWorker, between fork and exec: only
+// async-signal-safe calls, as the batch's process may have had threads. The stop
+// signals are blocked on entry (the mask startWorker set); `mask` is the one to
+// run with.
+[[noreturn]] void execWorker(char* const argv[], int channel, int messages, int nothing, pid_t parent,
+                             const sigset_t& mask) {
+  ::dup2(channel, STDIN_FILENO);
   ::dup2(nothing, STDOUT_FILENO);
   ::dup2(messages, STDERR_FILENO);
-  // The batch's handler would swallow a stop meant for the scan; exec would
+  // The batch's handler would swallow a stop meant for the worker; exec would
   // reset it, but a stop can come before exec.
   for (const int signal : kStopSignals) {
     struct sigaction current {};
@@ -62,6 +67,74 @@ std::string exactNumber(double v) {
   static const char kFailed[] = "gapohm: error: cannot start the program for a scan\n";
   (void)!::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
   ::_exit(127);
+}
+
+// The record of a task on the channel: its four names, each ended by a NUL byte
+// (no name holds one).
+std::string recordOf(const ScanTask& task) {
+  std::string record;
+  for (const std::string* name : {&task.scan, &task.outputDir, &task.messages, &task.outcome}) {
+    record += *name;
+    record += '\0';
+  }
+  return record;
+}
+
+// The next task from standard input; false at its end or on a broken record.
+bool readTask(std::string& pending, ScanTask& task) {
+  std::string* names[] = {&task.scan, &task.outputDir, &task.messages, &task.outcome};
+  std::size_t ends[4] = {};
+  std::size_t found = 0;
+  std::size_t from = 0;
+  while (found < 4) {
+    const std::size_t end = pending.find('\0', from);
+    if (end != std::string::npos) {
+      ends[found++] = end;
+      from = end + 1;
+      continue;
+    }
+    char buffer[4096];
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    pending.append(buffer, static_cast<std::size_t>(n));
+  }
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < 4; ++k) {
+    names[k]->assign(pending, start, ends[k] - start);
+    start = ends[k] + 1;
+  }
+  pending.erase(0, start);
+  return true;
+}
+
+// Creates a task's messages file; its descriptor or -1 with errno set.
+int createMessages(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+bool sendAll(int fd, const std::string& data, std::string& error) {
+  std::size_t sent = 0;
+  while (sent < data.size()) {
+    const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      return false;
+    }
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void reap(Worker& worker, int& status, bool& waited) {
+  if (worker.channel >= 0) ::close(worker.channel);
+  worker.channel = -1;
+  pid_t pid = -1;
+  while ((pid = ::waitpid(worker.pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  waited = pid == worker.pid;
+  scanProcesses[worker.slot].store(0);
 }
 
 }  // namespace
@@ -86,11 +159,8 @@ StopSignals::~StopSignals() {
 
 int stopSignal() { return stopRequest.load(); }
 
-std::vector<std::string> scanCommand(const std::string& executable, const RunOptions& options,
-                                     const std::string& scan, const std::string& outputDir,
-                                     const std::string& outcomeFile) {
-  std::vector<std::string> args = {executable, "--outcome-file", outcomeFile, "-j", "1",
-                                   "--format", options.extension.substr(1)};
+std::vector<std::string> workerCommand(const std::string& executable, const RunOptions& options) {
+  std::vector<std::string> args = {executable, "--scan-worker", "-j", "1", "--format", options.extension.substr(1)};
   if (options.verbose) args.emplace_back("--verbose");
   if (options.entries) args.emplace_back("--entries");
   if (options.annotate) args.emplace_back("--annotate");
@@ -100,21 +170,19 @@ std::vector<std::string> scanCommand(const std::string& executable, const RunOpt
     args.insert(args.end(), {"--temperature-coefficient", exactNumber(*options.temperature.coefficient),
                              "--reference-temperature", exactNumber(options.temperature.reference)});
   }
-  args.emplace_back("-o");
-  args.push_back(outputDir);
-  args.emplace_back("--");
-  args.push_back(scan);
   return args;
 }
 
-bool startScan(const std::vector<std::string>& args, ScanProcess& process, std::string& error) {
-  const int messages = ::open(process.messages.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+bool startWorker(const std::vector<std::string>& args, const ScanTask& task, Worker& worker, std::string& error) {
+  const int messages = createMessages(task.messages);
   const int nothing = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int ends[2] = {-1, -1};
+  const bool connected = ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0;
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));  // execv changes none
   argv.push_back(nullptr);
-  while (scanProcesses[process.slot].load() != 0) ++process.slot;  // fewer than kMostProcesses run
+  while (scanProcesses[worker.slot].load() != 0) ++worker.slot;  // fewer than kMostProcesses run
   // Stops are held off from the fork until the process is registered: the
   // handler then passes a stop on to it, and none reaches the child while it
   // still has the batch's handler.
@@ -123,41 +191,94 @@ bool startScan(const std::vector<std::string>& args, ScanProcess& process, std::
   for (const int signal : kStopSignals) sigaddset(&stops, signal);
   ::pthread_sigmask(SIG_BLOCK, &stops, &before);
   const pid_t parent = ::getpid();
-  process.pid = messages < 0 || nothing < 0 ? -1 : ::fork();
-  if (process.pid == 0) execScan(argv.data(), messages, nothing, parent, before);
+  worker.pid = messages < 0 || nothing < 0 || !connected ? -1 : ::fork();
+  if (worker.pid == 0) execWorker(argv.data(), ends[1], messages, nothing, parent, before);
   const int failure = errno;
-  if (process.pid > 0) scanProcesses[process.slot].store(process.pid);
+  if (worker.pid > 0) scanProcesses[worker.slot].store(worker.pid);
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-  if (messages >= 0) ::close(messages);
-  if (nothing >= 0) ::close(nothing);
-  if (process.pid < 0) {
+  for (const int fd : {messages, nothing, ends[1]}) {
+    if (fd >= 0) ::close(fd);
+  }
+  if (worker.pid < 0) {
+    if (ends[0] >= 0) ::close(ends[0]);
     error = std::strerror(failure);
     return false;
   }
+  worker.channel = ends[0];
   // A stop that came before the signals were held off, or that another thread
   // took meanwhile, found no process to pass on to.
-  if (const int signal = stopSignal(); signal != 0) ::kill(process.pid, signal);
+  if (const int signal = stopSignal(); signal != 0) ::kill(worker.pid, signal);
+  // The record fits the socket's buffer: a worker that is already gone is found
+  // by the wait, as one that ends mid-scan is.
+  std::string ignored;
+  sendAll(worker.channel, recordOf(task), ignored);
+  worker.task = task;
+  worker.busy = true;
   return true;
 }
 
-ScanProcess waitForOne(std::deque<ScanProcess>& running, int& status, bool& waited) {
-  std::size_t found = 0;
-  siginfo_t info{};
-  while (::waitid(P_ALL, 0, &info, WEXITED | WNOWAIT) == 0 || errno == EINTR) {
-    const auto it = std::find_if(running.begin(), running.end(),
-                                 [&](const ScanProcess& p) { return p.pid == info.si_pid; });
-    if (it != running.end()) {
-      found = static_cast<std::size_t>(it - running.begin());
-      break;
+bool handOut(Worker& worker, const ScanTask& task, std::string& error) {
+  const int messages = createMessages(task.messages);
+  if (messages < 0) {
+    error = "cannot create " + task.messages + ": " + std::strerror(errno);
+    return false;
+  }
+  ::close(messages);
+  if (!sendAll(worker.channel, recordOf(task), error)) return false;
+  worker.task = task;
+  worker.busy = true;
+  return true;
+}
+
+std::size_t waitForWorker(std::vector<Worker>& workers, bool& ended, int& status, bool& waited) {
+  std::vector<pollfd> polled;
+  std::vector<std::size_t> which;
+  for (std::size_t k = 0; k < workers.size(); ++k) {
+    if (!workers[k].busy) continue;
+    polled.push_back({workers[k].channel, POLLIN, 0});
+    which.push_back(k);
+  }
+  for (;;) {
+    if (::poll(polled.data(), polled.size(), -1) < 0) continue;  // EINTR: a stop, passed on already
+    for (std::size_t p = 0; p < polled.size(); ++p) {
+      if (polled[p].revents == 0) continue;
+      Worker& worker = workers[which[p]];
+      unsigned char told = 0;
+      ssize_t n = -1;
+      while ((n = ::recv(worker.channel, &told, 1, 0)) < 0 && errno == EINTR) {
+      }
+      worker.busy = false;
+      ended = n != 1;
+      if (ended) {
+        reap(worker, status, waited);
+      } else {
+        status = W_EXITCODE(told, 0);
+        waited = true;
+      }
+      return which[p];
     }
-    if (info.si_pid != 0) break;  // a child that is not a scan's: wait in order
   }
-  ScanProcess process = running[found];
-  running.erase(running.begin() + static_cast<std::ptrdiff_t>(found));
-  pid_t pid = -1;
-  while ((pid = ::waitpid(process.pid, &status, 0)) < 0 && errno == EINTR) {
+}
+
+void retireWorker(Worker& worker) {
+  int status = 0;
+  bool waited = false;
+  reap(worker, status, waited);
+}
+
+int serveScans(const std::function<int(const ScanTask&)>& analyse) {
+  std::string pending;
+  ScanTask task;
+  const int between = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  while (readTask(pending, task)) {
+    const int messages = ::open(task.messages.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (messages < 0) return 1;
+    ::dup2(messages, STDERR_FILENO);
+    ::close(messages);
+    const unsigned char status = static_cast<unsigned char>(analyse(task));
+    if (between >= 0) ::dup2(between, STDERR_FILENO);  // nothing more into the scan's file
+    std::string error;
+    if (!sendAll(STDIN_FILENO, std::string(1, static_cast<char>(status)), error)) return 1;
   }
-  waited = pid == process.pid;
-  scanProcesses[process.slot].store(0);
-  return process;
+  return 0;
 }
