@@ -289,7 +289,11 @@ const char* flagWord(ResultFlag flag) {
 std::string MethodStatus::word() const { return fitted() ? kFittedWord : reason; }
 
 MethodStatus MethodStatus::of(const std::string& word) {
-  return word == kFittedWord ? fittedStatus() : noResult(word);
+  if (word == kFittedWord) return fittedStatus();
+  for (const char* notRunWords : {kWindowNotRun, kKneeNotRun}) {
+    if (word.rfind(notRunWords, 0) == 0) return notRun(word);
+  }
+  return noResult(word);
 }
 
 const std::vector<ResultsColumn>& resultsColumns() {

@@ -21,8 +21,12 @@ struct Measured {
 
 // Whether a method gave a result. The table writes a fitted method as the one
 // word kFittedWord and any other as the reason it has none.
-enum class MethodState { fitted, noResult };
+// A method that did not run at all (the scan or gap is not one it looks at)
+// says so with the method's words first, so a table read back tells it apart.
+enum class MethodState { fitted, noResult, notRun };
 extern const char* const kFittedWord;
+inline constexpr const char* kWindowNotRun = "window search not run";
+inline constexpr const char* kKneeNotRun = "knee fit not run";
 struct MethodStatus {
   MethodState state = MethodState::noResult;
   std::string reason;  // why there is no result, in words; "" when fitted or not told
@@ -34,6 +38,8 @@ struct MethodStatus {
   static MethodStatus of(const std::string& word);
   static MethodStatus fittedStatus() { return {MethodState::fitted, ""}; }
   static MethodStatus noResult(std::string why) { return {MethodState::noResult, std::move(why)}; }
+  // `why` starts with kWindowNotRun or kKneeNotRun.
+  static MethodStatus notRun(std::string why) { return {MethodState::notRun, std::move(why)}; }
 };
 
 // The numbers one method gives a gap. rhoArea of the knee fit has no column of

@@ -35,6 +35,8 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
   const RunResult batch = runGapohm({"--batch", "-j", "2", "-o", "batch", scans, scans + "/argon.csv"}, inHome(dir));
   EXPECT_EQ(batch.status, 1) << batch.err;
   EXPECT_NE(batch.out.find("[4/4]"), std::string::npos) << batch.out;
+  EXPECT_NE(batch.out.find("standard.csv: ok, 3 gaps, 0 fitted (not searched: HV axis at or above 2500 V), outputs in "),
+            std::string::npos) << batch.out;
   EXPECT_NE(batch.err.find("broken.csv: no measurement lines"), std::string::npos) << batch.err;
   for (const std::string name : {"argon", "standard"}) {
     ASSERT_EQ(runGapohm({"-j", "1", "-o", "single/" + name, scans + "/" + name + ".csv"}, inHome(dir)).status, 0);
@@ -277,9 +279,9 @@ TEST(Outcome, WhatAScanProcessWritesIsWhatTheBatchReads) {
 
 TEST(Outcome, SummaryIsTheResultsTableWithARowForAFailedOrInterruptedScan) {
   const std::string empty(resultsColumns().size() - 3, ',');
-  ScanOutcome ok{"a.csv", ScanOutcome::State::finished, "", 1, 1, "a.csv,G,fitted" + empty + "\n"};
-  ScanOutcome failed{"b, c.csv", ScanOutcome::State::failed, "cannot write \"x\"", 1, 0, "\"b, c.csv\",H,why" + empty + "\n"};
-  ScanOutcome stopped{"d.csv", ScanOutcome::State::interrupted, "", 0, 0, ""};
+  ScanOutcome ok{"a.csv", ScanOutcome::State::finished, "", 1, 1, 0, "a.csv,G,fitted" + empty + "\n"};
+  ScanOutcome failed{"b, c.csv", ScanOutcome::State::failed, "cannot write \"x\"", 1, 0, 0, "\"b, c.csv\",H,why" + empty + "\n"};
+  ScanOutcome stopped{"d.csv", ScanOutcome::State::interrupted, "", 0, 0, 0, ""};
   EXPECT_EQ(batchSummary({ok, failed, stopped}),
             resultsCsvText({}) + "a.csv,G,fitted" + empty + "\n\"b, c.csv\",H,why" + empty +
                 "\n\"b, c.csv\",,\"scan failed: cannot write \"\"x\"\"\"" + empty + "\nd.csv,,interrupted" + empty + "\n");

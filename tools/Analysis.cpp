@@ -183,10 +183,10 @@ NoResultText noResultText(const GapResult& g) {
     case NoResult::None: return {"", ""};
     case NoResult::NoMeasurement: return {"no usable measurement", ""};
     case NoResult::NotArgon:
-      return {"window search not run: HV axis ends at " + volts(g.scanAxisEnd) + ", at or above " +
+      return {std::string(kWindowNotRun) + ": HV axis ends at " + volts(g.scanAxisEnd) + ", at or above " +
                   argonScanLimitText() + "; highest HV " + volts(highestHv(g.points)),
               ""};
-    case NoResult::StandardByUser: return {"window search not run: --scan-type standard", ""};
+    case NoResult::StandardByUser: return {std::string(kWindowNotRun) + ": --scan-type standard", ""};
     case NoResult::NotAscending: {
       const std::string line = std::to_string(g.points.notAscendingLine);
       return {"HV comes down at line " + line + ": not searched",
@@ -215,8 +215,8 @@ std::string GapResult::kneeNotRun() const {
   switch (kneeSkip) {
     case KneeSkip::noPoints: break;
     case KneeSkip::highHv:
-      return "knee fit not run: highest HV " + volts(highestHv(points)) + ", at or above " + argonScanLimitText();
-    case KneeSkip::standardByUser: return "knee fit not run: --scan-type standard";
+      return std::string(kKneeNotRun) + ": highest HV " + volts(highestHv(points)) + ", at or above " + argonScanLimitText();
+    case KneeSkip::standardByUser: return std::string(kKneeNotRun) + ": --scan-type standard";
   }
   return noResultText(*this).status;
 }

@@ -260,8 +260,13 @@ struct Batch {
     } else if (o.state == ScanOutcome::State::interrupted) {
       console.out << "interrupted" << std::endl;
     } else {
-      console.out << "ok, " << o.gaps << " gaps, " << o.fitted << " fitted, outputs in " << run.outputDir
-                  << std::endl;
+      // Zero fitted for want of a search is not zero found.
+      const std::string notSearched = options.scanType == ScanType::standard
+                                          ? "--scan-type standard"
+                                          : "HV axis at or above " + argonScanLimitText();
+      console.out << "ok, " << o.gaps << " gaps, " << o.fitted << " fitted"
+                  << (o.notSearched > 0 ? " (not searched: " + notSearched + ")" : "") << ", outputs in "
+                  << run.outputDir << std::endl;
     }
   }
 

@@ -17,6 +17,7 @@ struct ScanOutcome {
   State state = State::finished;
   std::string why;   // failed: the reason, may be empty
   int gaps = 0, fitted = 0;
+  int notSearched = 0;  // gaps the window search did not run on (not an argon scan)
   std::string rows;  // its gaps' rows of the results table, CSV lines, also of a failed scan
 };
 
@@ -33,6 +34,7 @@ std::string batchSummary(const std::vector<ScanOutcome>& scans);
 //   failure <the first error message, line ends as spaces; empty when none>
 //   gaps <number of gaps>
 //   fitted <number of fitted gaps>
+//   notsearched <number of gaps the window search did not run on>
 //   rows
 //   <the scan's rows of the results table, CSV lines without the header, to the end>
 std::string outcomeFileText(int status, const std::vector<std::string>& errors,

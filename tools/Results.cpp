@@ -56,7 +56,10 @@ Measured atReference(double rho, double error, double temperature, const Tempera
 
 void windowResult(const GapResult& g, const TemperatureReference& t, ResultsRow& row) {
   if (g.searched) row.fitTest = g.search.fitTest;
-  row.window.status = g.fitted() ? MethodStatus::fittedStatus() : MethodStatus::noResult(g.why());
+  const bool ran = g.noResult != NoResult::NotArgon && g.noResult != NoResult::StandardByUser;
+  row.window.status = g.fitted() ? MethodStatus::fittedStatus()
+                      : ran      ? MethodStatus::noResult(g.why())
+                                 : MethodStatus::notRun(g.why());
   if (!g.fitted()) return;
   const GapValues& v = g.values;
   MethodResult& w = row.window;
@@ -75,7 +78,8 @@ void windowResult(const GapResult& g, const TemperatureReference& t, ResultsRow&
 
 void kneeResult(const GapResult& g, const TemperatureReference& t, ResultsRow& row) {
   if (!g.kneeRun) {
-    row.knee.status = MethodStatus::noResult(g.kneeNotRun());
+    const bool noPoints = g.kneeSkip == GapResult::KneeSkip::noPoints;
+    row.knee.status = noPoints ? MethodStatus::noResult(g.kneeNotRun()) : MethodStatus::notRun(g.kneeNotRun());
     return;
   }
   const KneeFit& k = g.knee;
