@@ -272,14 +272,14 @@ std::set<std::string> earlierOutputs(const RunOutcome& run, const OutputPlace& p
 // The names that results.tex and Resistance.csv show with "[U+XXXX]" in place of
 // characters pdflatex cannot set with its default fonts, each said once.
 void warnLatexPlaceholders(const RunOutcome& run, tk::Console& console) {
+  const std::string shown = " that pdflatex cannot set with its default fonts are shown as [U+XXXX] in results.tex";
   bool inScan = false;
   latexEscape(run.file, &inScan);
-  const std::string where = "shown as [U+XXXX] in results.tex (pdflatex cannot set them with its default fonts)";
-  if (inScan) console.warning(run.file + ": characters of the scan's name are " + where);
+  if (inScan) console.warning(run.file + ": characters of the scan's name" + shown);
   for (const GapResult& g : run.gaps) {
     bool inGap = false;
     latexEscape(g.name, &inGap);
-    if (inGap) console.warning(run.file + ": gap \"" + excerpt(g.name) + "\": characters of its name are " + where + " and Resistance.csv");
+    if (inGap) console.warning(run.file + ": gap \"" + excerpt(g.name) + "\": characters of its name" + shown + " and Resistance.csv");
   }
 }
 
