@@ -284,6 +284,7 @@ struct Batch {
     child.index = k;
     child.messages = dir.path() + "/" + std::to_string(k) + ".err";
     child.outcome = dir.path() + "/" + std::to_string(k) + ".outcome";
+    child.tmpdir = dir.path();
     std::string error = "cannot find the program's own executable";
     if (program.empty() ||
         !startScan(scanCommand(program, options, run.outcome.scan, run.outputDir, child.outcome), child, error)) {

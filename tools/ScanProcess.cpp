@@ -41,7 +41,8 @@ std::string exactNumber(double v) {
 // The child's side of startScan, between fork and exec: only async-signal-safe
 // calls, as the batch's process may have had threads. The stop signals are
 // blocked on entry (the mask startScan set); `mask` is the one to run with.
-[[noreturn]] void execScan(char* const argv[], int messages, int nothing, pid_t parent, const sigset_t& mask) {
+[[noreturn]] void execScan(char* const argv[], char* const envp[], int messages, int nothing, pid_t parent,
+                           const sigset_t& mask) {
   ::dup2(nothing, STDOUT_FILENO);
   ::dup2(messages, STDERR_FILENO);
   // The batch's handler would swallow a stop meant for the scan; exec would
@@ -58,7 +59,7 @@ std::string exactNumber(double v) {
   ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);  // a stop held off until here ends this process
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (::getppid() != parent) ::_exit(127);  // the batch ended before the line above
-  ::execv(argv[0], argv);
+  ::execve(argv[0], argv, envp);
   static const char kFailed[] = "gapohm: error: cannot start the program for a scan\n";
   (void)!::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
   ::_exit(127);
@@ -113,6 +114,15 @@ bool startScan(const std::vector<std::string>& args, ScanProcess& process, std::
   argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));  // execv changes none
   argv.push_back(nullptr);
+  // The batch's environment, with TMPDIR the process's own place when it has one.
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (process.tmpdir.empty() || std::strncmp(*entry, "TMPDIR=", 7) != 0) environment.emplace_back(*entry);
+  }
+  if (!process.tmpdir.empty()) environment.push_back("TMPDIR=" + process.tmpdir);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
   while (scanProcesses[process.slot].load() != 0) ++process.slot;  // fewer than kMostProcesses run
   // Stops are held off from the fork until the process is registered: the
   // handler then passes a stop on to it, and none reaches the child while it
@@ -123,7 +133,7 @@ bool startScan(const std::vector<std::string>& args, ScanProcess& process, std::
   ::pthread_sigmask(SIG_BLOCK, &stops, &before);
   const pid_t parent = ::getpid();
   process.pid = messages < 0 || nothing < 0 ? -1 : ::fork();
-  if (process.pid == 0) execScan(argv.data(), messages, nothing, parent, before);
+  if (process.pid == 0) execScan(argv.data(), envp.data(), messages, nothing, parent, before);
   const int failure = errno;
   if (process.pid > 0) scanProcesses[process.slot].store(process.pid);
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);

@@ -45,6 +45,9 @@ struct ScanProcess {
   std::size_t slot = 0;   // among the processes a stop is passed on to
   std::string messages;   // its standard error
   std::string outcome;    // its outcome file
+  // Its TMPDIR ("": the batch's own): the batch's private directory, so that a
+  // library's temporary file that a stopped scan cannot remove goes with it.
+  std::string tmpdir;
 };
 
 // The command line of the process that analyses `scan` into `outputDir` with
