@@ -415,11 +415,11 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
     return stoppedBy != 0 ? 128 + stoppedBy : 1;
   }
   const auto failed = count(ScanOutcome::State::failed);
-  const bool scansStopped = stoppedBy != 0;
-  if (!scansStopped) {
-    writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; });
-    stoppedBy = stopSignal();
-  }
+  // A stop that came after the last scan ended (even before this line) leaves
+  // every scan finished: the page is still written, without what it would paint.
+  const bool scansStopped = count(ScanOutcome::State::interrupted) > 0;
+  if (!scansStopped) writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; });
+  stoppedBy = stopSignal();
   console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
   if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
   console.out << "; summary in " << tk::escapeControls(summary) << std::endl;
