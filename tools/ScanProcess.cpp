@@ -121,6 +121,7 @@ bool startScan(const std::vector<std::string>& args, ScanProcess& process, std::
   }
   if (!process.tmpdir.empty()) environment.push_back("TMPDIR=" + process.tmpdir);
   std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
   for (std::string& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
   while (scanProcesses[process.slot].load() != 0) ++process.slot;  // fewer than kMostProcesses run
