@@ -1,12 +1,13 @@
 #include "aux/GapAreas.h"
 
-#include <cmath>
-#include <cstdlib>
 #include <sstream>
 
 #include "aux/ScanInput.h"
 
 namespace {
+
+constexpr double kSmallestArea = 1.0;       // cm2
+constexpr double kLargestArea = 100000.0;   // cm2: 10 m2
 
 // The area of one line, or "" with the area set.
 std::string lineError(const std::string& line, std::string& name, double& area) {
@@ -17,14 +18,13 @@ std::string lineError(const std::string& line, std::string& name, double& area) 
   std::string number = line.substr(comma + 1);
   if (!number.empty() && number.back() == '\r') number.pop_back();
   if (number.find(',') != std::string::npos) return "more than two fields";
-  const char* begin = number.c_str();
-  char* end = nullptr;
-  area = std::strtod(begin, &end);
-  while (end != nullptr && (*end == ' ' || *end == '\t')) ++end;
-  if (end == begin || *end != '\0' || !std::isfinite(area)) {
-    return "area \"" + excerpt(number) + "\" is not a number";
-  }
+  if (!readWholeNumber(number, area)) return "area \"" + excerpt(number) + "\" is not a number";
   if (!(area > 0.0)) return "area " + excerpt(number) + " is not positive";
+  // Outside this span an area is a typing mistake (a missing or an extra factor
+  // of a thousand), and a tiny one would give resistances near infinity.
+  if (area < kSmallestArea || area > kLargestArea) {
+    return "area " + excerpt(number) + " cm2 is outside 1 cm2 to 10 m2 (100000 cm2)";
+  }
   return "";
 }
 

@@ -6,15 +6,20 @@
 // blank lines and lines starting with '#' ignored.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <string>
 
 using GapAreas = std::map<std::string, double>;
 
+// The largest areas file read: a line a gap fits thousands of gaps.
+constexpr std::size_t kLargestAreasFile = std::size_t{1} << 20;
+
 // Reads the areas file text `text` (named `file` in messages) into `areas`.
 // Returns false, with "file:line: what is wrong" in `error`, on the first line
-// that is not a name and a finite positive number in cm^2 (an area with text
-// after it, a third field, an empty name) or that names a gap a second time;
+// that is not a name and one decimal number of 1 to 100000 cm^2 (1 cm2 to 10 m2;
+// an area with text or a NUL after it, a hexadecimal one, a third field, an empty
+// name) or that names a gap a second time;
 // `areas` is then left empty.
 bool parseGapAreas(const std::string& text, const std::string& file, GapAreas& areas,
                    std::string& error);

@@ -1,6 +1,7 @@
 #include "aux/ResultsTable.h"
 
 #include "aux/GapRules.h"
+#include "aux/ScanInput.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,19 +15,9 @@
 
 namespace {
 
-// A whole cell as a finite number.
-bool readFinite(const std::string& text, double& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  // An underflow (ERANGE with a tiny or zero result) is still the number written;
-  // an overflow reads as infinity.
-  return end == text.c_str() + text.size() && std::isfinite(value);
-}
-
 std::optional<double> numberOf(const std::string& cell) {
   double v = 0.0;
-  if (!readFinite(cell, v)) return std::nullopt;
+  if (!readWholeNumber(cell, v)) return std::nullopt;
   return v;
 }
 
@@ -239,7 +230,7 @@ bool rowOf(const CsvRecord& record, const std::vector<std::string>& header,
     const ResultsColumn& column = resultsColumns()[static_cast<std::size_t>(target[k])];
     const std::string& cell = record.fields[k];
     double value = 0.0;
-    if (!cell.empty() && column.numeric && !readFinite(cell, value)) {
+    if (!cell.empty() && column.numeric && !readWholeNumber(cell, value)) {
       error = header[k] + " \"" + cell.substr(0, 40) + "\" is not a finite number";
       return false;
     }
@@ -328,7 +319,7 @@ std::string ResultsRow::get(const std::string& column) const { return checkedCol
 void ResultsRow::set(const std::string& column, const std::string& text) {
   const ResultsColumn& c = checkedColumn(column);
   double value = 0.0;
-  if (c.numeric && !text.empty() && !readFinite(text, value)) {
+  if (c.numeric && !text.empty() && !readWholeNumber(text, value)) {
     throw std::invalid_argument("results column \"" + column + "\" takes a number, not \"" + text + "\"");
   }
   c.read(*this, text);
@@ -408,19 +399,78 @@ bool parseResultsCsv(const std::string& text, const std::string& file,
   return true;
 }
 
-std::string latexEscape(const std::string& text) {
+namespace {
+
+// The characters beyond ASCII that pdflatex sets with its default fonts (OT1
+// text, the kernel's UTF-8 input): each one of these was compiled in plain and
+// bold text without an error or a missing glyph. Ranges of code points, sorted.
+constexpr std::pair<char32_t, char32_t> kLatexSets[] = {
+    {0xA0, 0xAA},     {0xAC, 0xBA},     {0xBC, 0xCF},     {0xD1, 0xDD},     {0xDF, 0xEF},     {0xF1, 0xFD},
+    {0xFF, 0x103},    {0x106, 0x10F},   {0x112, 0x117},   {0x11A, 0x125},   {0x128, 0x12D},   {0x130, 0x137},
+    {0x139, 0x13E},   {0x141, 0x148},   {0x14C, 0x165},   {0x168, 0x171},   {0x174, 0x17E},   {0x192, 0x192},
+    {0x1C4, 0x1D4},   {0x1E2, 0x1E3},   {0x1E6, 0x1E9},   {0x1F0, 0x1F0},   {0x1F4, 0x1F5},   {0x218, 0x21B},
+    {0x232, 0x233},   {0x237, 0x237},   {0x2010, 0x2016}, {0x2018, 0x2019}, {0x201C, 0x201D}, {0x2020, 0x2022},
+    {0x2026, 0x2026}, {0x2030, 0x2031}, {0x203B, 0x203B}, {0x203D, 0x203D}, {0x2044, 0x2044}, {0x204E, 0x204E},
+    {0x2052, 0x2052}, {0x20AC, 0x20AC}, {0x2122, 0x2122}, {0x2190, 0x2190}, {0x2192, 0x2192}};
+
+bool latexSets(char32_t c) {
+  for (const auto& [first, last] : kLatexSets) {
+    if (c >= first && c <= last) return true;
+  }
+  return false;
+}
+
+// The code point of the well-formed UTF-8 sequence of `n` bytes at text[at]
+// (utf8Length's), or 0 for an overlong form or a surrogate.
+char32_t codePoint(const std::string& text, std::size_t at, std::size_t n) {
+  static const unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
+  static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  char32_t c = static_cast<unsigned char>(text[at]) & kLeadBits[n];
+  for (std::size_t k = 1; k < n; ++k) c = c << 6 | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+  return c < kSmallest[n] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF ? 0 : c;
+}
+
+// An ASCII byte as LaTeX text: the special characters escaped, control bytes
+// written out visibly as \xNN.
+std::string latexAscii(unsigned char c) {
+  static const char* const kHex = "0123456789abcdef";
+  switch (c) {
+    case '_': case '&': case '%': case '#': case '$': case '{': case '}': return std::string("\\") + static_cast<char>(c);
+    case '~': return "\\textasciitilde{}";
+    case '^': return "\\textasciicircum{}";
+    case '\\': return "\\textbackslash{}";
+    case '<': return "\\textless{}";
+    case '>': return "\\textgreater{}";
+    case '|': return "\\textbar{}";
+    default: break;
+  }
+  if (c < 0x20 || c >= 0x7F) return std::string("\\textbackslash{}x") + kHex[c >> 4] + kHex[c & 0xF];
+  return std::string(1, static_cast<char>(c));
+}
+
+}  // namespace
+
+std::string latexEscape(const std::string& text, bool* placeholders) {
+  static const char* const kHex = "0123456789ABCDEF";
   std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '_': case '&': case '%': case '#': case '$': case '{': case '}':
-        escaped += '\\';
-        escaped += c;
-        break;
-      case '~': escaped += "\\textasciitilde{}"; break;
-      case '^': escaped += "\\textasciicircum{}"; break;
-      case '\\': escaped += "\\textbackslash{}"; break;
-      default: escaped += c;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[at]);
+    const std::size_t n = byte < 0x80 ? 0 : utf8Length(text, at);
+    const char32_t c = n > 0 ? codePoint(text, at, n) : 0;
+    if (c == 0) {  // ASCII, or a byte of no well-formed UTF-8 character
+      escaped += latexAscii(byte);
+      ++at;
+      continue;
     }
+    if (latexSets(c)) {
+      escaped.append(text, at, n);
+    } else {
+      std::string hex;
+      for (char32_t v = c; v != 0 || hex.size() < 4; v >>= 4) hex.insert(hex.begin(), kHex[v & 0xF]);
+      escaped += "[U+" + hex + "]";
+      if (placeholders != nullptr) *placeholders = true;
+    }
+    at += n;
   }
   return escaped;
 }

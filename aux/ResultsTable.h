@@ -162,8 +162,12 @@ std::string resultsCsvText(const std::vector<ResultsRow>& rows);
 bool parseResultsCsv(const std::string& text, const std::string& file,
                      std::vector<ResultsRow>& rows, std::string& error);
 
-// Escapes the characters LaTeX treats specially (_ & % # $ { } ~ ^ \).
-std::string latexEscape(const std::string& text);
+// Any text (a gap or scan name) as LaTeX text that pdflatex compiles with its
+// default fonts and that shows every byte: the special characters escaped
+// (_ & % # $ { } ~ ^ \, and < > | as themselves), control bytes and bytes of no
+// well-formed UTF-8 character written out as \xNN, and characters beyond those
+// fonts as "[U+XXXX]", in which case `placeholders` (when given) is set true.
+std::string latexEscape(const std::string& text, bool* placeholders = nullptr);
 
 // A value and its error rounded for people: the error to two significant digits,
 // the value to the same decimal place, both divided by 10^exponent (a multiple of

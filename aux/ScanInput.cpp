@@ -96,20 +96,33 @@ bool readNumber(const std::string& field, double& value) {
   return true;
 }
 
-std::string escapeControls(const std::string& text) {
-  static const char* const kHex = "0123456789abcdef";
-  std::string out;
-  for (const char byte : text) {
-    const auto c = static_cast<unsigned char>(byte);
-    if (c < 0x20 || c == 0x7f) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xf];
-    } else {
-      out += byte;
-    }
+bool readWholeNumber(const std::string& field, double& value) {
+  std::size_t at = 0;
+  const std::size_t size = field.size();
+  const auto blank = [&](std::size_t k) { return k < size && (field[k] == ' ' || field[k] == '\t'); };
+  const auto digits = [&](std::size_t& k) {
+    const std::size_t from = k;
+    while (k < size && field[k] >= '0' && field[k] <= '9') ++k;
+    return k - from;
+  };
+  while (blank(at)) ++at;
+  const std::size_t begin = at;
+  if (at < size && (field[at] == '+' || field[at] == '-')) ++at;
+  std::size_t mantissa = digits(at);
+  if (at < size && field[at] == '.') mantissa += digits(++at);
+  if (mantissa == 0) return false;
+  if (at < size && (field[at] == 'e' || field[at] == 'E')) {
+    if (++at < size && (field[at] == '+' || field[at] == '-')) ++at;
+    if (digits(at) == 0) return false;
   }
-  return out;
+  const std::size_t end = at;
+  while (blank(at)) ++at;
+  if (at != size) return false;
+  const std::string number = field.substr(begin, end - begin);
+  const double v = std::strtod(number.c_str(), nullptr);
+  if (!std::isfinite(v)) return false;
+  value = v;
+  return true;
 }
 
 std::string excerpt(const std::string& field) {
@@ -119,9 +132,6 @@ std::string excerpt(const std::string& field) {
   return out;
 }
 
-namespace {
-
-// Length of the UTF-8 sequence starting at text[at], or 0 when there is none.
 std::size_t utf8Length(const std::string& text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
   const std::size_t n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
@@ -131,8 +141,6 @@ std::size_t utf8Length(const std::string& text, std::size_t at) {
   }
   return n;
 }
-
-}  // namespace
 
 bool looksBinary(const std::string& content) {
   const std::string head = content.substr(0, 4096);

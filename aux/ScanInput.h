@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "toolkit/Console.h"
+
 // The gap list: (gap name, index) pairs, ascending by byte-wise name order, the
 // k-th entry with index k. Every per-gap array is sized and addressed by it.
 using ChamberIndexList = std::vector<std::pair<std::string, int>>;
@@ -54,6 +56,13 @@ bool getChambers(const std::string& file, ChamberIndexList& ChamberIndex, std::o
 // as a unit or a carriage return allowed) whose value is finite.
 bool readNumber(const std::string& field, double& value);
 
+// A field that is one finite decimal number and nothing else: optional blanks
+// (spaces, tabs), a sign, digits with at most one point, an exponent, blanks.
+// No other byte (a NUL, a unit, a second number), no hexadecimal, "nan" or
+// "inf" spelling, no overflow; an underflow reads as the tiny number written.
+// For the small files a user writes (areas, limits) and results tables.
+bool readWholeNumber(const std::string& field, double& value);
+
 // Removes a UTF-8 byte-order mark from the start of `text`, if there is one.
 void dropByteOrderMark(std::string& text);
 
@@ -61,8 +70,13 @@ void dropByteOrderMark(std::string& text);
 // control bytes written as \xNN so that binary garbage cannot garble a terminal.
 std::string excerpt(const std::string& field);
 
-// The text with control bytes written as \xNN, whole: for names on a terminal.
-std::string escapeControls(const std::string& text);
+// The text with control bytes written as \xNN, whole: for names on a terminal
+// (the printer's own rule, toolkit/Console.h).
+using tk::escapeControls;
+
+// The length of the well-formed UTF-8 sequence of two to four bytes that starts at
+// text[at], or 0 when none does (an ASCII byte, a stray or cut sequence).
+std::size_t utf8Length(const std::string& text, std::size_t at);
 
 // True when the start of a file (its first 4 KiB) is not text: it holds a NUL
 // byte, or more than half of its bytes are control bytes or not UTF-8.

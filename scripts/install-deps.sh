@@ -18,6 +18,7 @@ PACKAGES=(
   libbenchmark-dev time               # benchmarks (Google Benchmark, /usr/bin/time for whole runs)
   clang clang-tidy libclang-rt-14-dev # sanitizers, fuzzer, static checks
   texlive-latex-base                  # results.tex compiled by pdflatex in the tests
+  poppler-utils                       # pdftotext: what the compiled results.tex shows (tests)
   chromium nodejs python3             # the report page opened in a headless browser (tests)
 )
 

@@ -371,6 +371,93 @@ std::vector<Row> rows() {
   };
 }
 
+// A results table of one gap "G" whose figure column names `figure`.
+std::string tableNaming(const std::string& figure) {
+  ResultsRow row = ResultsRow{};
+  row.set("gap", "G");
+  row.figure = figure;
+  return resultsCsvText({row});
+}
+
+// Links made before the run: each path in the home to its target.
+Setup links(const std::map<std::string, std::string>& made) {
+  return [made](const std::string& home, RunSetting&) {
+    for (const auto& [name, target] : made) {
+      std::filesystem::create_directories(std::filesystem::path(home + "/" + name).parent_path());
+      if (symlink(target.c_str(), (home + "/" + name).c_str()) != 0) return false;
+    }
+    return true;
+  };
+}
+
+Setup both(const Setup& a, const Setup& b) {
+  return [a, b](const std::string& home, RunSetting& s) { return a(home, s) && b(home, s); };
+}
+
+// Files and links the campaign report must not read or write through, and
+// inputs it must refuse unopened or unread.
+std::vector<Row> reportRows() {
+  const std::vector<std::string> page = {"figures", "index.html", "thumbs"};
+  const std::string area = "gapohm: areas.csv:1: area ";
+  const std::vector<std::string> areasRun = {"--areas", "areas.csv", "-o", "out", "scan.csv"};
+  const std::string scan = join(argon());
+  return {
+      {"ReportReadsNoLink", "", {"--report", "-o", "out", "tree"}, 0,
+       {"gapohm: warning: tree/b/results.csv: skipped: a symbolic link (the report reads no file through a link)",
+        "gapohm: warning: tree/a/G.png: skipped: a symbolic link (the report shows no figure through a link)"}, page, "", {},
+       both(files({{"tree/a/results.csv", tableNaming("G.png")}, {"secret.png", "secret"}}),
+            links({{"tree/a/G.png", "../../secret.png"}, {"tree/b/results.csv", "../a/results.csv"}})),
+       [](const std::string& home, const RunResult&) {
+         EXPECT_EQ(listDir(home + "/out/thumbs"), std::vector<std::string>{});
+         EXPECT_NE(readFile(home + "/out/index.html").find("no figure (G.png is a symbolic link)"), std::string::npos);
+       }},
+      // A link planted where a thumbnail goes is replaced; the thumbnail is as readable as the page.
+      {"ReportThumbnailOverALink", "", {"--report", "-o", "out", "tree"}, 0, {}, page, "", {},
+       both(files({{"tree/results.csv", tableNaming("G.svg")}, {"tree/G.svg", "<svg/>"}, {"elsewhere", "keep"}}),
+            links({{"out/thumbs/1.svg", "../../elsewhere"}})),
+       [](const std::string& home, const RunResult&) {
+         EXPECT_EQ(readFile(home + "/elsewhere"), "keep");
+         EXPECT_EQ(readFile(home + "/out/thumbs/1.svg"), "<svg/>");
+         const mode_t mask = umask(022);
+         umask(mask);
+         for (const char* f : {"/out/thumbs/1.svg", "/out/index.html"}) {
+           struct stat info {};
+           EXPECT_TRUE(lstat((home + f).c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0777) == (0666 & ~mask)) << f;
+         }
+       }},
+      {"ReportThumbsDirIsALink", "", {"--report", "-o", "out", "tree"}, 1, {"gapohm: error: cannot write into out/thumbs: it is a symbolic link"},
+       {"thumbs"}, "", {}, both(files({{"tree/results.csv", tableNaming("")}, {"away/x", ""}}), links({{"out/thumbs", "../away"}})),
+       [](const std::string& home, const RunResult&) { EXPECT_EQ(listDir(home + "/away"), std::vector<std::string>{"x"}); }},
+      {"ReportFifo", "", {"--report", "-o", "out", "pipe"}, 1, {"gapohm: error: pipe: cannot read: not a regular file (a FIFO)"}, page, "", {},
+       [](const std::string& home, RunSetting&) { return mkfifo((home + "/pipe").c_str(), 0644) == 0; }},
+      {"ReportResultsTooLarge", "", {"--report", "-o", "out", "tree"}, 1, {"gapohm: error: tree/results.csv: cannot read: larger than 64 MiB"}, page, "", {},
+       [](const std::string& home, RunSetting& s) {
+         return files({{"tree/results.csv", ""}})(home, s) && truncate((home + "/tree/results.csv").c_str(), (64 << 20) + 1) == 0;
+       }},
+      {"AreasNulAndJunk", scan, areasRun, 2, {area + "\"8000\\x00junk\" is not a number", "**"}, kNoOut, "", {},
+       files({{"areas.csv", std::string("A,8000\0junk\n", 12)}})},
+      {"AreasHexFloat", scan, areasRun, 2, {area + "\"0x1.f4p12\" is not a number", "**"}, kNoOut, "", {}, files({{"areas.csv", "A,0x1.f4p12\n"}})},
+      {"AreasOutsideTheirSpan", scan, areasRun, 2, {area + "1e-300 cm2 is outside 1 cm2 to 10 m2 (100000 cm2)", "**"}, kNoOut, "", {},
+       files({{"areas.csv", "A,1e-300\n"}})},
+      {"AreasDevice", scan, {"--areas", "/dev/null", "-o", "out", "scan.csv"}, 2,
+       {"gapohm: cannot read areas file /dev/null: not a regular file (a device)", "**"}, kNoOut, ""},
+      {"AreasTooLarge", scan, areasRun, 2, {"gapohm: cannot read areas file areas.csv: larger than 1 MiB", "**"}, kNoOut, "", {},
+       files({{"areas.csv", std::string(1 << 20, '#') + "\n"}})},
+      // ".csv" inside a directory is a scan whose outputs go to "_"; no name reaches the terminal raw.
+      {"BatchDotCsvInADirectory", scan, {"--batch", "-o", "out", "in"}, 0, {"**"}, {"BatchSummary.csv", "_", "figures", "index.html", "thumbs"}, "",
+       {"gapohm: [1/1] in/.csv: ok, 6 gaps, 6 fitted, outputs in out/_/\n"}, files({{"in/.csv", scan}})},
+      {"BatchScanNamesEscaped", scan, {"--batch", "-o", "out", "in"}, 0, {"**"}, kAnyOut, "",
+       {"gapohm: [1/1] in/a\\x1b[31m\\x0ab.csv: ok, 6 gaps, 6 fitted, outputs in out/a\\x1b[31m\\x0ab/\n", "!\x1b"},
+       files({{"in/a\x1b[31m\nb.csv", scan}})},
+  };
+}
+
+std::vector<Row> allRows() {
+  std::vector<Row> all = rows();
+  for (Row& row : reportRows()) all.push_back(std::move(row));
+  return all;
+}
+
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
 class BadInput : public ::testing::TestWithParam<Row> {};
@@ -406,7 +493,7 @@ TEST_P(BadInput, MessageStatusAndFiles) {
   if (row.check) row.check(home.path(), r);
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, BadInput, ::testing::ValuesIn(rows()),
+INSTANTIATE_TEST_SUITE_P(Runs, BadInput, ::testing::ValuesIn(allRows()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace

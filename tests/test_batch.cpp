@@ -146,11 +146,11 @@ std::vector<std::string> hiddenFiles(const std::string& dir) {
 }
 
 // An argon scan whose ohmic-region searches and figures take many seconds: the
-// lab gap's measurements under 300 names.
-std::string slowScan() {
+// lab gap's measurements under `gaps` names.
+std::string slowScan(int gaps = 300) {
   const std::vector<std::string> argon = lines(readFile(examplePath("argon_scan.csv")));
   std::string scan = argon[0] + "\n";
-  for (int g = 0; g < 300; ++g) {
+  for (int g = 0; g < gaps; ++g) {
     for (const auto& l : argon) {
       if (l.rfind("LAB-GAP-07,", 0) == 0) scan += "GAP-" + std::to_string(g) + l.substr(10) + "\n";
     }
@@ -197,6 +197,29 @@ TEST(BatchProcesses, StoppedOrKilledTheBatchEndsItsScans) {
     const std::string empty(resultsColumns().size() - 3, ',');
     for (int k = 0; k < 3; ++k) EXPECT_EQ(summary[7 + k], std::string(1, "bcd"[k]) + ".csv,,interrupted" + empty);
     EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
+  }
+}
+
+// Stopped while it makes its page (its scan done, the summary written), the batch
+// leaves out what it had not made, writes the page, removes its own directory
+// and every temporary file, and ends as the signal asks.
+TEST(BatchProcesses, StoppedWhileMakingItsPageTheBatchLeavesNothingBehind) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    ScratchDir dir;
+    writeFile(dir.file("a.csv"), slowScan());  // a page of 300 gaps: some 0.2 s of summary figures
+    const Started batch = start({"--batch", "-j", "1", "-o", "out", "a.csv"}, dir);
+    std::string out;
+    ASSERT_TRUE(readUntil(batch.out, "[1/1] a.csv: ok", out)) << out;
+    kill(batch.pid, signal);
+    out += drain(batch.out);
+    const std::string err = drain(batch.err);
+    EXPECT_EQ(exitStatus(batch.pid), 128 + signal) << err;
+    EXPECT_NE(err.find("while the report page was made"), std::string::npos) << err;
+    EXPECT_NE(out.find("1 scans, 0 failed, 0 interrupted; summary in out/BatchSummary.csv"), std::string::npos) << out;
+    EXPECT_NE(readFile(dir.file("out/index.html")).find("</html>"), std::string::npos);
+    EXPECT_EQ(lines(readFile(dir.file("out/BatchSummary.csv"))).size(), 301u);
+    EXPECT_EQ(hiddenFiles(dir.path()), std::vector<std::string>{});
+    EXPECT_EQ(listDir(dir.tmp()), std::vector<std::string>{});
   }
 }
 

@@ -152,9 +152,24 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorNamesEscapedAndItCompilesWithPdflat
   for (const auto& [value, error, tex] : cells) EXPECT_EQ(texValueWithError(value, error), tex) << value;
   EXPECT_EQ(latexEscape("a_b&c%d#e$f{g}h~i^j\\k"),
             "a\\_b\\&c\\%d\\#e\\$f\\{g\\}h\\textasciitilde{}i\\textasciicircum{}j\\textbackslash{}k");
+  // Names of every kind of byte: each shown, and only what the fonts lack replaced.
+  const std::tuple<std::string, std::string, bool> names[] = {
+      {"G\x01\x1b[31m\n-7\x7f", "G\\textbackslash{}x01\\textbackslash{}x1b[31m\\textbackslash{}x0a-7\\textbackslash{}x7f", false},
+      {"Caf\xE9-\xC3", "Caf\\textbackslash{}xe9-\\textbackslash{}xc3", false},  // Latin-1, a cut sequence
+      {"\xE0\x80\xAF-\xED\xA0\x80", "\\textbackslash{}xe0\\textbackslash{}x80\\textbackslash{}xaf-\\textbackslash{}xed\\textbackslash{}xa0\\textbackslash{}x80", false},
+      {"G\xC3\xA4p-\xC5\x81\xE2\x80\x93\xE2\x82\xAC", "G\xC3\xA4p-\xC5\x81\xE2\x80\x93\xE2\x82\xAC", false},  // äŁ–€
+      {"\xE4\xB8\xAD-\xF0\x9F\x98\x80-\xCE\xA9-\xC3\xB0", "[U+4E2D]-[U+1F600]-[U+03A9]-[U+00F0]", true},  // 中😀Ωð
+      {"a<b>|c", "a\\textless{}b\\textgreater{}\\textbar{}c", false}};
+  for (const auto& [name, escaped, replaced] : names) {
+    bool placeholders = false;
+    EXPECT_EQ(latexEscape(name, &placeholders), escaped);
+    EXPECT_EQ(placeholders, replaced) << escaped;
+  }
   std::vector<ResultsRow> rows = {fittedRow("s.csv", "G_1", 2.5e10, 3e10),
                                   gapRow("s.csv", "G&2", {{"status", "no ohmic region found"}, {"knee_status", "only 5 points"}})};
-  for (const char* name : {"KODEL-HXD-RE4-3-B002", "RE3-PK-154-TOPNARROW", "a_b&c%d#e$f{g}h~i^j\\k", "<b>&\"x"}) {
+  std::vector<std::string> wide = {"KODEL-HXD-RE4-3-B002", "RE3-PK-154-TOPNARROW", "a_b&c%d#e$f{g}h~i^j\\k", "<b>&\"x"};
+  for (const auto& name : names) wide.push_back(std::get<0>(name));
+  for (const std::string& name : wide) {
     // Every cell filled, with many digits: the widest table a run gives.
     rows.push_back(fittedRow("scan_1.csv", name, 1.23456789e11, 9.87654321e10));
     for (const char* column : {"resistance_ohm", "knee_resistance_ohm", "rho_area_ohm_cm2"}) rows.back().set(column, "-2033321.5");
@@ -186,6 +201,13 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorNamesEscapedAndItCompilesWithPdflat
   EXPECT_TRUE(fileExists(dir.file("doc.pdf")));
   EXPECT_FALSE(contains(log, "Overfull")) << log;
   EXPECT_FALSE(contains(log, "Missing character"));
+  // < > | as themselves, not as the OT1 font's inverted marks and dash.
+  if (std::system("command -v pdftotext > /dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext not installed";
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && pdftotext -enc UTF-8 doc.pdf doc.txt").c_str()), 0);
+  const std::string shown = readFile(dir.file("doc.txt"));
+  for (const char* part : {"a<b>|c", "<b>&", "G\\x01\\x1b[31m\\x0a-7\\x7f", "[U+4E2D]-[U+1F600]"}) {
+    EXPECT_TRUE(contains(shown, part)) << part << "\n" << shown;
+  }
 }
 
 // ------------------------------------------------------------ limits and verdicts
@@ -241,7 +263,12 @@ TEST(ReportCommand, AMalformedLimitsFileOrOptionIsAUsageErrorAndNothingIsWritten
       {{}, "gap,quantity,min,max\nbottom,onset_v,1,2\nbottom,onset_v,1,3\n",
        "limits.csv:3: onset_v of bottom is already limited at line 2"},
       {{"--report"}, "", "--report needs at least one"},
-      {{"--report", "--limits", ".", "x"}, "", "cannot read limits file .: it is a directory"},
+      {{"--report", "--limits", ".", "x"}, "", "cannot read limits file .: not a regular file (a directory)"},
+      // Numbers whole and decimal; never a device or a file past 1 MiB read.
+      {{}, "gap,quantity,min,max\n*,onset_v,0x700,2000\n", "limits.csv:2: min \"0x700\" is not a number"},
+      {{}, std::string("gap,quantity,min,max\n*,onset_v,1800\0junk,2000\n", 43), "limits.csv:2: min \"1800"},
+      {{"--report", "--limits", "/dev/null", "x"}, "", "cannot read limits file /dev/null: not a regular file (a device)"},
+      {{}, "gap,quantity,min,max\n" + std::string(1 << 20, '\n'), "cannot read limits file limits.csv: larger than 1 MiB"},
   };
   ScratchDir dir;
   fs::create_directories(dir.file("tree/a"));

@@ -16,6 +16,25 @@
 
 namespace tk {
 
+// The text with control bytes (and DEL) written as \xNN, whole: so that no name
+// (of a scan, a gap, a file) can move the cursor, recolour or split a line of a
+// terminal or a log.
+inline std::string escapeControls(const std::string& text) {
+  static const char* const kHex = "0123456789abcdef";
+  std::string out;
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
+    if (c < 0x20 || c == 0x7f) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xf];
+    } else {
+      out += byte;
+    }
+  }
+  return out;
+}
+
 class Console {
   // Accepts every byte and keeps none: the progress stream of a quiet run.
   struct Discard : std::streambuf {
@@ -40,17 +59,19 @@ class Console {
   std::ostream& err;
 
   // Writes the run's closing line (what came of it, where its outputs are) and a
-  // line end to the real standard output, quiet or not.
-  void result(const std::string& line) { result_ << line << std::endl; }
+  // line end to the real standard output, quiet or not; control bytes escaped.
+  void result(const std::string& line) { result_ << escapeControls(line) << std::endl; }
 
-  // Writes "gapohm: error: <message>" to err and adds the failure to the run's
-  // `failures`, which decide how the run ends: an error is never only printed.
+  // Writes "gapohm: error: <message>" to err (one line: control bytes escaped)
+  // and adds the failure to the run's `failures`, which decide how the run ends:
+  // an error is never only printed.
   void error(const Status& failure, Failures& failures) {
-    err << "gapohm: error: " << failure.message() << std::endl;
+    err << "gapohm: error: " << escapeControls(failure.message()) << std::endl;
     failures.add(failure);
   }
-  // Writes "gapohm: warning: <message>" to err; the run's status is unchanged.
-  void warning(const std::string& message) { err << "gapohm: warning: " << message << std::endl; }
+  // Writes "gapohm: warning: <message>" to err (one line: control bytes
+  // escaped); the run's status is unchanged.
+  void warning(const std::string& message) { err << "gapohm: warning: " << escapeControls(message) << std::endl; }
 
   // Prints what `log` has said, in order, as the lines above; its errors join
   // `failures`. Leaves the log empty.

@@ -127,12 +127,13 @@ int readRgbFast(const std::string& bytes, unsigned long maxPixels, RgbPixels& ou
   return 1;
 }
 
-PngReadStatus readWithLibpng(const std::string& path, unsigned long maxPixels, RgbPixels& out,
-                             std::string& reason) {
+// `begin` starts libpng's reading of the image (from a file or from memory).
+template <class Begin>
+PngReadStatus readWithLibpng(Begin&& begin, unsigned long maxPixels, RgbPixels& out, std::string& reason) {
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+  if (begin(&image) == 0) {
     reason = image.message;
     return PngReadStatus::Unreadable;
   }
@@ -167,7 +168,20 @@ PngReadStatus readPngRgb(const std::string& path, unsigned long maxPixels, RgbPi
   if (fast == 1) return PngReadStatus::Ok;
   out = RgbPixels{};
   if (fast < 0) return PngReadStatus::Damaged;
-  return readWithLibpng(path, maxPixels, out, reason);
+  return readWithLibpng([&path](png_image* image) { return png_image_begin_read_from_file(image, path.c_str()); },
+                        maxPixels, out, reason);
+}
+
+PngReadStatus readPngRgbBytes(const std::string& bytes, unsigned long maxPixels, RgbPixels& out,
+                              std::string& reason) {
+  out = RgbPixels{};
+  const int fast = readRgbFast(bytes, maxPixels, out);
+  if (fast == 1) return PngReadStatus::Ok;
+  out = RgbPixels{};
+  if (fast < 0) return PngReadStatus::Damaged;
+  return readWithLibpng(
+      [&bytes](png_image* image) { return png_image_begin_read_from_memory(image, bytes.data(), bytes.size()); },
+      maxPixels, out, reason);
 }
 
 }  // namespace tk

@@ -34,4 +34,9 @@ enum class PngReadStatus {
 // damaged image stream is caught by the inflation and its lengths.
 PngReadStatus readPngRgb(const std::string& path, unsigned long maxPixels, RgbPixels& out, std::string& reason);
 
+// The same on the bytes of a PNG file already read (by a reader that chose how
+// to open it, e.g. never through a link).
+PngReadStatus readPngRgbBytes(const std::string& bytes, unsigned long maxPixels, RgbPixels& out,
+                              std::string& reason);
+
 }  // namespace tk

@@ -186,6 +186,100 @@ void installTempFileCleanup() {
   }
 }
 
+namespace {
+
+// What a file that is not a regular one is, for messages.
+const char* kindOf(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a file";
+}
+
+std::string sizeWord(std::size_t bytes) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB" : std::to_string(bytes) + " bytes";
+}
+
+// Why the file of this kind and size is not read; "" when it is read.
+std::string refusal(const struct stat& info, std::size_t limit) {
+  if (!S_ISREG(info.st_mode)) return std::string("not a regular file (") + kindOf(info.st_mode) + ")";
+  if (static_cast<std::uint64_t>(info.st_size) > limit) return "larger than " + sizeWord(limit);
+  return "";
+}
+
+}  // namespace
+
+FileRead readRegularFile(const std::string& path, std::size_t limit, bool followLinks, std::string& text,
+                         std::string& error) {
+  text.clear();
+  struct stat info {};
+  if ((followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) {
+    error = std::strerror(errno);
+    return FileRead::refused;
+  }
+  if (S_ISLNK(info.st_mode)) {
+    error = "a symbolic link";
+    return FileRead::link;
+  }
+  if (!(error = refusal(info, limit)).empty()) return FileRead::refused;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+  if (fd < 0) {
+    const bool link = errno == ELOOP && !followLinks;
+    error = link ? "a symbolic link" : std::strerror(errno);
+    return link ? FileRead::link : FileRead::refused;
+  }
+  if (::fstat(fd, &info) != 0 || !(error = refusal(info, limit)).empty()) {
+    if (error.empty()) error = std::strerror(errno);
+    ::close(fd);
+    return FileRead::refused;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) error = std::strerror(errno);
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > limit) {  // grown since it was looked at
+      error = "larger than " + sizeWord(limit);
+      break;
+    }
+  }
+  ::close(fd);
+  if (error.empty()) return FileRead::ok;
+  text.clear();
+  return FileRead::refused;
+}
+
+bool copyRegularFile(const std::string& source, const std::string& target, std::size_t limit, std::string& error) {
+  std::string text;
+  std::string reason;
+  if (readRegularFile(source, limit, false, text, reason) != FileRead::ok) {
+    error = source + ": " + reason;
+    return false;
+  }
+  std::string temporary;
+  const int fd = createTempFile(target, temporary, reason);
+  if (fd < 0) {
+    error = "cannot write " + target + ": " + reason;
+    return false;
+  }
+  if (!writeFully(fd, text.data(), text.size())) {
+    error = "cannot write " + target + ": " + std::strerror(errno);
+    discardTempFile(fd, temporary);
+    return false;
+  }
+  if (!commitTempFile(fd, temporary, target, false, reason)) {
+    error = "cannot write " + target + ": " + reason;
+    return false;
+  }
+  return true;
+}
+
 int removeTempFilesOf(const std::string& directory, pid_t pid) {
   const std::string mark = ".tmp-" + std::to_string(pid) + "-";
   DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());

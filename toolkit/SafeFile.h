@@ -45,6 +45,33 @@ bool writeFully(int fd, const void* data, std::size_t size);
 // past the size limit is a failed write (EPIPE, EFBIG) reported like any other.
 void installTempFileCleanup();
 
+// What readRegularFile found at a path.
+enum class FileRead {
+  ok,
+  link,     // a symbolic link, refused as asked: nothing was opened through it
+  refused,  // not readable as asked: `error` says why
+};
+
+// Reads the whole regular file at `path` into `text`, refusing, without reading a
+// byte of it, what is not one: a FIFO (which would wait for a writer for ever), a
+// device (which may never end), a directory, and with `followLinks` false a
+// symbolic link. The kind is looked at before the file is opened (a device is
+// never opened) and again on the open descriptor (opened non-blocking, and with
+// O_NOFOLLOW when links are refused), so that a file swapped in between is caught.
+// A file of more than `limit` bytes is refused too ("larger than 1 MiB"), read
+// or growing. On `refused`, `error` is "<strerror>", "not a regular file (a
+// FIFO)" (a device, a directory, a socket) or "larger than N MiB"; on `link`,
+// "a symbolic link". `text` is empty unless ok.
+FileRead readRegularFile(const std::string& path, std::size_t limit, bool followLinks, std::string& text,
+                         std::string& error);
+
+// Copies the regular file `source` (never through a link: readRegularFile with
+// links refused and `limit`) to `target` through a temporary file renamed into
+// place, so that a link at `target` is replaced, never written through. False
+// with "<source>: <why>" or "cannot write <target>: <why>" in `error`; no
+// temporary file is left then.
+bool copyRegularFile(const std::string& source, const std::string& target, std::size_t limit, std::string& error);
+
 // Removes the hidden temporary files in `directory` that the process `pid` left
 // (one killed before it could remove them itself). Returns how many.
 int removeTempFilesOf(const std::string& directory, pid_t pid);

@@ -30,11 +30,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A name ending in ".csv", in any case; ".csv" itself too (its scan's name is "_").
 bool isCsvFile(const fs::path& path) {
-  std::string extension = path.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension == ".csv";
+  std::string name = path.filename().string();
+  if (name.size() < 4) return false;
+  name = name.substr(name.size() - 4);
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name == ".csv";
 }
 
 // What a file that is not a regular file is, for messages.
@@ -249,25 +251,26 @@ struct Batch {
   std::size_t done = 0;
   std::vector<Worker> workers;
 
-  // The progress line of a scan, in the order the scans end.
+  // The progress line of a scan, in the order the scans end; one line whatever
+  // the scan is called (control bytes escaped).
   void report(ScanRun& run) {
     const ScanOutcome& o = run.outcome;
     run.reported = true;
     ++done;
-    console.out << "gapohm: [" << done << "/" << runs.size() << "] " << o.scan << ": ";
+    std::string line = "gapohm: [" + std::to_string(done) + "/" + std::to_string(runs.size()) + "] " + o.scan + ": ";
     if (o.state == ScanOutcome::State::failed) {
-      console.out << "FAILED" << (o.why.empty() ? "" : " (" + o.why + ")") << std::endl;
+      line += "FAILED" + (o.why.empty() ? "" : " (" + o.why + ")");
     } else if (o.state == ScanOutcome::State::interrupted) {
-      console.out << "interrupted" << std::endl;
+      line += "interrupted";
     } else {
       // Zero fitted for want of a search is not zero found.
       const std::string notSearched = options.scanType == ScanType::standard
                                           ? "--scan-type standard"
                                           : "HV axis at or above " + argonScanLimitText();
-      console.out << "ok, " << o.gaps << " gaps, " << o.fitted << " fitted"
-                  << (o.notSearched > 0 ? " (not searched: " + notSearched + ")" : "") << ", outputs in "
-                  << run.outputDir << std::endl;
+      line += "ok, " + std::to_string(o.gaps) + " gaps, " + std::to_string(o.fitted) + " fitted" +
+              (o.notSearched > 0 ? " (not searched: " + notSearched + ")" : "") + ", outputs in " + run.outputDir;
     }
+    console.out << tk::escapeControls(line) << std::endl;
   }
 
   // Waits for a busy worker's scan to end, takes its outcome, and lets a worker
@@ -286,7 +289,7 @@ struct Batch {
 
   ScanTask taskOf(std::size_t k) const {
     const std::string name = dir.path() + "/" + std::to_string(k);
-    return {k, runs[k].outcome.scan, runs[k].outputDir, name + ".err", name + ".outcome"};
+    return {k, runs[k].outcome.scan, runs[k].outputDir, name + ".err", name + ".outcome", dir.path()};
   }
 
   // Hands the k-th scan to `idle`, else to a new worker; a scan that no worker
@@ -416,7 +419,8 @@ namespace {
 
 // The campaign page of the batch, beside its summary: every finished scan's results.csv.
 void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& directory,
-                      const RunOptions& options, tk::Console& console, tk::Failures& failures) {
+                      const RunOptions& options, tk::Console& console, tk::Failures& failures,
+                      const StopAsked& stopAsked) {
   std::vector<std::string> tables;
   for (const ScanRun& run : runs) {
     if (run.outcome.state != ScanOutcome::State::finished) continue;
@@ -426,7 +430,7 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
     if (::stat((dir + "results.csv").c_str(), &info) == 0) tables.push_back(dir + "results.csv");
   }
   const std::string where = directory.empty() ? "." : directory;
-  writeCampaignReport(tables, where, options.limits.get(), console, failures);
+  writeCampaignReport(tables, where, options.limits.get(), console, failures, stopAsked);
 }
 
 }  // namespace
@@ -444,6 +448,10 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   }
   std::vector<ScanRun> runs = planRuns(scans, place, home);
   const std::string summary = summaryPath.empty() ? defaultSummaryPath(runs, place) : summaryPath;
+  // From before the private directory exists to after it is gone, report page
+  // included: a stop asks the batch to end, and never leaves that directory or a
+  // temporary file behind.
+  const StopSignals stop;
   const PrivateDir dir(place);
   if (dir.path().empty()) {
     console.error(tk::Status::IOError("no place for the scans' outcomes: " + dir.error()), failures);
@@ -454,7 +462,6 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
   const int workers = std::clamp(options.jobs, 1, static_cast<int>(kMostProcesses));
   int stoppedBy = 0;
   {
-    const StopSignals stop;
     Batch batch{runs, perScan, programPath(options), dir, console, failures, 0, {}};
     batch.runAll(workers);
     stoppedBy = stopSignal();
@@ -474,13 +481,20 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
     return stoppedBy != 0 ? 128 + stoppedBy : 1;
   }
   const auto failed = count(ScanOutcome::State::failed);
-  if (stoppedBy == 0) writeBatchReport(runs, directory, options, console, failures);
+  // A stop that came after the last scan ended (even before this line) leaves
+  // every scan finished: the page is still written, without what it would paint.
+  const bool scansStopped = count(ScanOutcome::State::interrupted) > 0;
+  if (!scansStopped) writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; });
+  stoppedBy = stopSignal();
   console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
   if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
-  console.out << "; summary in " << summary << std::endl;
+  console.out << "; summary in " << tk::escapeControls(summary) << std::endl;
   if (stoppedBy != 0) {
+    const std::string what = scansStopped ? "the scans not finished are marked interrupted in " + summary
+                                          : "while the report page was made (" + summary +
+                                                " is complete; the page lacks the thumbnails not yet made)";
     console.error(tk::Status::InvalidArgument(std::string("stopped by ") + (stoppedBy == SIGINT ? "SIGINT" : "SIGTERM") +
-                                              ": the scans not finished are marked interrupted in " + summary),
+                                              ": " + what),
                   failures);
     return 128 + stoppedBy;
   }

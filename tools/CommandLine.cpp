@@ -24,6 +24,7 @@
 #include "aux/ScanInput.h"
 #include "tools/Report.h"
 #include "tools/gapohm.h"
+#include "toolkit/SafeFile.h"
 
 namespace {
 
@@ -51,15 +52,14 @@ int checkedOutput(int status, std::ostream& out, std::ostream& err) {
   return status == 0 ? 1 : status;
 }
 
-// Reads the --areas file; false with a usage message on `err`.
+// Reads the --areas file (a regular file of at most 1 MiB: a few lines a gap,
+// never a device or a FIFO read without end); false with a usage message on `err`.
 bool readAreas(const std::string& path, GapAreas& areas, std::ostream& err) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
+  std::string text;
   std::string error;
-  if (!in || in.bad()) {
-    error = "cannot read areas file " + path + ": " + std::strerror(errno);
-  } else if (parseGapAreas(text.str(), path, areas, error)) {
+  if (tk::readRegularFile(path, kLargestAreasFile, true, text, error) != tk::FileRead::ok) {
+    error = "cannot read areas file " + escapeControls(path) + ": " + error;
+  } else if (parseGapAreas(text, path, areas, error)) {
     return true;
   }
   err << "gapohm: " << error << "\nRun with --help for more information.\n";

@@ -1,20 +1,15 @@
 #include "tools/Limits.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "aux/GapRules.h"
+#include "aux/ScanInput.h"
 #include "tools/ReportInputs.h"
+#include "toolkit/SafeFile.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::string shortNumber(double v) {
   char buffer[32];
@@ -27,7 +22,7 @@ bool readBound(const std::string& text, std::optional<double>& bound) {
   bound.reset();
   if (text.empty()) return true;
   double v = 0.0;
-  if (!readFinite(text, v)) return false;
+  if (!readWholeNumber(text, v)) return false;
   bound = v;
   return true;
 }
@@ -154,20 +149,13 @@ Verdict judgeGap(const ResultsRow& row, const Limits& limits) {
 }
 
 bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err) {
-  std::error_code ec;
-  if (fs::is_directory(limitsFile, ec)) {
-    err << "gapohm: cannot read limits file " << limitsFile << ": it is a directory\n";
-    return false;
-  }
-  std::ifstream in(limitsFile, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
+  std::string text;
   std::string error;
-  if (!in) {
-    err << "gapohm: cannot read limits file " << limitsFile << ": " << std::strerror(errno) << "\n";
+  if (tk::readRegularFile(limitsFile, kLargestLimitsFile, true, text, error) != tk::FileRead::ok) {
+    err << "gapohm: cannot read limits file " << escapeControls(limitsFile) << ": " << error << "\n";
     return false;
   }
-  if (!parseLimits(text.str(), limitsFile, limits, error)) {
+  if (!parseLimits(text, limitsFile, limits, error)) {
     err << "gapohm: " << error << "\n";
     return false;
   }

@@ -3,6 +3,7 @@
 // from a gap's name, and PASS / FAIL / NO RESULT per gap.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -32,7 +33,11 @@ struct Limits {
 // gap and quantity given twice.
 bool parseLimits(const std::string& text, const std::string& file, Limits& limits, std::string& error);
 
-// Reads and checks the limits file; false with the message written to `err`
+// The largest limits file read: a line a limit fits thousands of limits.
+constexpr std::size_t kLargestLimitsFile = std::size_t{1} << 20;
+
+// Reads and checks the limits file (a regular file of at most
+// kLargestLimitsFile bytes, links followed: the user names it); false with the message written to `err`
 // (a usage error: the caller has written nothing yet).
 bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err);
 

@@ -1,23 +1,45 @@
 #include "tools/Report.h"
 
+#include <sys/stat.h>
+
 #include "aux/OutputPlaces.h"
+#include "aux/ScanInput.h"
 #include "tools/ReportInputs.h"
 #include "tools/ReportPage.h"
 
+namespace {
+
+// The report's own subdirectories, made if missing. One that is a symbolic link
+// is refused: what the report writes there would land wherever it points.
+bool makeReportDirectories(const std::string& dir, std::string& error) {
+  for (const char* sub : {"figures", "thumbs"}) {
+    struct stat info {};
+    if (::lstat((dir + sub).c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+      error = "cannot write into " + dir + sub + ": it is a symbolic link";
+      return false;
+    }
+  }
+  for (const char* sub : {"", "figures", "thumbs"}) {
+    if (!makeDirectories(dir + sub, error)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console, tk::Failures& failures) {
+                        const Limits* limits, tk::Console& console, tk::Failures& failures,
+                        const StopAsked& stopAsked) {
   const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';
   std::string error;
-  for (const char* sub : {"", "figures", "thumbs"}) {
-    if (!makeDirectories(dir + sub, error)) {
-      console.error(tk::Status::IOError(error), failures);
-      return 1;
-    }
+  if (!makeReportDirectories(dir, error)) {
+    console.error(tk::Status::IOError(escapeControls(error)), failures);
+    return 1;
   }
   const std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
-  const std::string page = reportPageText(scans, limits, dir, console, failures);
+  const std::string page = reportPageText(scans, limits, dir, console, failures, stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
   const bool failed = failures.all().size() > before;
   if (!failed) console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html" << std::endl;

@@ -12,14 +12,18 @@
 
 #include "toolkit/Console.h"
 #include "tools/Limits.h"
+#include "tools/ReportPage.h"
 
 // Writes the report of the given results.csv files into outputDir (created if
-// missing): index.html, figures/ and thumbs/. With `limits`, a verdict column.
+// missing; figures/ or thumbs/ that is a symbolic link is refused): index.html,
+// figures/ and thumbs/. With `limits`, a verdict column. Once `stopAsked` says
+// so, the figures and thumbnails not yet made are left out and the page says so.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Every failure is added to
 // `failures`. Returns 0, or 1 when a file failed or an output could not be written.
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console, tk::Failures& failures);
+                        const Limits* limits, tk::Console& console, tk::Failures& failures,
+                        const StopAsked& stopAsked = {});
 
 // `gapohm --report`: reads the limits file (when not empty; a malformed one is a
 // usage error, reported before anything is written), finds the results.csv files

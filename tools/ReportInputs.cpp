@@ -1,13 +1,10 @@
 #include "tools/ReportInputs.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "aux/ScanInput.h"
+#include "toolkit/SafeFile.h"
 
 namespace fs = std::filesystem;
 
@@ -28,15 +25,6 @@ bool hasColumn(const std::string& text, const std::string& column) {
 }
 
 }  // namespace
-
-bool readFinite(const std::string& text, double& value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  value = std::strtod(text.c_str(), &end);
-  // An underflow (ERANGE with a tiny or zero result) is still the number written;
-  // an overflow reads as infinity.
-  return end == text.c_str() + text.size() && std::isfinite(value);
-}
 
 std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console,
                                           tk::Failures& failures) {
@@ -73,13 +61,18 @@ std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk:
   for (const std::string& file : files) {
     ScanTable scan;
     scan.file = file;
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in || in.bad()) {
-      scan.error = file + ": cannot read: " + std::strerror(errno);
-    } else {
-      if (parseResultsCsv(text.str(), file, scan.rows, scan.error)) scan.figureColumn = hasColumn(text.str(), "figure");
+    std::string text;
+    std::string why;
+    const tk::FileRead read = tk::readRegularFile(file, kLargestResultsFile, false, text, why);
+    if (read == tk::FileRead::link) {
+      // Whatever it points at is not the run's table: never published.
+      console.warning(escapeControls(file) + ": skipped: a symbolic link (the report reads no file through a link)");
+      continue;
+    }
+    if (read != tk::FileRead::ok) {
+      scan.error = file + ": cannot read: " + why;
+    } else if (parseResultsCsv(text, file, scan.rows, scan.error)) {
+      scan.figureColumn = hasColumn(text, "figure");
     }
     if (!scan.error.empty()) console.error(tk::Status::Corruption(scan.error), failures);
     scans.push_back(std::move(scan));

@@ -3,6 +3,7 @@
 // read and parsed once, a failure kept with its file so that the page names it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -26,13 +27,13 @@ struct ScanTable {
 std::vector<std::string> findResultsFiles(const std::vector<std::string>& paths, tk::Console& console,
                                           tk::Failures& failures);
 
-// Reads and parses each file, in the order given. A file that cannot be read or
-// parsed is printed through `console`, added to `failures` and kept with its
+// The largest results.csv read: a campaign's tables are a few hundred bytes a gap.
+constexpr std::size_t kLargestResultsFile = std::size_t{64} << 20;
+
+// Reads and parses each file, in the order given. A file that is a symbolic link
+// is skipped with a warning naming it (what it points at is not a run's table);
+// one that cannot be read (not a regular file, larger than kLargestResultsFile)
+// or parsed is printed through `console`, added to `failures` and kept with its
 // error and no rows; figureColumn tells whether its header has a "figure" column.
 std::vector<ScanTable> readScanTables(const std::vector<std::string>& files, tk::Console& console,
                                       tk::Failures& failures);
-
-// A whole text (a cell of results.csv or a limits file) as a finite number; false
-// for an empty text, trailing characters, NaN or an overflow. An underflow reads
-// as the tiny number written.
-bool readFinite(const std::string& text, double& value);

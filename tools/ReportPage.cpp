@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "aux/OutputPlaces.h"
+#include "aux/ScanInput.h"
+#include "toolkit/SafeFile.h"
 #include "tools/SummaryFigures.h"
 #include "tools/Thumbnail.h"
 
@@ -70,12 +72,18 @@ std::string relativePath(const std::string& target, const std::string& dir) {
   return to.lexically_relative(from).generic_string();
 }
 
+// The largest SVG figure copied as its own thumbnail.
+constexpr std::size_t kLargestSvgThumb = std::size_t{16} << 20;
+
 // Where the report is written and the running count of its thumbnails.
 struct ReportPlace {
   std::string dir;  // the output directory, ending in "/"
   int thumbs = 0;
   tk::Console& console;
   tk::Failures& failures;
+  const StopAsked& stopAsked;
+
+  bool stopped() const { return stopAsked && stopAsked(); }
 };
 
 // The thumbnail the run painted with its figure, as results.csv names it
@@ -102,15 +110,14 @@ std::string linkedFigure(const std::string& figure, const std::string& made, con
   bool shown = !made.empty();
   if (!made.empty()) {
     // linked where the run left it
+  } else if (place.stopped()) {
+    error = "the report was stopped";
   } else if (extension == ".png") {
     shown = writeThumbnail(figure, place.dir + thumb, kThumbnailWidth, error);
   } else if (extension == ".svg") {
-    std::error_code ec;
-    fs::copy_file(figure, place.dir + thumb, fs::copy_options::overwrite_existing, ec);
-    shown = !ec;
-    if (ec) error = "cannot copy " + figure + ": " + ec.message();
+    shown = tk::copyRegularFile(figure, place.dir + thumb, kLargestSvgThumb, error);
   }
-  if (!error.empty()) place.console.warning(error);
+  if (!error.empty() && !place.stopped()) place.console.warning(escapeControls(error));
   if (shown) {
     return "<a href=\"" + htmlEscape(link) + "\"><img class=\"thumb\" src=\"" + htmlEscape(thumb) + "\" width=\"" +
            std::to_string(kThumbShown) + "\" alt=\"figure of " + htmlEscape(gap) + "\"></a>";
@@ -122,6 +129,20 @@ std::string linkedFigure(const std::string& figure, const std::string& made, con
 
 std::string noFigure(const std::string& why) {
   return "<span class=\"note\">no figure (" + htmlEscape(why) + ")</span>";
+}
+
+// Whether `figure` is a file the page may show: a regular file, never a link
+// (what a link beside a results.csv points at is not the run's figure, and may
+// be any file of the machine); a link is named in a warning.
+enum class FigureFile { regular, link, none };
+FigureFile figureFile(const std::string& figure, ReportPlace& place) {
+  std::error_code ec;
+  const fs::file_status status = fs::symlink_status(figure, ec);
+  if (fs::is_symlink(status)) {
+    place.console.warning(escapeControls(figure) + ": skipped: a symbolic link (the report shows no figure through a link)");
+    return FigureFile::link;
+  }
+  return fs::is_regular_file(status) ? FigureFile::regular : FigureFile::none;
 }
 
 // The figure cell of a gap: a thumbnail in thumbs/ linked to the full figure
@@ -137,15 +158,20 @@ std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace
     if (name.find('/') != std::string::npos || name == "..") {
       return noFigure("\"" + name + "\" is not a file name beside results.csv");
     }
-    std::error_code ec;
     const std::string figure = (dir / name).string();
-    if (!fs::is_regular_file(figure, ec)) return noFigure(name + " not beside results.csv");
-    return linkedFigure(figure, runThumbnail(dir, row.thumbnail), row.gap, place);
+    switch (figureFile(figure, place)) {
+      case FigureFile::regular: return linkedFigure(figure, runThumbnail(dir, row.thumbnail), row.gap, place);
+      case FigureFile::link: return noFigure(name + " is a symbolic link");
+      case FigureFile::none: return noFigure(name + " not beside results.csv");
+    }
   }
   const std::string base = (dir / safeFileName(row.gap)).string();
   for (const char* extension : {".png", ".svg", ".pdf"}) {
-    std::error_code ec;
-    if (fs::is_regular_file(base + extension, ec)) return linkedFigure(base + extension, "", row.gap, place);
+    switch (figureFile(base + extension, place)) {
+      case FigureFile::regular: return linkedFigure(base + extension, "", row.gap, place);
+      case FigureFile::link: return noFigure(safeFileName(row.gap) + extension + " is a symbolic link");
+      case FigureFile::none: break;
+    }
   }
   return noFigure(safeFileName(row.gap) + ".png not beside results.csv");
 }
@@ -192,6 +218,7 @@ std::string scanSection(const ScanTable& scan, const Limits* limits, ReportPlace
 // The summary figures into figures/, and their part of the page.
 std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& place) {
   std::string html = "<h2>Summary</h2>\n";
+  if (place.stopped()) return html + "<p class=\"note\">The report was stopped before its summary figures were painted.</p>\n";
   for (const SummaryFigure& figure : paintSummaryFigures(scans, place.dir + "figures/")) {
     if (!figure.error.empty()) place.console.error(tk::Status::IOError(figure.error), place.failures);
     if (figure.painted && figure.error.empty()) {
@@ -229,7 +256,7 @@ std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, 
 }  // namespace
 
 std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console, tk::Failures& failures) {
-  ReportPlace place{dir, 0, console, failures};
+                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked) {
+  ReportPlace place{dir, 0, console, failures, stopAsked};
   return pageText(scans, limits, place);
 }

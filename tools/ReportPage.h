@@ -4,6 +4,7 @@
 // self-contained: no script, every link relative, nothing fetched from a network.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,19 @@ std::string htmlEscape(const std::string& text);
 // percent-encoded.
 std::string urlPath(const std::string& path);
 
+// Asked between the page's costly steps: true once the caller wants it ended
+// (a batch stopped by a signal). Empty: never.
+using StopAsked = std::function<bool()>;
+
 // The page over `scans`, written into `dir` (ending in "/", with existing
 // subdirectories figures/ and thumbs/): paints the summary figures into
 // figures/ and the thumbnails into thumbs/ (numbered 1, 2, ... in page order),
 // and returns the page's text. With `limits`, a verdict column. A summary figure
 // that cannot be written is printed through `console`, added to `failures` and left
 // off the page; a thumbnail that cannot be made is a warning, its figure still
-// linked. A scan that failed to read shows its error instead of a table.
+// linked. A figure that is a symbolic link is neither read nor linked (a warning
+// names it). A scan that failed to read shows its error instead of a table. Once
+// `stopAsked` says so, no further figure or thumbnail is made: the page says so
+// where they would be.
 std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console, tk::Failures& failures);
+                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked = {});

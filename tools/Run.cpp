@@ -250,7 +250,7 @@ void tellNotArgon(const RunOutcome& run, ScanType type, tk::Console& console) {
   }
   for (const GapResult& g : run.gaps) {
     if (g.graph.GetN() == 0) continue;
-    console.out << "gapohm: " << run.file << ": not an argon scan: the HV axis of its first gap, \""
+    console.out << "gapohm: " << escapeControls(run.file) << ": not an argon scan: the HV axis of its first gap, \""
                 << excerpt(g.name) << "\", ends at " << g.graph.xAxis().high
                 << " V, not below the " << argonScanLimitText() << " limit of the ohmic-region search; no gap is searched "
                    "and no Resistance.csv is written"
@@ -294,6 +294,20 @@ std::set<std::string> earlierOutputs(const RunOutcome& run, const OutputPlace& p
   }
   ::closedir(listing);
   return found;
+}
+
+// The names that results.tex and Resistance.csv show with "[U+XXXX]" in place of
+// characters pdflatex cannot set with its default fonts, each said once.
+void warnLatexPlaceholders(const RunOutcome& run, tk::Console& console) {
+  const std::string shown = " that pdflatex cannot set with its default fonts are shown as [U+XXXX] in results.tex";
+  bool inScan = false;
+  latexEscape(run.file, &inScan);
+  if (inScan) console.warning(run.file + ": characters of the scan's name" + shown);
+  for (const GapResult& g : run.gaps) {
+    bool inGap = false;
+    latexEscape(g.name, &inGap);
+    if (inGap) console.warning(run.file + ": gap \"" + excerpt(g.name) + "\": characters of its name" + shown + " and Resistance.csv");
+  }
 }
 
 // One warning naming the outputs of earlier runs that this run left in place.
@@ -344,6 +358,7 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   const std::vector<ResultsRow> results = resultsRows(run);
   const tk::Failures written = writeResults(results, run.argon, file, place);
   for (const tk::Status& failure : written.all()) console.error(failure, failures);
+  if (run.argon) warnLatexPlaceholders(run, console);
   warnStaleOutputs(run, options, place, before, console);
   if (rows != nullptr) rows->insert(rows->end(), results.begin(), results.end());
   console.result("gapohm: outputs in " + outputDirectory(file, place));

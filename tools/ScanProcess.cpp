@@ -44,8 +44,8 @@ std::string exactNumber(double v) {
 // async-signal-safe calls, as the batch's process may have had threads. The stop
 // signals are blocked on entry (the mask startWorker set); `mask` is the one to
 // run with.
-[[noreturn]] void execWorker(char* const argv[], int channel, int messages, int nothing, pid_t parent,
-                             const sigset_t& mask) {
+[[noreturn]] void execWorker(char* const argv[], char* const envp[], int channel, int messages, int nothing,
+                             pid_t parent, const sigset_t& mask) {
   ::dup2(channel, STDIN_FILENO);
   ::dup2(nothing, STDOUT_FILENO);
   ::dup2(messages, STDERR_FILENO);
@@ -63,7 +63,7 @@ std::string exactNumber(double v) {
   ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);  // a stop held off until here ends this process
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (::getppid() != parent) ::_exit(127);  // the batch ended before the line above
-  ::execv(argv[0], argv);
+  ::execve(argv[0], argv, envp);
   static const char kFailed[] = "gapohm: error: cannot start the program for a scan\n";
   (void)!::write(STDERR_FILENO, kFailed, sizeof kFailed - 1);
   ::_exit(127);
@@ -182,6 +182,16 @@ bool startWorker(const std::vector<std::string>& args, const ScanTask& task, Wor
   argv.reserve(args.size() + 1);
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));  // execv changes none
   argv.push_back(nullptr);
+  // The batch's environment, with TMPDIR the process's own place when it has one.
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (task.tmpdir.empty() || std::strncmp(*entry, "TMPDIR=", 7) != 0) environment.emplace_back(*entry);
+  }
+  if (!task.tmpdir.empty()) environment.push_back("TMPDIR=" + task.tmpdir);
+  std::vector<char*> envp;
+  envp.reserve(environment.size() + 1);
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
   while (scanProcesses[worker.slot].load() != 0) ++worker.slot;  // fewer than kMostProcesses run
   // Stops are held off from the fork until the process is registered: the
   // handler then passes a stop on to it, and none reaches the child while it
@@ -192,7 +202,7 @@ bool startWorker(const std::vector<std::string>& args, const ScanTask& task, Wor
   ::pthread_sigmask(SIG_BLOCK, &stops, &before);
   const pid_t parent = ::getpid();
   worker.pid = messages < 0 || nothing < 0 || !connected ? -1 : ::fork();
-  if (worker.pid == 0) execWorker(argv.data(), ends[1], messages, nothing, parent, before);
+  if (worker.pid == 0) execWorker(argv.data(), envp.data(), ends[1], messages, nothing, parent, before);
   const int failure = errno;
   if (worker.pid > 0) scanProcesses[worker.slot].store(worker.pid);
   ::pthread_sigmask(SIG_SETMASK, &before, nullptr);

@@ -49,6 +49,10 @@ struct ScanTask {
   std::string outputDir;  // where its outputs go
   std::string messages;   // its standard error (created by the batch)
   std::string outcome;    // its outcome file
+  // The TMPDIR of a worker started with it ("": the batch's own): the batch's
+  // private directory, so that a library's temporary file that a stopped scan
+  // cannot remove goes with it.
+  std::string tmpdir;
 };
 
 // A worker process and the scan it is on.

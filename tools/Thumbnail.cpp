@@ -3,28 +3,32 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
-#include "aux/OutputPlaces.h"
 #include "toolkit/Canvas.h"
 #include "toolkit/Png.h"
 #include "toolkit/PngRead.h"
+#include "toolkit/SafeFile.h"
 
 namespace {
 
 // Larger figures are not thumbnailed: 100 million pixels is fifty times the
 // program's own figures, and their decoding would hold gigabytes.
 constexpr unsigned long kLargestFigurePixels = 100000000UL;
+// The program's own figures are a few hundred kilobytes.
+constexpr std::size_t kLargestFigureFile = std::size_t{64} << 20;
 
-// The figure's pixels as 8-bit RGB rows (alpha laid on white).
+// The figure's pixels as 8-bit RGB rows (alpha laid on white); never read
+// through a link.
 bool readRgb(const std::string& figure, tk::RgbPixels& pixels, std::string& error) {
+  std::string bytes;
   std::string reason;
-  switch (tk::readPngRgb(figure, kLargestFigurePixels, pixels, reason)) {
+  if (tk::readRegularFile(figure, kLargestFigureFile, false, bytes, reason) != tk::FileRead::ok) {
+    error = figure + ": " + reason;
+    return false;
+  }
+  switch (tk::readPngRgbBytes(bytes, kLargestFigurePixels, pixels, reason)) {
     case tk::PngReadStatus::Ok: return true;
     case tk::PngReadStatus::Damaged: error = figure + ": damaged PNG file"; break;
     case tk::PngReadStatus::Unreadable: error = figure + ": " + reason; break;
@@ -74,19 +78,23 @@ bool writeThumbnail(const std::string& figure, const std::string& thumb, int max
     return false;
   }
   boxFilter(pixels.rgb, width, height, factor, small);
-  // A fresh file of our own (never one a link points at), renamed into place.
-  std::string temporary = ExtractDirectory(thumb) + ".thumb-XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
+  // A fresh file of our own (never one a link points at, removed if the run is
+  // stopped), renamed into place.
+  std::string temporary;
+  std::string reason;
+  const int fd = tk::createTempFile(thumb, temporary, reason);
   if (fd < 0) {
-    error = "cannot write " + thumb + ": " + std::strerror(errno);
+    error = "cannot write " + thumb + ": " + reason;
     return false;
   }
   ::close(fd);
-  std::string reason;
-  if (!tk::writePng(temporary, small, tk::Canvas::kPngLevel, reason) ||
-      std::rename(temporary.c_str(), thumb.c_str()) != 0) {
-    error = "cannot write " + thumb + ": " + (reason.empty() ? std::strerror(errno) : reason);
-    std::remove(temporary.c_str());
+  if (!tk::writePng(temporary, small, tk::Canvas::kPngLevel, reason)) {
+    tk::discardTempFile(-1, temporary);
+    error = "cannot write " + thumb + ": " + reason;
+    return false;
+  }
+  if (!tk::commitTempFile(-1, temporary, thumb, false, reason)) {
+    error = "cannot write " + thumb + ": " + reason;
     return false;
   }
   return true;

@@ -104,7 +104,7 @@ void init_plotprofile(std::vector<plotprofile>& plottingprofile, ChamberIndexLis
 void printINFO(const std::string& filename, std::ostream& out) {
   out << "INFO :: gapohm : printINFO " << std::string(29, '#') << std::endl;
   out << "INFO :: processing files : " << std::endl;
-  out << "INFO :: \t " << filename << std::endl;
+  out << "INFO :: \t " << escapeControls(filename) << std::endl;
   out << "INFO :: " << std::string(56, '#') << std::endl;
 }
 
