@@ -24,6 +24,7 @@ constexpr int kGridWidths = 16;       // widths 0.5 * 1.5^k V, k = 0..15
 constexpr double kTail = 40.0;        // beyond |t| = 40, ln(1 + e^-|t|) < 5e-18: left out
 constexpr double kThetaLimit = 20.0;  // |ln w| bound inside the model: exp cannot overflow
 constexpr double kOutlierSpreads = 5.0;
+constexpr std::size_t kOutlierNeighbours = 21;
 constexpr double kSignificance = 5.0;   // s / sigma_s
 constexpr int kFewestAbove = 5;         // points above V0 + w
 constexpr int kFewestBelow = 3;         // points below V0 - w
@@ -369,26 +370,50 @@ double median(std::vector<double> v) {
   return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h)));
 }
 
-// Drops the points whose residual exceeds 5 robust spreads (1.4826 MAD), when at
-// least kKneeFewestPoints remain. Returns how many were dropped.
-int dropOutliers(Points& p, const std::vector<double>& r, std::vector<std::string>& trace) {
+double robustSpread(const std::vector<double>& r) {
   const double mid = median(r);
   std::vector<double> dev(r.size());
   for (std::size_t i = 0; i < r.size(); ++i) dev[i] = std::fabs(r[i] - mid);
-  const double spread = 1.4826 * median(dev);
+  return 1.4826 * median(dev);
+}
+
+// Whether point i's residual is also beyond 5 robust spreads of the residuals of
+// its kOutlierNeighbours nearest points in HV order (it included): scatter that
+// grows with the current makes the top points scatter more than the level, and
+// they are not outliers for that.
+bool beyondItsNeighbours(const std::vector<double>& r, std::size_t i) {
+  const std::size_t n = r.size(), k = std::min(n, kOutlierNeighbours);
+  const std::size_t from = std::min(i - std::min(i, k / 2), n - k);
+  const std::vector<double> near(r.begin() + static_cast<std::ptrdiff_t>(from),
+                                 r.begin() + static_cast<std::ptrdiff_t>(from + k));
+  return std::fabs(r[i] - median(near)) > kOutlierSpreads * robustSpread(near);
+}
+
+// Drops the points whose residual exceeds 5 robust spreads (1.4826 MAD) of all
+// residuals and of their neighbours', when at least kKneeFewestPoints remain.
+// Returns how many were dropped.
+int dropOutliers(Points& p, const std::vector<double>& r, std::vector<std::string>& trace) {
+  const double spread = robustSpread(r);
   const double cut = kOutlierSpreads * spread;
-  std::size_t beyond = 0;
-  for (double x : r) beyond += std::fabs(x) > cut ? 1 : 0;
+  std::vector<bool> drop(r.size(), false);
+  std::size_t beyond = 0, dropped = 0;
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    if (!(std::fabs(r[i]) > cut)) continue;
+    ++beyond;
+    drop[i] = beyondItsNeighbours(r, i);
+    dropped += drop[i] ? 1 : 0;
+  }
   std::string line = "outlier pass: robust spread " + str(spread) + " nA/cm2, " +
                      std::to_string(beyond) + " point(s) beyond " + str(cut) + " nA/cm2";
-  if (beyond == 0 || !(spread > 0) || p.size() - beyond < kKneeFewestPoints) {
-    trace.push_back(line + (beyond == 0 ? "" : ", none dropped (too few would remain)"));
+  if (dropped < beyond) line += ", " + std::to_string(beyond - dropped) + " of them within the scatter of their neighbours";
+  if (dropped == 0 || !(spread > 0) || p.size() - dropped < kKneeFewestPoints) {
+    trace.push_back(line + (dropped == 0 ? "" : ", none dropped (too few would remain)"));
     return 0;
   }
   Points kept;
   kept.alpha = p.alpha, kept.reference = p.reference;
   for (std::size_t i = 0; i < p.size(); ++i) {
-    if (std::fabs(r[i]) > cut) {
+    if (drop[i]) {
       line += "; dropped HV " + str(p.hv[i]) + " V (residual " + str(r[i]) + ")";
       continue;
     }
@@ -396,7 +421,7 @@ int dropOutliers(Points& p, const std::vector<double>& r, std::vector<std::strin
   }
   trace.push_back(line + "; refitted");
   p = std::move(kept);
-  return static_cast<int>(beyond);
+  return static_cast<int>(dropped);
 }
 
 // ------------------------------------------------------------------ errors
@@ -715,11 +740,16 @@ bool accept(const Points& p, const Model& m, KneeFit& out) {
 
 // ------------------------------------------------------------------ the result
 
-// The errors of the result: HC3 with the width held, widened in quadrature by
-// half the spread of each parameter over the width's set.
+// The errors of the result. The HC3 error with the width free follows scatter
+// that grows with the current, but it trusts a straight-line view of the width;
+// the HC3 error with the width held, widened in quadrature by half the spread of
+// the parameter over the width's set, holds where that view fails (a width at
+// its bound, a knee the scan barely passes). Each parameter takes the larger.
 struct Errors {
   std::vector<double> held;  // c, s, V0
+  std::vector<double> free;  // c, s, V0 with the width a parameter (as held when it is not)
   double width = kNaN;       // HC3 of w with the width free, NaN when it is not a parameter
+  double of(std::size_t i, double half) const { return std::max(free[i], std::hypot(held[i], half)); }
 };
 
 double meanTemperatureAbove(const Points& p, double onset) {
@@ -735,7 +765,7 @@ void fillNumbers(const Points& p, const Model& m, const Errors& e, const WidthSe
   const double perSlope = 1e9 / kGapLength;
   const double rhoHalf = set.least[1] > 0 ? 0.5 * perSlope * (1 / set.least[1] - 1 / set.most[1]) : kInf;
   const double refRho = perSlope / m.k.s;
-  const double refRhoError = std::hypot(perSlope * e.held[1] / (m.k.s * m.k.s), rhoHalf);
+  const double refRhoError = e.of(1, rhoHalf * m.k.s * m.k.s / perSlope) * perSlope / (m.k.s * m.k.s);
   // Without a temperature model the factor is 1 and the slope is the one fitted.
   double factor = 1.0;
   if (!p.t.empty()) {
@@ -743,9 +773,9 @@ void fillNumbers(const Points& p, const Model& m, const Errors& e, const WidthSe
     factor = std::exp(p.alpha * (out.meanTemperature - p.reference));
     out.referenceResistivity = refRho, out.referenceResistivityError = refRhoError;
   }
-  out.offset = m.k.c, out.offsetError = std::hypot(e.held[0], set.halfSpread(0));
-  out.slope = m.k.s * factor, out.slopeError = std::hypot(e.held[1], set.halfSpread(1)) * factor;
-  out.onset = m.k.v0, out.onsetError = std::hypot(e.held[2], set.halfSpread(2));
+  out.offset = m.k.c, out.offsetError = e.of(0, set.halfSpread(0));
+  out.slope = m.k.s * factor, out.slopeError = e.of(1, set.halfSpread(1)) * factor;
+  out.onset = m.k.v0, out.onsetError = e.of(2, set.halfSpread(2));
   out.width = m.k.w;
   out.widthError = m.k.w * e.width;  // dw = w dtheta
   out.widthLow = set.low, out.widthHigh = set.high;
@@ -811,7 +841,7 @@ std::string refusal(const std::vector<double>& hv, const std::vector<double>& cu
 Errors errorsAt(const Points& p, const Model& m, const std::vector<double>& r,
                 std::vector<std::string>& trace) {
   Errors e;
-  e.held = hc3Errors(p, m.k, r, 3);
+  e.held = e.free = hc3Errors(p, m.k, r, 3);
   if (e.held.empty()) {
     trace.push_back("errors: the fit's normal matrix is singular");
     return e;
@@ -821,7 +851,7 @@ Errors errorsAt(const Points& p, const Model& m, const std::vector<double>& r,
   // Empty when no point lies in a knee a few volts wide: the points fix c, s and
   // V0 but not the width.
   if (full.empty()) trace.push_back("errors: the width is not determined by the points; errors of (c, s, V0)");
-  if (!full.empty()) e.width = full[3];
+  if (!full.empty()) e.width = full[3], e.free.assign(full.begin(), full.begin() + 3);
   return e;
 }
 

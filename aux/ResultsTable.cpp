@@ -98,6 +98,10 @@ std::vector<ResultsColumn> makeColumns() {
       number("knee_rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.value; }),
       number("knee_rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.error; }),
       text("figure", [](auto& r) -> auto& { return r.figure; }),
+      number("knee_width_low_v", "V", [](auto& r) -> auto& { return r.kneeWidthLow; }),
+      number("knee_width_high_v", "V", [](auto& r) -> auto& { return r.kneeWidthHigh; }),
+      number("alpha_per_c", "1/C", [](auto& r) -> auto& { return r.alpha; }),
+      number("reference_temperature_c", "C", [](auto& r) -> auto& { return r.referenceTemperature; }),
   };
 }
 

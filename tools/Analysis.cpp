@@ -53,8 +53,9 @@ GapResult gapFrom(const std::string& name, int position, GapPoints points, const
   return g;
 }
 
-// Searches an argon scan's gap, or says why it is not searched.
-void analyseGap(GapResult& g, bool everyWindowExact) {
+// Searches an argon scan's gap, or says why it is not searched. With a
+// temperature coefficient the knee fit carries each point's temperature.
+void analyseGap(GapResult& g, bool everyWindowExact, const TemperatureReference& temperature) {
   if (g.noResult != NoResult::None) return;
   if (g.points.notAscendingLine != 0) {
     g.noResult = NoResult::NotAscending;
@@ -64,7 +65,12 @@ void analyseGap(GapResult& g, bool everyWindowExact) {
   g.searched = g.search.searched;
   if (g.searched) {
     g.kneeRun = true;
-    g.knee = fitKnee(g.points.hv, g.points.current);
+    if (temperature.coefficient) {
+      const KneeTemperature model{*temperature.coefficient, temperature.reference, g.points.temperature};
+      g.knee = fitKnee(g.points.hv, g.points.current, &model);
+    } else {
+      g.knee = fitKnee(g.points.hv, g.points.current);
+    }
   }
   if (!g.searched) {
     // The scan's kind is told by its first gap; this one's own axis ends higher.
@@ -194,7 +200,7 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, 
   run.argon = isArgonScan(run.gaps);
   for (GapResult& g : run.gaps) {
     if (!run.argon && g.noResult == NoResult::None) g.noResult = NoResult::NotArgon;
-    if (run.argon) analyseGap(g, settings.everyWindowExact);
+    if (run.argon) analyseGap(g, settings.everyWindowExact, settings.temperature);
   }
   nameFigures(run.gaps);
   fillResults(run, settings);

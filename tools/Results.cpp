@@ -82,7 +82,10 @@ void kneeResult(const GapResult& g, const TemperatureReference& t, ResultsRow& r
   m.onset = measured(k.onset, k.onsetError);
   m.offset = measured(k.offset, k.offsetError);
   row.kneeWidth = shown(k.width);
-  if (t.coefficient) m.rhoRef = atReference(k.resistivity, k.resistivityError, meanOf(g.points.temperature, k.usedAboveOnset), t);
+  row.kneeWidthLow = shown(k.widthLow);
+  row.kneeWidthHigh = shown(k.widthHigh);
+  // The knee fit carries the temperature in its model: rho_ref is its own parameter.
+  if (t.coefficient) m.rhoRef = measured(k.referenceResistivity, k.referenceResistivityError);
 }
 
 }  // namespace
@@ -98,6 +101,7 @@ ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const Tempe
   row.pressureMean = shown(mean(g.points.pressure));
   row.temperatureMean = shown(mean(g.points.temperature));
   row.humidityMean = shown(mean(g.points.humidity));
+  if (temperature.coefficient) row.alpha = *temperature.coefficient, row.referenceTemperature = temperature.reference;
   windowResult(g, temperature, row);
   kneeResult(g, temperature, row);
   row.figure = figure;
