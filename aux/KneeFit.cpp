@@ -505,9 +505,8 @@ std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<
 // The widths the profile visits besides the optimum: the start grid's and the
 // widest bound.
 std::vector<double> profileWidths() {
-  std::vector<double> w;
-  for (int k = 0; k < kGridWidths; ++k) w.push_back(0.5 * std::pow(1.5, k));
-  w.push_back(kKneeWidestWidth);
+  std::vector<double> w(kGridWidths + 1, kKneeWidestWidth);
+  for (int k = 0; k < kGridWidths; ++k) w[static_cast<std::size_t>(k)] = 0.5 * std::pow(1.5, k);
   return w;
 }
 
