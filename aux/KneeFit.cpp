@@ -2,6 +2,8 @@
 // pass, HC3 errors and the acceptance tests.
 #include "aux/KneeFit.h"
 
+#include <gsl/gsl_cdf.h>
+#include <gsl/gsl_min.h>
 #include <gsl/gsl_multifit_nlinear.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@ constexpr int kGridWidths = 16;       // widths 0.5 * 1.5^k V, k = 0..15
 constexpr double kTail = 40.0;        // beyond |t| = 40, ln(1 + e^-|t|) < 5e-18: left out
 constexpr double kThetaLimit = 20.0;  // |ln w| bound inside the model: exp cannot overflow
 constexpr double kOutlierSpreads = 5.0;
+constexpr std::size_t kOutlierNeighbours = 21;
 constexpr double kSignificance = 5.0;   // s / sigma_s
 constexpr int kFewestAbove = 5;         // points above V0 + w
 constexpr int kFewestBelow = 3;         // points below V0 - w
@@ -41,16 +44,26 @@ double logistic(double t) {
   return t >= 0 ? 1.0 / (1.0 + e) : e / (1.0 + e);
 }
 
-// The points of the gap sorted by HV, with where each stood in the caller's order.
+// The points of the gap sorted by HV, with where each stood in the caller's
+// order; f the temperature factor of each (1 without a temperature model), t its
+// temperature (empty without).
 struct Points {
-  std::vector<double> hv, j;
+  std::vector<double> hv, j, f, t;
   std::vector<std::size_t> input;
+  double alpha = 0, reference = 0;  // of the temperature model
   std::size_t size() const { return hv.size(); }
+  void add(const Points& from, std::size_t i) {
+    hv.push_back(from.hv[i]);
+    j.push_back(from.j[i]);
+    f.push_back(from.f[i]);
+    if (!from.t.empty()) t.push_back(from.t[i]);
+    input.push_back(from.input[i]);
+  }
 };
 
 struct Knee {
   double c = kNaN, s = kNaN, v0 = kNaN, w = kNaN;
-  double at(double hv) const { return kneeCurrent(c, s, v0, w, hv); }
+  double at(double hv, double f) const { return kneeCurrent(c, s, v0, w, hv, f); }
 };
 
 // One knee fit of a set of points: the parameters and how they were found.
@@ -69,7 +82,7 @@ std::string str(double v) {
 
 std::vector<double> residualsOf(const Points& p, const Knee& k) {
   std::vector<double> r(p.size());
-  for (std::size_t i = 0; i < p.size(); ++i) r[i] = p.j[i] - k.at(p.hv[i]);
+  for (std::size_t i = 0; i < p.size(); ++i) r[i] = p.j[i] - k.at(p.hv[i], p.f[i]);
   return r;
 }
 
@@ -77,7 +90,8 @@ double sumOfSquares(const std::vector<double>& r) {
   return std::inner_product(r.begin(), r.end(), r.begin(), 0.0);
 }
 
-Points sortedPoints(const std::vector<double>& hv, const std::vector<double>& current) {
+Points sortedPoints(const std::vector<double>& hv, const std::vector<double>& current,
+                    const KneeTemperature* temperature) {
   std::vector<std::size_t> order(hv.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   // Ties in HV are ordered by current, so any input order gives the same fit.
@@ -85,10 +99,17 @@ Points sortedPoints(const std::vector<double>& hv, const std::vector<double>& cu
     return hv[a] != hv[b] ? hv[a] < hv[b] : current[a] < current[b];
   });
   Points p;
+  if (temperature != nullptr) p.alpha = temperature->alpha, p.reference = temperature->reference;
   for (std::size_t i : order) {
     p.hv.push_back(hv[i]);
     p.j.push_back(current[i]);
     p.input.push_back(i);
+    if (temperature == nullptr) {
+      p.f.push_back(1.0);
+      continue;
+    }
+    p.t.push_back(temperature->celsius[i]);
+    p.f.push_back(std::exp(p.alpha * (p.t.back() - p.reference)));
   }
   return p;
 }
@@ -96,13 +117,14 @@ Points sortedPoints(const std::vector<double>& hv, const std::vector<double>& cu
 // ------------------------------------------------------------------ grid start
 
 // The sums the grid needs, in coordinates centred on the mean HV and current.
-// Above the knee's band (t > kTail) F = V - V0 exactly, so those points enter
+// Above the knee's band (t > kTail) F = f (V - V0) exactly, so those points enter
 // through suffix sums and only the points inside the band cost a softplus: for the
 // narrow knees of the grid a few points instead of all.
 struct GridSums {
   double meanV = 0, meanJ = 0, syy = 0;
-  std::vector<double> x, y;               // centred HV and current, ascending HV
-  std::vector<double> sx, sxx, sxy, sy;   // suffix sums from index i to the end
+  std::vector<double> x, y, f;  // centred HV and current, temperature factor, ascending HV
+  // Suffix sums from index i to the end of f, f x, f^2, f^2 x, (f x)^2, f x y, f y.
+  std::vector<double> sf, sfx, sff, sffx, sfxfx, sfxy, sfy;
 };
 
 GridSums gridSums(const Points& p) {
@@ -110,17 +132,22 @@ GridSums gridSums(const Points& p) {
   GridSums g;
   g.meanV = std::accumulate(p.hv.begin(), p.hv.end(), 0.0) / static_cast<double>(n);
   g.meanJ = std::accumulate(p.j.begin(), p.j.end(), 0.0) / static_cast<double>(n);
-  g.sx.assign(n + 1, 0.0), g.sxx = g.sxy = g.sy = g.sx;
+  g.sf.assign(n + 1, 0.0), g.sfx = g.sff = g.sffx = g.sfxfx = g.sfxy = g.sfy = g.sf;
+  g.f = p.f;
   for (std::size_t i = 0; i < n; ++i) {
     g.x.push_back(p.hv[i] - g.meanV);
     g.y.push_back(p.j[i] - g.meanJ);
     g.syy += g.y[i] * g.y[i];
   }
   for (std::size_t i = n; i-- > 0;) {
-    g.sx[i] = g.sx[i + 1] + g.x[i];
-    g.sxx[i] = g.sxx[i + 1] + g.x[i] * g.x[i];
-    g.sxy[i] = g.sxy[i + 1] + g.x[i] * g.y[i];
-    g.sy[i] = g.sy[i + 1] + g.y[i];
+    const double f = g.f[i], fx = f * g.x[i];
+    g.sf[i] = g.sf[i + 1] + f;
+    g.sfx[i] = g.sfx[i + 1] + fx;
+    g.sff[i] = g.sff[i + 1] + f * f;
+    g.sffx[i] = g.sffx[i + 1] + f * f * g.x[i];
+    g.sfxfx[i] = g.sfxfx[i + 1] + fx * fx;
+    g.sfxy[i] = g.sfxy[i + 1] + fx * g.y[i];
+    g.sfy[i] = g.sfy[i + 1] + f * g.y[i];
   }
   return g;
 }
@@ -157,7 +184,7 @@ void addBandPoints(const GridSums& g, Band& b, std::size_t from, std::size_t to,
     } else {
       e *= Above ? b.up : b.down;
     }
-    const double F = b.w * ((Above ? t : 0.0) + log1pSmall(e));
+    const double F = g.f[i] * (b.w * ((Above ? t : 0.0) + log1pSmall(e)));
     s.f += F, s.ff += F * F, s.fy += F * g.y[i];
   }
 }
@@ -172,9 +199,9 @@ double lineOnKnee(const GridSums& g, Knee& k, Band& b) {
   while (b.lo < n && g.x[b.lo] < d - kTail * b.w) ++b.lo;
   while (b.hi < n && g.x[b.hi] <= d + kTail * b.w) ++b.hi;
   while (b.onset < n && g.x[b.onset] < d) ++b.onset;
-  const double above = static_cast<double>(n - b.hi);
-  KneeSums s{g.sx[b.hi] - above * d, g.sxx[b.hi] - 2 * d * g.sx[b.hi] + above * d * d,
-             g.sxy[b.hi] - d * g.sy[b.hi]};
+  const std::size_t h = b.hi;
+  KneeSums s{g.sfx[h] - g.sf[h] * d, g.sfxfx[h] - 2 * d * g.sffx[h] + g.sff[h] * d * d,
+             g.sfxy[h] - d * g.sfy[h]};
   const std::size_t z = std::clamp(b.onset, b.lo, b.hi);
   const std::size_t freshBelow = std::clamp(std::min(onsetBefore, before), b.lo, z);
   const std::size_t freshAbove = std::clamp(before, z, b.hi);
@@ -232,16 +259,16 @@ Knee kneeOf(const gsl_vector* x, const LmData& d) {
 
 // df/dc, df/ds, df/dV0, df/dtheta at one HV; `clamped` zeroes the last (the
 // model does not move with theta beyond its bound).
-std::array<double, 4> jacobianRow(const Knee& k, double hv, bool clamped) {
+std::array<double, 4> jacobianRow(const Knee& k, double hv, double f, bool clamped) {
   const double t = (hv - k.v0) / k.w;
   const double sp = softplus(t), sig = logistic(t);
-  return {1.0, k.w * sp, -k.s * sig, clamped ? 0.0 : k.s * k.w * (sp - t * sig)};
+  return {1.0, f * k.w * sp, -k.s * f * sig, clamped ? 0.0 : k.s * f * k.w * (sp - t * sig)};
 }
 
 int lmResiduals(const gsl_vector* x, void* data, gsl_vector* f) {
   const auto& d = *static_cast<const LmData*>(data);
   const Knee k = kneeOf(x, d);
-  for (std::size_t i = 0; i < d.p->size(); ++i) gsl_vector_set(f, i, k.at(d.p->hv[i]) - d.p->j[i]);
+  for (std::size_t i = 0; i < d.p->size(); ++i) gsl_vector_set(f, i, k.at(d.p->hv[i], d.p->f[i]) - d.p->j[i]);
   return GSL_SUCCESS;
 }
 
@@ -250,7 +277,7 @@ int lmJacobian(const gsl_vector* x, void* data, gsl_matrix* J) {
   const Knee k = kneeOf(x, d);
   const bool clamped = x->size == 4 && std::fabs(gsl_vector_get(x, 3)) > kThetaLimit;
   for (std::size_t i = 0; i < d.p->size(); ++i) {
-    const auto row = jacobianRow(k, d.p->hv[i], clamped);
+    const auto row = jacobianRow(k, d.p->hv[i], d.p->f[i], clamped);
     for (std::size_t c = 0; c < J->size2; ++c) gsl_matrix_set(J, i, c, row[c]);
   }
   return GSL_SUCCESS;
@@ -343,35 +370,58 @@ double median(std::vector<double> v) {
   return 0.5 * (upper + *std::max_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(h)));
 }
 
-// Drops the points whose residual exceeds 5 robust spreads (1.4826 MAD), when at
-// least kKneeFewestPoints remain. Returns how many were dropped.
-int dropOutliers(Points& p, const std::vector<double>& r, std::vector<std::string>& trace) {
+double robustSpread(const std::vector<double>& r) {
   const double mid = median(r);
   std::vector<double> dev(r.size());
   for (std::size_t i = 0; i < r.size(); ++i) dev[i] = std::fabs(r[i] - mid);
-  const double spread = 1.4826 * median(dev);
+  return 1.4826 * median(dev);
+}
+
+// Whether point i's residual is also beyond 5 robust spreads of the residuals of
+// its kOutlierNeighbours nearest points in HV order (it included): scatter that
+// grows with the current makes the top points scatter more than the level, and
+// they are not outliers for that.
+bool beyondItsNeighbours(const std::vector<double>& r, std::size_t i) {
+  const std::size_t n = r.size(), k = std::min(n, kOutlierNeighbours);
+  const std::size_t from = std::min(i - std::min(i, k / 2), n - k);
+  const std::vector<double> near(r.begin() + static_cast<std::ptrdiff_t>(from),
+                                 r.begin() + static_cast<std::ptrdiff_t>(from + k));
+  return std::fabs(r[i] - median(near)) > kOutlierSpreads * robustSpread(near);
+}
+
+// Drops the points whose residual exceeds 5 robust spreads (1.4826 MAD) of all
+// residuals and of their neighbours', when at least kKneeFewestPoints remain.
+// Returns how many were dropped.
+int dropOutliers(Points& p, const std::vector<double>& r, std::vector<std::string>& trace) {
+  const double spread = robustSpread(r);
   const double cut = kOutlierSpreads * spread;
-  std::size_t beyond = 0;
-  for (double x : r) beyond += std::fabs(x) > cut ? 1 : 0;
+  std::vector<bool> drop(r.size(), false);
+  std::size_t beyond = 0, dropped = 0;
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    if (!(std::fabs(r[i]) > cut)) continue;
+    ++beyond;
+    drop[i] = beyondItsNeighbours(r, i);
+    dropped += drop[i] ? 1 : 0;
+  }
   std::string line = "outlier pass: robust spread " + str(spread) + " nA/cm2, " +
                      std::to_string(beyond) + " point(s) beyond " + str(cut) + " nA/cm2";
-  if (beyond == 0 || !(spread > 0) || p.size() - beyond < kKneeFewestPoints) {
-    trace.push_back(line + (beyond == 0 ? "" : ", none dropped (too few would remain)"));
+  if (dropped < beyond) line += ", " + std::to_string(beyond - dropped) + " of them within the scatter of their neighbours";
+  if (dropped == 0 || !(spread > 0) || p.size() - dropped < kKneeFewestPoints) {
+    trace.push_back(line + (dropped == 0 ? "" : ", none dropped (too few would remain)"));
     return 0;
   }
   Points kept;
+  kept.alpha = p.alpha, kept.reference = p.reference;
   for (std::size_t i = 0; i < p.size(); ++i) {
-    if (std::fabs(r[i]) > cut) {
+    if (drop[i]) {
       line += "; dropped HV " + str(p.hv[i]) + " V (residual " + str(r[i]) + ")";
       continue;
     }
-    kept.hv.push_back(p.hv[i]);
-    kept.j.push_back(p.j[i]);
-    kept.input.push_back(p.input[i]);
+    kept.add(p, i);
   }
   trace.push_back(line + "; refitted");
   p = std::move(kept);
-  return static_cast<int>(beyond);
+  return static_cast<int>(dropped);
 }
 
 // ------------------------------------------------------------------ errors
@@ -427,7 +477,7 @@ std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<
   std::vector<std::array<double, 4>> rows(p.size());
   Matrix jtj(np, std::vector<double>(np, 0.0));
   for (std::size_t i = 0; i < p.size(); ++i) {
-    rows[i] = jacobianRow(k, p.hv[i], false);
+    rows[i] = jacobianRow(k, p.hv[i], p.f[i], false);
     for (std::size_t a = 0; a < np; ++a)
       for (std::size_t b = 0; b < np; ++b) jtj[a][b] += rows[i][a] * rows[i][b];
   }
@@ -450,6 +500,203 @@ std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<
   return err;
 }
 
+// ------------------------------------------------------------------ width profile
+
+// The widths the profile visits besides the optimum: the start grid's and the
+// widest bound.
+std::vector<double> profileWidths() {
+  std::vector<double> w(kGridWidths + 1, kKneeWidestWidth);
+  for (int k = 0; k < kGridWidths; ++k) w[static_cast<std::size_t>(k)] = 0.5 * std::pow(1.5, k);
+  return w;
+}
+
+// The best (c, s, V0) with the width held, and its residual sum.
+struct Profiled {
+  Knee k;
+  double ssr = kInf;
+};
+
+// The profile of the residual sum over the width: for a width held, the model
+// is linear in (c, s), so the residual sum is a function of V0 alone.
+struct Projection {
+  const Points* p = nullptr;
+  std::vector<double> y;  // current minus its mean
+  double meanJ = 0, syy = 0;
+  Knee k;                 // the width held; c and s of the last V0 tried
+};
+
+Projection projectionOf(const Points& p) {
+  Projection d;
+  d.p = &p;
+  d.meanJ = std::accumulate(p.j.begin(), p.j.end(), 0.0) / static_cast<double>(p.size());
+  for (double j : p.j) d.y.push_back(j - d.meanJ), d.syy += d.y.back() * d.y.back();
+  return d;
+}
+
+// The residual sum at V0 with c and s in closed form (set in the projection's knee).
+double projectedSsr(double v0, void* data) {
+  auto& d = *static_cast<Projection*>(data);
+  const Points& p = *d.p;
+  double sf = 0, sff = 0, sfy = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    const double F = p.f[i] * d.k.w * softplus((p.hv[i] - v0) / d.k.w);
+    sf += F, sff += F * F, sfy += F * d.y[i];
+  }
+  const double n = static_cast<double>(p.size()), cff = sff - sf * sf / n;
+  if (!(cff > 0)) return std::numeric_limits<double>::max();
+  d.k.v0 = v0, d.k.s = sfy / cff, d.k.c = d.meanJ - d.k.s * sf / n;
+  return d.syy - sfy * sfy / cff;
+}
+
+struct MinimizerFree {
+  void operator()(gsl_min_fminimizer* m) const { gsl_min_fminimizer_free(m); }
+};
+
+// The best V0 (and c, s) with the width held at w, sought from V0 = `from`: the
+// bracket widens until the residual sum rises on both sides, then Brent's method
+// (GSL) closes in to a millivolt.
+Profiled heldAt(Projection& d, double from, double w) {
+  d.k.w = w;
+  double h = std::max(kGridStep, 0.5 * w), v = from, fv = projectedSsr(v, &d);
+  double a = v - h, fa = projectedSsr(a, &d), b = v + h, fb = projectedSsr(b, &d);
+  for (int k = 0; k < 30 && !(fa > fv && fb > fv); ++k) {
+    h *= 2;
+    if (fa < fb) {
+      b = v, fb = fv, v = a, fv = fa, a = v - h, fa = projectedSsr(a, &d);
+    } else {
+      a = v, fa = fv, v = b, fv = fb, b = v + h, fb = projectedSsr(b, &d);
+    }
+  }
+  if (fa > fv && fb > fv) {
+    std::unique_ptr<gsl_min_fminimizer, MinimizerFree> brent(gsl_min_fminimizer_alloc(gsl_min_fminimizer_brent));
+    gsl_function f{projectedSsr, &d};
+    gsl_min_fminimizer_set_with_values(brent.get(), &f, v, fv, a, fa, b, fb);
+    for (int k = 0; k < 100; ++k) {
+      if (gsl_min_fminimizer_iterate(brent.get()) != GSL_SUCCESS) break;
+      if (gsl_min_fminimizer_x_upper(brent.get()) - gsl_min_fminimizer_x_lower(brent.get()) < 1e-3) break;
+    }
+    v = gsl_min_fminimizer_x_minimum(brent.get());
+  }
+  Profiled out;
+  out.ssr = projectedSsr(v, &d);
+  out.k = d.k;
+  return out;
+}
+
+// The width's 68 % set: the widths whose profiled residual sum lies within one
+// variance per point (`unit`) of the best fit's, and the range of c, s and V0
+// over them.
+struct WidthSet {
+  double unit = kNaN, best = kNaN;  // variance per point; the best fit's residual sum
+  double low = kInf, high = -kInf;
+  std::array<double, 3> least{kInf, kInf, kInf}, most{-kInf, -kInf, -kInf};  // c, s, V0
+  int fits = 0;
+  bool within(const Profiled& f) const { return f.ssr - best <= unit; }
+  void take(const Knee& k) {
+    low = std::min(low, k.w), high = std::max(high, k.w);
+    const std::array<double, 3> v{k.c, k.s, k.v0};
+    for (std::size_t i = 0; i < 3; ++i) least[i] = std::min(least[i], v[i]), most[i] = std::max(most[i], v[i]);
+  }
+  double halfSpread(std::size_t i) const { return 0.5 * (most[i] - least[i]); }
+};
+
+// Walks `ladder` (widths moving away from the optimum), each fit starting from
+// the last one inside the set. At the first width outside, the crossing is
+// closed in on by two interpolations in ln w, so a coarse ladder does not cut
+// the set short.
+void walkProfile(Projection& d, const Model& m, const std::vector<double>& ladder, WidthSet& set) {
+  Profiled inside{m.k, m.ssr};
+  for (double w : ladder) {
+    Profiled outside = heldAt(d, inside.k.v0, w);
+    ++set.fits;
+    if (set.within(outside)) {
+      set.take(outside.k);
+      inside = outside;
+      continue;
+    }
+    for (int step = 0; step < 2; ++step) {
+      const double in = (inside.ssr - set.best) / set.unit, out = (outside.ssr - set.best) / set.unit;
+      const double a = std::isfinite(out) ? std::clamp((1 - in) / (out - in), 0.1, 0.9) : 0.5;
+      const double u = std::log(inside.k.w) + a * (std::log(outside.k.w) - std::log(inside.k.w));
+      const Profiled mid = heldAt(d, inside.k.v0, std::exp(u));
+      ++set.fits;
+      if (set.within(mid)) {
+        set.take(mid.k);
+        inside = mid;
+      } else {
+        outside = mid;
+      }
+    }
+    return;
+  }
+}
+
+WidthSet profileWidth(const Points& p, const Model& m, std::vector<std::string>& trace) {
+  WidthSet set;
+  set.best = m.ssr;
+  set.unit = m.ssr / (static_cast<double>(p.size()) - 4);
+  set.take(m.k);
+  if (set.unit > 0) {
+    std::vector<double> down, up;
+    for (double w : profileWidths()) {
+      if (w < m.k.w * (1 - 1e-9)) down.insert(down.begin(), w);
+      if (w > m.k.w * (1 + 1e-9)) up.push_back(w);
+    }
+    Projection d = projectionOf(p);
+    walkProfile(d, m, down, set);
+    walkProfile(d, m, up, set);
+  }
+  trace.push_back("width profile: 68 % set " + str(set.low) + " to " + str(set.high) + " V (" +
+                  std::to_string(set.fits) + " fits with the width held); half spreads: s " +
+                  str(set.halfSpread(1)) + " nA/cm2 per V, V0 " + str(set.halfSpread(2)) + " V");
+  return set;
+}
+
+// ------------------------------------------------------------------ curvature
+
+struct Curvature {
+  double t = kNaN, bound = kNaN;
+  int points = 0;
+};
+
+// The t statistic of the quadratic term when the residuals above `edge` are
+// regressed on (1, F, F^2), F the model's ohmic term, with orthogonal
+// polynomials in F scaled to [0, 1]; bound the two-sided 1 % point of Student's t
+// with (points - 3) degrees of freedom. NaN with fewer than 5 points.
+Curvature curvatureOf(const Points& p, const Knee& k, const std::vector<double>& r, double edge) {
+  std::vector<double> z, e;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    if (p.hv[i] <= edge) continue;
+    z.push_back(p.f[i] * k.w * softplus((p.hv[i] - k.v0) / k.w));
+    e.push_back(r[i]);
+  }
+  Curvature c;
+  c.points = static_cast<int>(z.size());
+  const auto [lo, hi] = std::minmax_element(z.begin(), z.end());
+  if (z.size() < 5 || !(*hi > *lo)) return c;
+  const double m = static_cast<double>(z.size()), from = *lo, span = *hi - *lo;
+  for (double& x : z) x = (x - from) / span;
+  const double zMean = std::accumulate(z.begin(), z.end(), 0.0) / m;
+  std::vector<double> q1(z.size()), q2(z.size());
+  for (std::size_t i = 0; i < z.size(); ++i) q1[i] = z[i] - zMean, q2[i] = z[i] * z[i];
+  const auto along = [](const std::vector<double>& a, const std::vector<double>& b) {
+    return std::inner_product(a.begin(), a.end(), b.begin(), 0.0) / sumOfSquares(b);
+  };
+  const double q2Mean = std::accumulate(q2.begin(), q2.end(), 0.0) / m, b21 = along(q2, q1);
+  for (std::size_t i = 0; i < z.size(); ++i) q2[i] -= q2Mean + b21 * q1[i];
+  const double eMean = std::accumulate(e.begin(), e.end(), 0.0) / m;
+  const double b1 = along(e, q1), b2 = along(e, q2);
+  double rest = 0;
+  for (std::size_t i = 0; i < z.size(); ++i) {
+    const double d = e[i] - eMean - b1 * q1[i] - b2 * q2[i];
+    rest += d * d;
+  }
+  const double dof = m - 3;
+  c.t = b2 / std::sqrt(rest / dof / sumOfSquares(q2));
+  c.bound = gsl_cdf_tdist_Qinv(0.005, dof);
+  return c;
+}
+
 // ------------------------------------------------------------------ acceptance
 
 double durbinWatson(const std::vector<double>& r) {
@@ -467,19 +714,21 @@ bool check(bool pass, const std::string& name, const std::string& numbers,
   return pass;
 }
 
-// The tests in order; the first failure sets the reason, all are traced.
+// The tests in order; the first failure sets the reason, all are traced. The
+// points above the knee are counted above V0 + the widest width of the set.
 bool accept(const Points& p, const Model& m, KneeFit& out) {
   int above = 0, below = 0;
   for (double v : p.hv) {
-    above += v > m.k.v0 + m.k.w ? 1 : 0;
+    above += v > m.k.v0 + out.widthHigh ? 1 : 0;
     below += v < m.k.v0 - m.k.w ? 1 : 0;
   }
-  const double ratio = m.k.s / out.slopeError;
+  const double ratio = out.slope / out.slopeError;
   const std::string r = str(ratio), a = std::to_string(above), b = std::to_string(below);
   const std::string dw = str(out.durbinWatson);
   bool ok = check(m.k.s > 0 && ratio >= kSignificance, "slope", "s/sigma " + r + " (needs 5)",
                   "slope not significant (s/sigma " + r + " < 5)", out);
-  ok &= check(above >= kFewestAbove, "points above the knee", a + " above V0 + w (needs 5)",
+  ok &= check(above >= kFewestAbove, "points above the knee",
+              a + " above V0 + " + str(out.widthHigh) + " V (needs 5)",
               "too few points above the knee (" + a + ", needs 5)", out);
   ok &= check(below >= kFewestBelow, "points below the knee", b + " below V0 - w (needs 3)",
               "too few points below the knee (" + b + ", needs 3)", out);
@@ -490,15 +739,48 @@ bool accept(const Points& p, const Model& m, KneeFit& out) {
 
 // ------------------------------------------------------------------ the result
 
-void fillNumbers(const Points& p, const Model& m, const std::vector<double>& err, KneeFit& out) {
-  out.offset = m.k.c, out.offsetError = err[0];
-  out.slope = m.k.s, out.slopeError = err[1];
-  out.onset = m.k.v0, out.onsetError = err[2];
-  out.width = m.k.w;
-  out.widthError = err.size() > 3 ? m.k.w * err[3] : kNaN;  // dw = w dtheta
+// The errors of the result. The HC3 error with the width free follows scatter
+// that grows with the current, but it trusts a straight-line view of the width;
+// the HC3 error with the width held, widened in quadrature by half the spread of
+// the parameter over the width's set, holds where that view fails (a width at
+// its bound, a knee the scan barely passes). Each parameter takes the larger.
+struct Errors {
+  std::vector<double> held;  // c, s, V0
+  std::vector<double> free;  // c, s, V0 with the width a parameter (as held when it is not)
+  double width = kNaN;       // HC3 of w with the width free, NaN when it is not a parameter
+  double of(std::size_t i, double half) const { return std::max(free[i], std::hypot(held[i], half)); }
+};
+
+double meanTemperatureAbove(const Points& p, double onset) {
+  double sum = 0;
+  int n = 0;
+  for (std::size_t i = 0; i < p.t.size(); ++i) {
+    if (p.hv[i] > onset) sum += p.t[i], ++n;
+  }
+  return n > 0 ? sum / n : kNaN;
+}
+
+void fillNumbers(const Points& p, const Model& m, const Errors& e, const WidthSet& set, KneeFit& out) {
   const double perSlope = 1e9 / kGapLength;
-  out.resistivity = perSlope / m.k.s;
-  out.resistivityError = perSlope * err[1] / (m.k.s * m.k.s);
+  const double rhoHalf = set.least[1] > 0 ? 0.5 * perSlope * (1 / set.least[1] - 1 / set.most[1]) : kInf;
+  const double refRho = perSlope / m.k.s;
+  const double refRhoError = e.of(1, rhoHalf * m.k.s * m.k.s / perSlope) * perSlope / (m.k.s * m.k.s);
+  // Without a temperature model the factor is 1 and the slope is the one fitted.
+  double factor = 1.0;
+  if (!p.t.empty()) {
+    out.meanTemperature = meanTemperatureAbove(p, m.k.v0);
+    factor = std::exp(p.alpha * (out.meanTemperature - p.reference));
+    out.referenceResistivity = refRho, out.referenceResistivityError = refRhoError;
+  }
+  out.offset = m.k.c, out.offsetError = e.of(0, set.halfSpread(0));
+  out.slope = m.k.s * factor, out.slopeError = e.of(1, set.halfSpread(1)) * factor;
+  out.onset = m.k.v0, out.onsetError = e.of(2, set.halfSpread(2));
+  out.width = m.k.w;
+  out.widthError = m.k.w * e.width;  // dw = w dtheta
+  out.widthLow = set.low, out.widthHigh = set.high;
+  out.widthAtBound = m.held || m.k.w <= kKneeNarrowestWidth * (1 + 1e-9);
+  out.resistivity = refRho / factor;
+  out.resistivityError = refRhoError / factor;
   for (std::size_t i = 0; i < p.size(); ++i) {
     if (p.hv[i] > m.k.v0) out.usedAboveOnset.push_back(p.input[i]);
   }
@@ -509,6 +791,9 @@ void clearNumbers(KneeFit& out) {
   out.offset = out.offsetError = out.slope = out.slopeError = blank.offset;
   out.onset = out.onsetError = out.width = out.widthError = blank.offset;
   out.resistivity = out.resistivityError = blank.offset;
+  out.widthLow = out.widthHigh = out.meanTemperature = blank.offset;
+  out.referenceResistivity = out.referenceResistivityError = blank.offset;
+  out.widthAtBound = out.curved = false;
   out.usedAboveOnset.clear();
 }
 
@@ -522,15 +807,24 @@ std::string resultLine(const KneeFit& f) {
 }
 
 // Refuses what the fit cannot look at; the reason, or "" when the points will do.
-std::string refusal(const std::vector<double>& hv, const std::vector<double>& current) {
+std::string refusal(const std::vector<double>& hv, const std::vector<double>& current,
+                    const KneeTemperature* temperature) {
   if (hv.size() != current.size()) {
     return "hv and current differ in length (" + std::to_string(hv.size()) + " and " +
            std::to_string(current.size()) + ")";
   }
+  if (temperature != nullptr && temperature->celsius.size() != hv.size()) {
+    return "hv and temperature differ in length (" + std::to_string(hv.size()) + " and " +
+           std::to_string(temperature->celsius.size()) + ")";
+  }
   for (std::size_t i = 0; i < hv.size(); ++i) {
-    if (!std::isfinite(hv[i]) || !std::isfinite(current[i])) {
+    if (!std::isfinite(hv[i]) || !std::isfinite(current[i]) ||
+        (temperature != nullptr && !std::isfinite(temperature->celsius[i]))) {
       return "point " + std::to_string(i) + " has a value that is not a finite number";
     }
+  }
+  if (temperature != nullptr && !std::isfinite(temperature->alpha * temperature->reference)) {
+    return "temperature coefficient or reference temperature not a finite number";
   }
   if (hv.size() < kKneeFewestPoints) {
     return "too few points (" + std::to_string(hv.size()) + ", needs " +
@@ -542,17 +836,46 @@ std::string refusal(const std::vector<double>& hv, const std::vector<double>& cu
   return "";
 }
 
-}  // namespace
-
-double kneeCurrent(double offset, double slope, double onset, double width, double hv) {
-  return offset + slope * width * softplus((hv - onset) / width);
+// The fit's errors at the optimum `m`; empty `held` when the normal matrix is singular.
+Errors errorsAt(const Points& p, const Model& m, const std::vector<double>& r,
+                std::vector<std::string>& trace) {
+  Errors e;
+  e.held = e.free = hc3Errors(p, m.k, r, 3);
+  if (e.held.empty()) {
+    trace.push_back("errors: the fit's normal matrix is singular");
+    return e;
+  }
+  if (m.held || m.k.w <= kSharpWidth) return e;
+  const std::vector<double> full = hc3Errors(p, m.k, r, 4);
+  // Empty when no point lies in a knee a few volts wide: the points fix c, s and
+  // V0 but not the width.
+  if (full.empty()) trace.push_back("errors: the width is not determined by the points; errors of (c, s, V0)");
+  if (!full.empty()) e.width = full[3], e.free.assign(full.begin(), full.begin() + 3);
+  return e;
 }
 
-KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& current) {
+void testCurvature(const Points& p, const Model& m, const std::vector<double>& r, KneeFit& out) {
+  const Curvature c = curvatureOf(p, m.k, r, m.k.v0 + out.widthHigh);
+  out.curvature = c.t;
+  out.curved = std::fabs(c.t) > c.bound;
+  out.trace.push_back("curvature: t " + str(c.t) + " of the quadratic term over " + std::to_string(c.points) +
+                      " points above V0 + " + str(out.widthHigh) + " V (flag beyond " + str(c.bound) + ")" +
+                      (out.curved ? ": curved" : ""));
+}
+
+}  // namespace
+
+double kneeCurrent(double offset, double slope, double onset, double width, double hv,
+                   double temperatureFactor) {
+  return offset + slope * temperatureFactor * width * softplus((hv - onset) / width);
+}
+
+KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& current,
+                const KneeTemperature* temperature) {
   KneeFit out;
-  out.reason = refusal(hv, current);
+  out.reason = refusal(hv, current, temperature);
   if (!out.reason.empty()) return out;
-  Points p = sortedPoints(hv, current);
+  Points p = sortedPoints(hv, current, temperature);
   Model m = fitOnce(p, out.trace);
   if (std::isfinite(m.ssr)) {
     out.dropped = dropOutliers(p, residualsOf(p, m.k), out.trace);
@@ -567,21 +890,14 @@ KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& curren
   out.widthHeld = m.held;
   out.noise = std::sqrt(m.ssr / (static_cast<double>(p.size()) - m.parameters));
   out.durbinWatson = durbinWatson(r);
-  const std::size_t np = m.held || m.k.w <= kSharpWidth ? 3 : 4;
-  std::vector<double> err = hc3Errors(p, m.k, r, np);
-  if (err.empty() && np == 4) {
-    // No point lies in a knee a few volts wide: the points fix c, s and V0 but
-    // not the width, as for a width held or at the sharp end of its range.
-    out.trace.push_back("errors: the width is not determined by the points; errors of (c, s, V0)");
-    err = hc3Errors(p, m.k, r, 3);
-  }
-  if (err.empty()) {
+  const Errors err = errorsAt(p, m, r, out.trace);
+  if (err.held.empty()) {
     out.reason = "fit parameters not determined (singular fit)";
-    out.trace.push_back("errors: the fit's normal matrix is singular");
     return out;
   }
-  fillNumbers(p, m, err, out);
+  fillNumbers(p, m, err, profileWidth(p, m, out.trace), out);
   out.trace.push_back(resultLine(out));
+  testCurvature(p, m, r, out);
   out.fitted = accept(p, m, out);
   if (out.fitted) {
     out.reason.clear();

@@ -119,6 +119,10 @@ std::vector<ResultsColumn> makeColumns() {
       text("figure", [](auto& r) -> auto& { return r.figure; }),
       text("thumbnail", [](auto& r) -> auto& { return r.thumbnail; }),
       flagsColumn(),
+      number("knee_width_low_v", "V", [](auto& r) -> auto& { return r.kneeWidthLow; }),
+      number("knee_width_high_v", "V", [](auto& r) -> auto& { return r.kneeWidthHigh; }),
+      number("alpha_per_c", "1/C", [](auto& r) -> auto& { return r.alpha; }),
+      number("reference_temperature_c", "C", [](auto& r) -> auto& { return r.referenceTemperature; }),
   };
 }
 

@@ -93,6 +93,10 @@ struct ResultsRow {
   std::string figure;           // the gap's figure, relative to the scan's output directory
   std::string thumbnail;        // its thumbnail, likewise ("" when it has none)
   std::vector<ResultFlag> flags;  // in enum order, each once
+  std::optional<double> kneeWidthLow, kneeWidthHigh;  // the knee width's 68 % set, V
+  // The temperature coefficient (per degree C) and reference temperature (C) of
+  // the rho_ref columns; none without --temperature-coefficient.
+  std::optional<double> alpha, referenceTemperature;
 
   // The cell of `column` as the file holds it. Throws std::invalid_argument for
   // a name that is not a column: a misspelt name must not read as "no value".

@@ -30,10 +30,16 @@ struct Gap {
   // at no current to all of it at the top: the points that pin the slope
   // scatter most.
   bool scatterGrows = false;
+  // The scan warms from t0 by `rise` degrees C, evenly over its points; the ohmic
+  // rise carries exp(alpha (T - 20)), so s is the slope at 20 C.
+  double t0 = 20, rise = 0, alpha = 0;
+  // A non-ohmic leakage added on top: `leak` of the top current at the top HV,
+  // growing e-fold every leakScale V.
+  double leak = 0, leakScale = 100;
 };
 
 struct Scan {
-  std::vector<double> hv, j;
+  std::vector<double> hv, j, t;  // HV, current density, temperature (degrees C)
 };
 
 inline double rhoOf(const Gap& g) { return 1e9 / (kGapLength * g.s); }
@@ -60,12 +66,17 @@ inline double shapeAt(const Gap& g, double v) {
 inline Scan generate(const Gap& g, std::mt19937& rng) {
   std::normal_distribution<double> unit(0.0, 1.0);
   const double sigma = g.noise * shapeAt(g, g.high);
+  const double top = shapeAt(g, g.high);
   Scan s;
   for (int i = 0; i < g.points; ++i) {
     const double v = g.low + (g.high - g.low) * i / (g.points - 1);
     s.hv.push_back(v);
-    const double sd = g.scatterGrows ? sigma * (0.2 + 0.8 * std::fabs(shapeAt(g, v) / shapeAt(g, g.high))) : sigma;
-    s.j.push_back(shapeAt(g, v) + sd * unit(rng));
+    s.t.push_back(g.t0 + g.rise * i / (g.points - 1));
+    const double warm = std::exp(g.alpha * (s.t.back() - 20));
+    double mean = warm == 1 ? shapeAt(g, v) : g.c + warm * (shapeAt(g, v) - g.c);
+    if (g.leak > 0) mean += g.leak * top * std::exp((v - g.high) / g.leakScale);
+    const double sd = g.scatterGrows ? sigma * (0.2 + 0.8 * std::fabs(mean / top)) : sigma;
+    s.j.push_back(mean + sd * unit(rng));
   }
   return s;
 }
@@ -89,6 +100,18 @@ inline Gap randomGap(std::mt19937& rng) {
     const double step = (g.high - g.low) / (g.points - 1);
     if ((g.high - g.v0 - 2 * g.w) / step >= 8) return g;
   }
+}
+
+// A realistic gap whose scan stops 3-12 points after V0 + w, its knee 5-40 V wide.
+inline Gap cutShortGap(std::mt19937& rng) {
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  Gap g = randomGap(rng);
+  g.w = 5 + 35 * u(rng);
+  const double step = (g.high - g.low) / (g.points - 1);
+  const int above = 3 + static_cast<int>(10 * u(rng));
+  g.points = static_cast<int>(std::floor((g.v0 + g.w - g.low) / step)) + 1 + above;
+  g.high = g.low + step * (g.points - 1);
+  return g;
 }
 
 }  // namespace kneecurves

@@ -59,32 +59,42 @@ double highestHv(const GapPoints& points) {
   return highest;
 }
 
-// The knee fit of a gap with points, whatever order its HV comes in, or why it is not run.
-void fitKneeOf(GapResult& g, ScanType type) {
+// The knee fit of `points`; with a temperature coefficient each point's
+// temperature is in the model.
+KneeFit kneeOf(const GapPoints& points, const TemperatureReference& temperature) {
+  if (!temperature.coefficient) return fitKnee(points.hv, points.current);
+  const KneeTemperature model{*temperature.coefficient, temperature.reference, points.temperature};
+  return fitKnee(points.hv, points.current, &model);
+}
+
+// The knee fit of a gap with points, whatever order its HV comes in, or why it
+// is not run. Lines of implausible conditions take no part.
+void fitKneeOf(GapResult& g, ScanType type, const TemperatureReference& temperature) {
   if (g.noResult == NoResult::NoMeasurement) return;
   if (type == ScanType::standard) {
     g.kneeSkip = GapResult::KneeSkip::standardByUser;
-  } else if (type == ScanType::told && !(highestHv(g.points) < kArgonScanLimit)) {
-    g.kneeSkip = GapResult::KneeSkip::highHv;
-  } else {
-    g.kneeRun = true;
-    if (g.points.implausible.empty()) {
-      g.knee = fitKnee(g.points.hv, g.points.current);
-      return;
-    }
-    const GapPoints kept = g.points.plausible();
-    g.knee = fitKnee(kept.hv, kept.current);
-    // Its indices back into the gap's own points.
-    std::vector<std::size_t> original;
-    for (std::size_t k = 0, next = 0; k < g.points.hv.size(); ++k) {
-      if (next < g.points.implausible.size() && g.points.implausible[next] == k) {
-        ++next;
-      } else {
-        original.push_back(k);
-      }
-    }
-    for (std::size_t& k : g.knee.usedAboveOnset) k = original[k];
+    return;
   }
+  if (type == ScanType::told && !(highestHv(g.points) < kArgonScanLimit)) {
+    g.kneeSkip = GapResult::KneeSkip::highHv;
+    return;
+  }
+  g.kneeRun = true;
+  if (g.points.implausible.empty()) {
+    g.knee = kneeOf(g.points, temperature);
+    return;
+  }
+  g.knee = kneeOf(g.points.plausible(), temperature);
+  // Its indices back into the gap's own points.
+  std::vector<std::size_t> original;
+  for (std::size_t k = 0, next = 0; k < g.points.hv.size(); ++k) {
+    if (next < g.points.implausible.size() && g.points.implausible[next] == k) {
+      ++next;
+    } else {
+      original.push_back(k);
+    }
+  }
+  for (std::size_t& k : g.knee.usedAboveOnset) k = original[k];
 }
 
 GapResult gapFrom(const std::string& name, int position, GapPoints points, const GapAreas& areas) {
@@ -277,7 +287,7 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, 
       g.scanAxisEnd = axisEnd;
     }
     if (run.argon) searchGap(g, settings.everyWindowExact, settings.scanType == ScanType::argon);
-    fitKneeOf(g, settings.scanType);
+    fitKneeOf(g, settings.scanType, settings.temperature);
   }
   nameFigures(run);
   fillResults(run, settings);

@@ -96,7 +96,10 @@ void kneeResult(const GapResult& g, const TemperatureReference& t, ResultsRow& r
   m.onset = measured(k.onset, k.onsetError);
   m.offset = measured(k.offset, k.offsetError);
   row.kneeWidth = shown(k.width);
-  if (t.coefficient) m.rhoRef = atReference(k.resistivity, k.resistivityError, meanOf(g.points.temperature, k.usedAboveOnset), t);
+  row.kneeWidthLow = shown(k.widthLow);
+  row.kneeWidthHigh = shown(k.widthHigh);
+  // The knee fit carries the temperature in its model: rho_ref is its own parameter.
+  if (t.coefficient) m.rhoRef = measured(k.referenceResistivity, k.referenceResistivityError);
 }
 
 }  // namespace
@@ -112,11 +115,13 @@ ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const Tempe
   row.pressureMean = shown(mean(g.points.pressure, g.points.implausible));
   row.temperatureMean = shown(mean(g.points.temperature, g.points.implausible));
   row.humidityMean = shown(mean(g.points.humidity, g.points.implausible));
+  if (temperature.coefficient) row.alpha = *temperature.coefficient, row.referenceTemperature = temperature.reference;
   windowResult(g, temperature, row);
   kneeResult(g, temperature, row);
   row.figure = figure;
   FlagFacts facts;
-  facts.kneeWidthAtBound = g.kneeRun && (g.knee.widthHeld || g.knee.width <= kKneeNarrowestWidth);
+  facts.kneeWidthAtBound = g.kneeRun && g.knee.widthAtBound;
+  facts.kneeCurved = g.kneeRun && g.knee.curved;
   facts.implausibleLines = static_cast<long>(g.points.implausible.size());
   row.flags = resultFlags(row, facts);
   return row;

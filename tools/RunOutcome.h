@@ -17,8 +17,9 @@
 #include "toolkit/Graph.h"
 
 // Resistivity of bakelite falls steeply with temperature; comparing gaps needs a
-// reference: rho_ref = rho exp(alpha (T - T0)), T the mean temperature of the
-// points a method used above its onset.
+// reference. The window search gives rho_ref = rho exp(alpha (T - T0)), T the
+// mean temperature of its points above its onset; the knee fit carries each
+// point's temperature in its model and fits rho_ref itself.
 struct TemperatureReference {
   std::optional<double> coefficient;  // alpha, per degree C; none: no rho_ref values
   double reference = 20.0;            // T0, degrees C
