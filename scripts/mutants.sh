@@ -124,7 +124,7 @@ MUTANTS = [
     ("tk-frame-left", TY, "f.frame = {style.padLeftMargin * W,", "f.frame = {style.padLeftMargin * W + 3,", "frame shifted by 3 px"),
     ("tk-tick-length", TY, "f.x.primaryLength = 0.03 * (fr.y2 - fr.y1);", "f.x.primaryLength = 0.02 * (fr.y2 - fr.y1);", "x tick length"),
     ("tk-legend-rows", TY, "legend.entries.size() + (legend.header.empty() ? 0 : 1);", "legend.entries.size() + 1;", "legend row for an empty header"),
-    ("batch-fitted-all", BA, '<< o.fitted << " fitted, outputs in "', '<< o.gaps << " fitted, outputs in "', "batch progress line counts every gap as fitted"),
+    ("batch-fitted-all", BA, 'std::to_string(o.fitted) + " fitted"', 'std::to_string(o.gaps) + " fitted"', "batch progress line counts every gap as fitted"),
     ("batch-outcome-fitted", BO, '"\\nfitted " + std::to_string(fitted)', '"\\nfitted " + std::to_string(rows.size())', "outcome file counts every gap as fitted"),
     ("batch-scan-mask", SP, "  ::pthread_sigmask(SIG_SETMASK, &mask, nullptr);", "", "scan process runs with the stop signals blocked"),
     ("batch-scan-ignored", SP, "    if (current.sa_handler == SIG_IGN) continue;\n", "", "scan process loses the SIGINT its batch ignored"),

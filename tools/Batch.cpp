@@ -6,8 +6,9 @@
 // many scans spares the start of a process per scan. What a scan found comes
 // back as data, in its outcome file; its standard error is only passed on.
 // Here: which scans, where their outputs go, their turns, and the summary;
-// runBatch and serveBatchScans are declared in Batch.h, the workers are
-// tools/ScanProcess.h, the outcome file and the summary's text tools/BatchOutcome.h.
+// runBatch is declared in Batch.h, the workers are tools/ScanProcess.h (their
+// side, tools/BatchWorker.cpp), the outcome file and the summary's text
+// tools/BatchOutcome.h.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -364,59 +365,6 @@ struct Batch {
 
 namespace {
 
-// One scan in a worker: the single run of `file` into `place`, then its outcome
-// written atomically to `outcomeFile`. Lets no exception out. Returns the run's
-// exit status (1 also when the outcome file cannot be written).
-int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
-                 const std::string& outcomeFile, tk::Console& console) {
-  try {
-    std::vector<ResultsRow> gaps;
-    tk::Failures failures;
-    int status = 1;
-    try {
-      status = readFiles_KVT(file, "", options, place, console, &gaps, &failures);
-    } catch (const std::exception& e) {
-      console.error(tk::Status::IOError(file + ": internal error: " + e.what()), failures);
-    } catch (...) {
-      console.error(tk::Status::IOError(file + ": internal error"), failures);
-    }
-    std::vector<std::string> reasons;
-    for (const tk::Status& failure : failures.all()) reasons.push_back(failure.message());
-    std::string error;
-    if (!writeFileAtomically(outcomeFile, outcomeFileText(status, reasons, gaps), error)) {
-      console.error(tk::Status::IOError(error), failures);
-      return 1;
-    }
-    return status;
-  } catch (...) {
-    // Out of memory while telling the outcome: the batch finds no outcome file.
-    return 1;
-  }
-}
-
-}  // namespace
-
-int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Console& console) {
-  return serveScans([&](const ScanTask& task) {
-    OutputPlace here = place;
-    here.outputDir = task.outputDir;
-    // A scan's messages are formatted as in a process of its own, whatever the
-    // scans before it set on the streams.
-    std::ios outFormat(nullptr);
-    std::ios errFormat(nullptr);
-    outFormat.copyfmt(console.out);
-    errFormat.copyfmt(console.err);
-    const int status = runBatchScan(task.scan, options, here, task.outcome, console);
-    console.out.copyfmt(outFormat);
-    console.err.copyfmt(errFormat);
-    console.out.clear();
-    console.err.flush();
-    return status;
-  });
-}
-
-namespace {
-
 // The campaign page of the batch, beside its summary: every finished scan's results.csv.
 void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& directory,
                       const RunOptions& options, tk::Console& console, tk::Failures& failures,
@@ -431,6 +379,48 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
   }
   const std::string where = directory.empty() ? "." : directory;
   writeCampaignReport(tables, where, options.limits.get(), console, failures, stopAsked);
+}
+
+}  // namespace
+
+namespace {
+
+// After the scans: the summary, the campaign page, the closing line, and the
+// batch's exit status (128 + the signal when a stop came).
+int finishBatch(const std::vector<ScanRun>& runs, const std::string& summary, const RunOptions& options,
+                int stoppedBy, tk::Console& console, tk::Failures& failures) {
+  std::vector<ScanOutcome> outcomes;
+  outcomes.reserve(runs.size());
+  for (const ScanRun& run : runs) outcomes.push_back(run.outcome);
+  const auto count = [&](ScanOutcome::State state) {
+    return std::count_if(outcomes.begin(), outcomes.end(), [&](const ScanOutcome& o) { return o.state == state; });
+  };
+  std::string error;
+  const std::string directory = ExtractDirectory(summary);
+  if ((!directory.empty() && !makeDirectories(directory, error)) ||
+      !writeFileAtomically(summary, batchSummary(outcomes), error)) {
+    console.error(tk::Status::IOError("cannot write the batch summary: " + error), failures);
+    return stoppedBy != 0 ? 128 + stoppedBy : 1;
+  }
+  const auto failed = count(ScanOutcome::State::failed);
+  // A stop that came after the last scan ended (even before this line) leaves
+  // every scan finished: the page is still written, without what it would paint.
+  const bool scansStopped = count(ScanOutcome::State::interrupted) > 0;
+  if (!scansStopped) writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; });
+  stoppedBy = stopSignal();
+  console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
+  if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
+  console.out << "; summary in " << tk::escapeControls(summary) << std::endl;
+  if (stoppedBy != 0) {
+    const std::string what = scansStopped ? "the scans not finished are marked interrupted in " + summary
+                                          : "while the report page was made (" + summary +
+                                                " is complete; the page lacks the thumbnails not yet made)";
+    console.error(tk::Status::InvalidArgument(std::string("stopped by ") + (stoppedBy == SIGINT ? "SIGINT" : "SIGTERM") +
+                                              ": " + what),
+                  failures);
+    return 128 + stoppedBy;
+  }
+  return failed > 0 || failures.any() ? 1 : 0;
 }
 
 }  // namespace
@@ -467,36 +457,5 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
     stoppedBy = stopSignal();
   }
 
-  std::vector<ScanOutcome> outcomes;
-  outcomes.reserve(runs.size());
-  for (const ScanRun& run : runs) outcomes.push_back(run.outcome);
-  const auto count = [&](ScanOutcome::State state) {
-    return std::count_if(outcomes.begin(), outcomes.end(), [&](const ScanOutcome& o) { return o.state == state; });
-  };
-  std::string error;
-  const std::string directory = ExtractDirectory(summary);
-  if ((!directory.empty() && !makeDirectories(directory, error)) ||
-      !writeFileAtomically(summary, batchSummary(outcomes), error)) {
-    console.error(tk::Status::IOError("cannot write the batch summary: " + error), failures);
-    return stoppedBy != 0 ? 128 + stoppedBy : 1;
-  }
-  const auto failed = count(ScanOutcome::State::failed);
-  // A stop that came after the last scan ended (even before this line) leaves
-  // every scan finished: the page is still written, without what it would paint.
-  const bool scansStopped = count(ScanOutcome::State::interrupted) > 0;
-  if (!scansStopped) writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; });
-  stoppedBy = stopSignal();
-  console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
-  if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
-  console.out << "; summary in " << tk::escapeControls(summary) << std::endl;
-  if (stoppedBy != 0) {
-    const std::string what = scansStopped ? "the scans not finished are marked interrupted in " + summary
-                                          : "while the report page was made (" + summary +
-                                                " is complete; the page lacks the thumbnails not yet made)";
-    console.error(tk::Status::InvalidArgument(std::string("stopped by ") + (stoppedBy == SIGINT ? "SIGINT" : "SIGTERM") +
-                                              ": " + what),
-                  failures);
-    return 128 + stoppedBy;
-  }
-  return failed > 0 || failures.any() ? 1 : 0;
+  return finishBatch(runs, summary, options, stoppedBy, console, failures);
 }
