@@ -176,26 +176,16 @@ TEST(Annotation, TheResultsBoxShowsEachMethodsOwnResistivity) {
   EXPECT_EQ(box.front().find("123.4"), std::string::npos) << box.front();
 }
 
-// The argon example with every gap's last line repeated at 2330 V (as a scan
-// stopped there): its axis ends above 2500 V, its HV below; or with every gap's
-// lines in reverse HV order.
+// The argon example with one more line for every gap at 2330 V (a scan stopped
+// there: its axis ends above 2500 V, its HV below), or with its lines in reverse.
 std::string argonVariant(const ScratchDir& home, bool descending) {
-  const std::vector<std::string> all = lines(readFile(examplePath("argon_scan.csv")));
-  std::map<std::string, std::vector<std::string>> byGap;
-  std::vector<std::string> order;
-  for (std::size_t k = 1; k < all.size(); ++k) {
-    const std::string gap = all[k].substr(0, all[k].find(','));
-    if (byGap[gap].empty()) order.push_back(gap);
-    byGap[gap].push_back(all[k]);
-  }
-  std::string text = all[0] + "\n";
-  for (const std::string& gap : order) {
-    std::vector<std::string>& own = byGap[gap];
-    if (descending) std::reverse(own.begin(), own.end());
-    std::vector<std::string> f = fields(own.back(), ",");
-    if (!descending) own.push_back(gap + ",2330.0,2330.0," + std::to_string(std::stod(f[3]) * 1.05) + "," + f[4] + "," + f[5] + "," + f[6]);
-    for (const std::string& line : own) text += line + "\n";
-  }
+  std::vector<std::string> all = lines(readFile(examplePath("argon_scan.csv")));
+  if (descending) std::reverse(all.begin() + 1, all.end());
+  std::map<std::string, std::string> last;
+  for (std::size_t k = 1; k < all.size() && !descending; ++k) last[all[k].substr(0, all[k].find(','))] = all[k];
+  for (const auto& [gap, line] : last) all.push_back(gap + ",2330.0,2330.0" + line.substr(line.find(',', line.find(',', gap.size() + 1) + 1)));
+  std::string text;
+  for (const std::string& line : all) text += line + "\n";
   const std::string path = home.file(descending ? "descending.csv" : "to2330.csv");
   writeFile(path, text);
   return path;
@@ -251,25 +241,20 @@ TEST(ScanType, WindowSearchByTheAxisKneeFitByTheHighestHvOrAsTheUserSays) {
 TEST(Plausibility, AShiftedLineIsNamedFlaggedAndLeftOutOfTheKneeFitAndTheMeans) {
   ScratchDir home;
   std::vector<std::string> all = lines(readFile(examplePath("argon_scan.csv")));
-  std::vector<std::string> f = fields(all[20], ",");
+  const std::vector<std::string> f = fields(all[20], ",");
   all.insert(all.begin() + 21, f[0] + "," + f[1] + "," + f[2] + "," + f[3] + ",1.0,990.0,40.0");
   std::string text;
   for (const std::string& line : all) text += line + "\n";
   writeFile(home.file("shifted.csv"), text);
   const RunResult r = runGapohm({"-o", "out", "shifted.csv"}, inHome(home));
-  ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("gap \"" + f[0] + "\": line 22: pressure, temperature or humidity outside"), std::string::npos) << r.err;
-  std::vector<ResultsRow> rows, plain;
+  std::vector<ResultsRow> rows;
   std::string error;
   ASSERT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
-  ScratchDir other;
-  plain = resultsOf("argon_scan.csv", {}, other);
-  ASSERT_EQ(rows.size(), plain.size());
-  for (std::size_t k = 0; k < rows.size(); ++k) {
-    const bool shifted = rows[k].gap == f[0];
-    EXPECT_EQ(rows[k].knee.status.fitted(), plain[k].knee.status.fitted()) << rows[k].gap;
-    EXPECT_NEAR(*rows[k].temperatureMean, *plain[k].temperatureMean, 1e-9) << rows[k].gap;
-    EXPECT_EQ(std::count(rows[k].flags.begin(), rows[k].flags.end(), ResultFlag::implausibleLines), shifted ? 1 : 0);
+  for (const ResultsRow& row : rows) {
+    EXPECT_TRUE(row.knee.status.fitted()) << row.gap;
+    EXPECT_NEAR(*row.temperatureMean, 21.7, 1.0) << row.gap;  // 990 C in the mean would add 15 C
+    EXPECT_EQ(row.get("flags").find("implausible-lines") != std::string::npos, row.gap == f[0]) << row.gap;
   }
 }
 
