@@ -10,6 +10,12 @@
 namespace {
 
 constexpr int kWindowColour = 600;  // the passing line's blue
+// The knee curve's colours, first choice first, with the names the key gives them.
+struct KneeColour {
+  int index;
+  const char* name;
+};
+constexpr KneeColour kKneeColours[] = {{6, "magenta"}, {28, "brown"}, {9, "violet"}};
 constexpr double kDashPx = 12.0;    // dash and gap of the knee curve
 
 std::string number(double v) { return formatResultsNumber(v); }
@@ -97,8 +103,24 @@ void markWindow(tk::Canvas& pad, const tk::Graph& gap, const WindowTry& pass) {
 
 }  // namespace
 
+namespace {
+
+// "12.5 V (68 %: 4.1-30 V)", or the bound and how far the set reaches.
+std::string widthLine(const KneeFit& k) {
+  std::ostringstream line;
+  line.precision(3);
+  if (k.widthAtBound) {
+    line << "  width at its bound (68 %: up to " << k.widthHigh << " V)";
+  } else {
+    line << "  width = " << k.width << " V (68 %: " << k.widthLow << "\u2013" << k.widthHigh << " V)";
+  }
+  return line.str();
+}
+
+}  // namespace
+
 std::vector<std::string> resultsBoxLines(const OhmicSearch& search, const KneeFit* knee,
-                                         const std::string& kneeWhy) {
+                                         const std::string& kneeWhy, const std::vector<std::string>& flags) {
   std::vector<std::string> lines;
   if (search.statFit) {
     const fitstatus& f = search.pass()->fit.values;
@@ -115,22 +137,34 @@ std::vector<std::string> resultsBoxLines(const OhmicSearch& search, const KneeFi
   if (knee != nullptr && knee->fitted) {
     lines.push_back("knee: \u03c1 = " + withError(knee->resistivity, knee->resistivityError, "\u03a9 cm"));
     lines.push_back("  onset = " + withError(knee->onset, knee->onsetError, "V"));
-    lines.push_back("  width = " + withError(knee->width, knee->widthError, "V"));
+    lines.push_back(widthLine(*knee));
   } else {
     lines.push_back("knee: " + (knee != nullptr ? knee->reason : kneeWhy));
   }
+  std::string flagged;
+  for (const std::string& f : flags) flagged += (flagged.empty() ? "flags: " : "; ") + f;
+  if (!flagged.empty()) lines.push_back(flagged);
   return lines;
 }
 
-int kneeCurveColour(int markerColour) {
-  for (const int colour : {6, 28, 9}) {
-    if (colour != markerColour) return colour;
+std::vector<std::string> lineKeyLines(int kneeColour) {
+  std::string knee = kKneeColours[0].name;
+  for (const KneeColour& c : kKneeColours) {
+    if (c.index == kneeColour) knee = c.name;
   }
-  return 6;
+  return {"red: level before the window", "blue: window line, dashed: its onset",
+          knee + " dashed: knee curve and its onset", "open circles: the window's ends"};
 }
 
-void annotateGapFigure(tk::Canvas& pad, const tk::Graph& gap, int markerColour,
-                       const OhmicSearch& search, const KneeFit* knee, const std::string& kneeWhy) {
+int kneeCurveColour(int markerColour) {
+  for (const KneeColour& c : kKneeColours) {
+    if (c.index != markerColour) return c.index;
+  }
+  return kKneeColours[0].index;
+}
+
+void annotateGapFigure(tk::Canvas& pad, const tk::Graph& gap, int markerColour, const OhmicSearch& search,
+                       const KneeFit* knee, const std::string& kneeWhy, const std::vector<std::string>& flags) {
   const int kneeColour = kneeCurveColour(markerColour);
   if (knee != nullptr && knee->fitted) {
     drawKneeCurve(pad, *knee, kneeColour);
@@ -139,6 +173,10 @@ void annotateGapFigure(tk::Canvas& pad, const tk::Graph& gap, int markerColour,
   if (search.statFit) markOnset(pad, search.onset.first, kWindowColour);
   if (search.passed) markWindow(pad, gap, *search.pass());
   // Under the legend, where a rising curve leaves room; a row of 0.04 of the height each.
-  const std::vector<std::string> lines = resultsBoxLines(search, knee, kneeWhy);
+  const std::vector<std::string> lines = resultsBoxLines(search, knee, kneeWhy, flags);
   pad.DrawTextBox(tk::NdcBox{0.15, 0.58 - 0.04 * static_cast<double>(lines.size()), 0.58, 0.58}, lines);
+  // Above the frame, where it hides no point or line.
+  std::string key;
+  for (const std::string& part : lineKeyLines(kneeColour)) key += (key.empty() ? "" : "  \u00b7  ") + part;
+  pad.DrawText(0.1, 0.985, key, 0.022, 13);
 }

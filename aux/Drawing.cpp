@@ -197,7 +197,7 @@ void PlottingEachAndDoLinearFit(tk::Graph* Current, plotprofile profileparameter
 
 void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const OhmicSearch& search,
                    const std::string& file, bool INFO, const FigureContext& context,
-                   const KneeFit* knee, const std::string& kneeWhy) {
+                   const KneeFit* knee, const std::string& kneeWhy, const std::vector<std::string>& flags) {
   const tk::Style style = figureStyle(context, INFO);
   const std::string& chambername = profile.chambername;
   tk::Canvas c1("KVT Measurements" + chambername, "KVT Measurements " + chambername, kFigureWidth,
@@ -215,7 +215,11 @@ void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const Oh
   legend.AddEntry(&gap, chambername, "p");
   c1.DrawGraph(&gap, true);
   renderSearch(search, chambername, file, INFO, style, c1, context, profile.fileBase);
-  if (context.annotate) annotateGapFigure(c1, gap, profile.color, search, knee, kneeWhy);
+  if (context.annotate) {
+    annotateGapFigure(c1, gap, profile.color, search, knee, kneeWhy, flags);
+    // A figure pasted into slides can still be traced to its scan.
+    c1.DrawText(0.99, 0.985, ExtractFilename(file), 0.025, 33);
+  }
   c1.DrawLegend(legend);
   const std::string base = profile.fileBase.empty() ? safeFileName(chambername) : profile.fileBase;
   const std::string thumbnail = thumbnailName(base, context.extension);

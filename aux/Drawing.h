@@ -75,11 +75,13 @@ void DrawingVectorTogether(const std::vector<tk::Graph*>& Currents,
 // Writes the search's log lines first (see logOhmicSearch) and, with INFO, the
 // fit-scan diagnostic figures. The search is not run again.
 // With context.annotate the figure also shows the results (annotateGapFigure),
-// among them the knee fit (`knee`, or null with `kneeWhy`), and a window line
-// that did not pass is not painted.
+// among them the knee fit (`knee`, or null with `kneeWhy`) and the result's
+// flags (words), with the scan's name in the corner; a window line that did not
+// pass is not painted.
 void drawGapFigure(const tk::Graph& points, const plotprofile& profile, const OhmicSearch& search,
                    const std::string& file, bool INFO, const FigureContext& context,
-                   const KneeFit* knee = nullptr, const std::string& kneeWhy = "");
+                   const KneeFit* knee = nullptr, const std::string& kneeWhy = "",
+                   const std::vector<std::string>& flags = {});
 
 // The search's log lines: with INFO the point count and every window tried; the
 // result lines of a pass always; with INFO the level fit's lines.

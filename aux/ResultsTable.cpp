@@ -45,7 +45,7 @@ ResultsColumn status(const char* name, Access access) {
 
 std::string flagsCell(const std::vector<ResultFlag>& flags) {
   std::string cell;
-  for (const ResultFlag f : flags) cell += (cell.empty() ? "" : ";") + std::string(flagWord(f));
+  for (const std::string& word : flagWords(flags)) cell += (cell.empty() ? "" : ";") + word;
   return cell;
 }
 
@@ -254,6 +254,12 @@ std::string fixed(double v, int decimals) {
 }  // namespace
 
 const char* const kFittedWord = "fitted";
+
+std::vector<std::string> flagWords(const std::vector<ResultFlag>& flags) {
+  std::vector<std::string> words;
+  for (const ResultFlag f : flags) words.emplace_back(flagWord(f));
+  return words;
+}
 
 const std::vector<ResultFlag>& allResultFlags() {
   static const std::vector<ResultFlag> all = {

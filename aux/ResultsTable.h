@@ -74,6 +74,8 @@ enum class ResultFlag {
 };
 // The flag's word in the table ("methods-disagree", ...).
 const char* flagWord(ResultFlag flag);
+// The words of `flags`, in their order.
+std::vector<std::string> flagWords(const std::vector<ResultFlag>& flags);
 // Every flag, in enum order (the order a cell lists them).
 const std::vector<ResultFlag>& allResultFlags();
 

@@ -169,7 +169,10 @@ TEST(Annotation, TheResultsBoxShowsEachMethodsOwnResistivity) {
   KneeFit knee = g.knee;
   knee.resistivity = 1.234e11;
   knee.resistivityError = 1.0e9;
-  const std::vector<std::string> box = resultsBoxLines(g.search, &knee, "");
+  const std::vector<std::string> box = resultsBoxLines(g.search, &knee, "", {"methods-disagree", "knee-curvature"});
+  // The width as its 68 % set, never a bare number; the flags last.
+  EXPECT_EQ(std::count_if(box.begin(), box.end(), [](const std::string& l) { return l.find("width") != std::string::npos && l.find("68 %") != std::string::npos; }), 1);
+  EXPECT_EQ(box.back(), "flags: methods-disagree; knee-curvature");
   const auto line = std::find_if(box.begin(), box.end(), [](const std::string& l) { return l.rfind("knee: ", 0) == 0; });
   ASSERT_NE(line, box.end());
   EXPECT_EQ(line->rfind("knee: \u03c1 = (123.4 \u00b1 1.0)\u00d710\u2079 \u03a9 cm", 0), 0u) << *line;

@@ -191,7 +191,7 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
     plotprofile profile = g.profile;
     profile.fileBase = g.figureBase;
     drawGapFigure(g.graph, profile, g.search, run.file, options.verbose, figures,
-                  g.kneeRun ? &g.knee : nullptr, g.why());
+                  g.kneeRun ? &g.knee : nullptr, g.kneeNotRun(), flagWords(g.result.flags));
     console.print(figures.log, failures);
     if (options.verbose && g.kneeRun) logKneeFit(g, console.out);
     if (run.argon) warnNoResult(run, g, console);
