@@ -1,0 +1,121 @@
+#include "toolkit/MarkerStamps.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tk {
+
+namespace {
+
+// a * b / 255, rounded, as the compositor computes it.
+inline std::uint32_t mulUn8(std::uint32_t a, std::uint32_t b) {
+  const std::uint32_t t = a * b + 0x80U;
+  return ((t >> 8) + t) >> 8;
+}
+
+// The plotting library draws outlines of at most this many points per call.
+constexpr std::size_t kMaxOutlinePoints = 64;
+
+}  // namespace
+
+MarkerStamps::MarkerStamps(const MarkerLook& look, std::vector<std::vector<std::pair<double, double>>> outline,
+                           Rgb colour)
+    : look_(look), outline_(std::move(outline)), colour_(colour) {
+  // Half the marker, half the 1 px stroke, and a pixel to spare for the phase.
+  const double half = std::max(0.5, look.sizePx / 2.0) + 0.5;
+  pad_ = static_cast<int>(std::ceil(half)) + 1;
+  size_ = 2 * pad_ + 1;
+  stamps_.resize(static_cast<std::size_t>(kPhases) * kPhases);
+}
+
+void MarkerStamps::make(Stamp& stamp, int phaseX, int phaseY) const {
+  stamp.made = true;
+  stamp.pixels.assign(static_cast<std::size_t>(size_) * static_cast<std::size_t>(size_), 0U);
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size_, size_);
+  cairo_t* cr = cairo_create(surface);
+  if (cairo_status(cr) == CAIRO_STATUS_SUCCESS) {
+    const double cx = pad_ + static_cast<double>(phaseX) / kPhases;
+    const double cy = pad_ + static_cast<double>(phaseY) / kPhases;
+    cairo_set_source_rgb(cr, colour_.r / 255.0, colour_.g / 255.0, colour_.b / 255.0);
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    if (look_.shape == MarkerShape::Dot) {
+      cairo_rectangle(cr, cx - 0.5, cy - 0.5, 1.0, 1.0);
+      cairo_fill_preserve(cr);
+      cairo_stroke(cr);
+    } else {
+      for (std::size_t k = 0; k < outline_.size(); ++k) {
+        const auto& line = outline_[k];
+        const std::size_t n = std::min(line.size(), kMaxOutlinePoints);
+        if (n == 0) continue;
+        cairo_move_to(cr, cx + line[0].first, cy - line[0].second);
+        for (std::size_t i = 1; i < n; ++i) cairo_line_to(cr, cx + line[i].first, cy - line[i].second);
+        if (look_.filled && k == 0) cairo_fill_preserve(cr);
+        cairo_stroke(cr);
+      }
+    }
+    cairo_surface_flush(surface);
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int row = 0; data != nullptr && row < size_; ++row) {
+      std::memcpy(&stamp.pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(size_)],
+                  data + static_cast<std::ptrdiff_t>(row) * stride, static_cast<std::size_t>(size_) * 4);
+    }
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+  stamp.firstRow = size_;
+  stamp.firstCol = size_;
+  for (int row = 0; row < size_; ++row) {
+    for (int col = 0; col < size_; ++col) {
+      if ((stamp.pixels[static_cast<std::size_t>(row * size_ + col)] >> 24) == 0) continue;
+      stamp.firstRow = std::min(stamp.firstRow, row);
+      stamp.lastRow = std::max(stamp.lastRow, row);
+      stamp.firstCol = std::min(stamp.firstCol, col);
+      stamp.lastCol = std::max(stamp.lastCol, col);
+    }
+  }
+}
+
+void MarkerStamps::paint(double x, double y, std::uint8_t* data, int stride, int x0, int y0, int x1, int y1) {
+  const double qx = std::floor(x * kPhases + 0.5);
+  const double qy = std::floor(y * kPhases + 0.5);
+  const int ix = static_cast<int>(std::floor(qx / kPhases));
+  const int iy = static_cast<int>(std::floor(qy / kPhases));
+  const int phaseX = static_cast<int>(qx - static_cast<double>(ix) * kPhases);
+  const int phaseY = static_cast<int>(qy - static_cast<double>(iy) * kPhases);
+  Stamp& stamp = stamps_[static_cast<std::size_t>(phaseY * kPhases + phaseX)];
+  if (!stamp.made) make(stamp, phaseX, phaseY);
+  const int left = ix - pad_;
+  const int top = iy - pad_;
+  const int rowFrom = std::max(stamp.firstRow, y0 - top);
+  const int rowTo = std::min(stamp.lastRow, y1 - 1 - top);
+  const int colFrom = std::max(stamp.firstCol, x0 - left);
+  const int colTo = std::min(stamp.lastCol, x1 - 1 - left);
+  for (int row = rowFrom; row <= rowTo; ++row) {
+    auto* out = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(top + row) * stride) + left;
+    const std::uint32_t* in = &stamp.pixels[static_cast<std::size_t>(row * size_)];
+    for (int col = colFrom; col <= colTo; ++col) {
+      const std::uint32_t s = in[col];
+      const std::uint32_t alpha = s >> 24;
+      if (alpha == 0) continue;
+      const std::uint32_t d = out[col];
+      if (alpha == 255) {
+        out[col] = (d & 0xff000000U) | (s & 0x00ffffffU);
+        continue;
+      }
+      const std::uint32_t keep = 255 - alpha;
+      std::uint32_t blended = d & 0xff000000U;
+      for (int shift = 0; shift < 24; shift += 8) {
+        blended |= (((s >> shift) & 0xffU) + mulUn8((d >> shift) & 0xffU, keep)) << shift;
+      }
+      out[col] = blended;
+    }
+  }
+}
+
+}  // namespace tk
