@@ -10,10 +10,16 @@ namespace tk {
 
 namespace {
 
-// a * b / 255, rounded, as the compositor computes it.
-inline std::uint32_t mulUn8(std::uint32_t a, std::uint32_t b) {
-  const std::uint32_t t = a * b + 0x80U;
-  return ((t >> 8) + t) >> 8;
+// Each of the red, green and blue bytes of `rgb` times b / 255, rounded, as the
+// compositor computes it byte by byte (t = x b + 128, (t + t / 256) / 256):
+// red and blue side by side in one word, green in another. A premultiplied
+// source added to the result cannot carry out of its byte.
+inline std::uint32_t mulUn8x3(std::uint32_t rgb, std::uint32_t b) {
+  std::uint32_t rb = (rgb & 0x00ff00ffU) * b + 0x00800080U;
+  rb = ((rb + ((rb >> 8) & 0x00ff00ffU)) >> 8) & 0x00ff00ffU;
+  std::uint32_t g = (rgb & 0x0000ff00U) * b + 0x00008000U;
+  g = ((g + ((g >> 8) & 0x0000ff00U)) >> 8) & 0x0000ff00U;
+  return rb | g;
 }
 
 // The plotting library draws outlines of at most this many points per call.
@@ -108,12 +114,7 @@ void MarkerStamps::paint(double x, double y, std::uint8_t* data, int stride, int
         out[col] = (d & 0xff000000U) | (s & 0x00ffffffU);
         continue;
       }
-      const std::uint32_t keep = 255 - alpha;
-      std::uint32_t blended = d & 0xff000000U;
-      for (int shift = 0; shift < 24; shift += 8) {
-        blended |= (((s >> shift) & 0xffU) + mulUn8((d >> shift) & 0xffU, keep)) << shift;
-      }
-      out[col] = blended;
+      out[col] = (d & 0xff000000U) | ((s & 0x00ffffffU) + mulUn8x3(d, 255 - alpha));
     }
   }
 }
