@@ -780,9 +780,8 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
       return false;
     }
     return thumbnail.empty() || saveThumbnail(image, thumbnail, thumbnailWidth, error);
-  } else {
-    paintPage(*this, device, output, nullptr);
   }
+  paintPage(*this, device, output, nullptr);
 
   // PLplot does not report a vector file it could not finish; a complete one
   // ends in its format's closing mark.

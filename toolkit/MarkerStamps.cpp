@@ -22,6 +22,11 @@ inline std::uint32_t mulUn8x3(std::uint32_t rgb, std::uint32_t b) {
   return rb | g;
 }
 
+// The index of (row, col) in a square of `size` pixels a side.
+inline std::size_t indexOf(int row, int col, int size) {
+  return static_cast<std::size_t>(row) * static_cast<std::size_t>(size) + static_cast<std::size_t>(col);
+}
+
 // The plotting library draws outlines of at most this many points per call.
 constexpr std::size_t kMaxOutlinePoints = 64;
 
@@ -68,7 +73,7 @@ void MarkerStamps::make(Stamp& stamp, int phaseX, int phaseY) const {
     const unsigned char* data = cairo_image_surface_get_data(surface);
     const int stride = cairo_image_surface_get_stride(surface);
     for (int row = 0; data != nullptr && row < size_; ++row) {
-      std::memcpy(&stamp.pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(size_)],
+      std::memcpy(&stamp.pixels[indexOf(row, 0, size_)],
                   data + static_cast<std::ptrdiff_t>(row) * stride, static_cast<std::size_t>(size_) * 4);
     }
   }
@@ -78,7 +83,7 @@ void MarkerStamps::make(Stamp& stamp, int phaseX, int phaseY) const {
   stamp.firstCol = size_;
   for (int row = 0; row < size_; ++row) {
     for (int col = 0; col < size_; ++col) {
-      if ((stamp.pixels[static_cast<std::size_t>(row * size_ + col)] >> 24) == 0) continue;
+      if ((stamp.pixels[indexOf(row, col, size_)] >> 24) == 0) continue;
       stamp.firstRow = std::min(stamp.firstRow, row);
       stamp.lastRow = std::max(stamp.lastRow, row);
       stamp.firstCol = std::min(stamp.firstCol, col);
@@ -94,7 +99,7 @@ void MarkerStamps::paint(double x, double y, std::uint8_t* data, int stride, int
   const int iy = static_cast<int>(std::floor(qy / kPhases));
   const int phaseX = static_cast<int>(qx - static_cast<double>(ix) * kPhases);
   const int phaseY = static_cast<int>(qy - static_cast<double>(iy) * kPhases);
-  Stamp& stamp = stamps_[static_cast<std::size_t>(phaseY * kPhases + phaseX)];
+  Stamp& stamp = stamps_[indexOf(phaseY, phaseX, kPhases)];
   if (!stamp.made) make(stamp, phaseX, phaseY);
   const int left = ix - pad_;
   const int top = iy - pad_;
@@ -104,7 +109,7 @@ void MarkerStamps::paint(double x, double y, std::uint8_t* data, int stride, int
   const int colTo = std::min(stamp.lastCol, x1 - 1 - left);
   for (int row = rowFrom; row <= rowTo; ++row) {
     auto* out = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(top + row) * stride) + left;
-    const std::uint32_t* in = &stamp.pixels[static_cast<std::size_t>(row * size_)];
+    const std::uint32_t* in = &stamp.pixels[indexOf(row, 0, size_)];
     for (int col = colFrom; col <= colTo; ++col) {
       const std::uint32_t s = in[col];
       const std::uint32_t alpha = s >> 24;
