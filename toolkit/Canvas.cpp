@@ -370,10 +370,11 @@ class Painter {
     cairo_surface_flush(target);  // what the library has painted so far is in the pixels
     page.data = cairo_image_surface_get_data(target);
     page.stride = cairo_image_surface_get_stride(target);
-    page.x0 = static_cast<int>(std::ceil(left_));
-    page.x1 = std::min(static_cast<int>(std::floor(right_)), cairo_image_surface_get_width(target));
-    page.y0 = std::max(0, static_cast<int>(std::ceil(H_ - top_)));
-    page.y1 = std::min(static_cast<int>(std::floor(H_ - bottom_)), cairo_image_surface_get_height(target));
+    // The stamps may touch a pixel beyond the box: it keeps one inside the image.
+    page.x0 = std::max(1, static_cast<int>(std::ceil(left_)));
+    page.x1 = std::min(static_cast<int>(std::floor(right_)), cairo_image_surface_get_width(target) - 1);
+    page.y0 = std::max(1, static_cast<int>(std::ceil(H_ - top_)));
+    page.y1 = std::min(static_cast<int>(std::floor(H_ - bottom_)), cairo_image_surface_get_height(target) - 1);
     return page;
   }
   // Stamps the marker at (x, y), data units, clipped to the frame as the

@@ -22,6 +22,13 @@ inline std::uint32_t mulUn8x3(std::uint32_t rgb, std::uint32_t b) {
   return rb | g;
 }
 
+// The premultiplied pixel s laid over the xRGB pixel d.
+inline void over(std::uint32_t& d, std::uint32_t s) {
+  const std::uint32_t alpha = s >> 24;
+  if (alpha == 0) return;
+  d = (d & 0xff000000U) | (alpha == 255 ? (s & 0x00ffffffU) : (s & 0x00ffffffU) + mulUn8x3(d, 255 - alpha));
+}
+
 // The index of (row, col) in a square of `size` pixels a side.
 inline std::size_t indexOf(int row, int col, int size) {
   return static_cast<std::size_t>(row) * static_cast<std::size_t>(size) + static_cast<std::size_t>(col);
@@ -107,21 +114,24 @@ void MarkerStamps::paint(double x, double y, std::uint8_t* data, int stride, int
   const int rowTo = std::min(stamp.lastRow, y1 - 1 - top);
   const int colFrom = std::max(stamp.firstCol, x0 - left);
   const int colTo = std::min(stamp.lastCol, x1 - 1 - left);
+  auto pixel = [&](int row, int col) -> std::uint32_t& {
+    return reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(top + row) * stride)[left + col];
+  };
   for (int row = rowFrom; row <= rowTo; ++row) {
-    auto* out = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(top + row) * stride) + left;
     const std::uint32_t* in = &stamp.pixels[indexOf(row, 0, size_)];
-    for (int col = colFrom; col <= colTo; ++col) {
-      const std::uint32_t s = in[col];
-      const std::uint32_t alpha = s >> 24;
-      if (alpha == 0) continue;
-      const std::uint32_t d = out[col];
-      if (alpha == 255) {
-        out[col] = (d & 0xff000000U) | (s & 0x00ffffffU);
-        continue;
-      }
-      out[col] = (d & 0xff000000U) | ((s & 0x00ffffffU) + mulUn8x3(d, 255 - alpha));
-    }
+    for (int col = colFrom; col <= colTo; ++col) over(pixel(row, col), in[col]);
   }
+  if (!look_.filled || rowFrom > rowTo || colFrom > colTo) return;
+  // The library clips a filled marker to the box and strokes the cut too: half
+  // a pixel of the marker beyond each edge it crosses, under the frame line.
+  auto half = [&](int row, int col) {
+    const std::uint32_t s = stamp.pixels[indexOf(row, col, size_)];
+    return (mulUn8x3(s >> 24, 128) << 24) | mulUn8x3(s, 128);
+  };
+  for (int col = colFrom; top + stamp.firstRow < y0 && col <= colTo; ++col) over(pixel(rowFrom - 1, col), half(rowFrom, col));
+  for (int col = colFrom; top + stamp.lastRow >= y1 && col <= colTo; ++col) over(pixel(rowTo + 1, col), half(rowTo, col));
+  for (int row = rowFrom; left + stamp.firstCol < x0 && row <= rowTo; ++row) over(pixel(row, colFrom - 1), half(row, colFrom));
+  for (int row = rowFrom; left + stamp.lastCol >= x1 && row <= rowTo; ++row) over(pixel(row, colTo + 1), half(row, colTo));
 }
 
 }  // namespace tk

@@ -36,8 +36,10 @@ class MarkerStamps {
 
   // Composites the marker centred at (x, y), in pixels from the top-left corner
   // (y downwards), over the 32-bit xRGB pixels `data` (`stride` bytes a row) with
-  // the OVER operator. Only pixels inside [x0, x1) x [y0, y1) are touched; the
-  // caller keeps that box inside the image.
+  // the OVER operator, clipped to the box [x0, x1) x [y0, y1). A filled marker
+  // cut by the box also leaves, as the library's clipped fill and stroke do,
+  // half its cover on the first pixel row or column beyond the cut. The caller
+  // keeps the box and a pixel around it inside the image.
   void paint(double x, double y, std::uint8_t* data, int stride, int x0, int y0, int x1, int y1);
 
  private:
