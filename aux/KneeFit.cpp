@@ -31,6 +31,7 @@ constexpr int kFewestBelow = 3;         // points below V0 - w
 constexpr double kLowestDurbinWatson = 1.0;
 constexpr double kSharpWidth = 1.0;     // V: at or below, the width is not a parameter of the errors
 constexpr int kMaxIterations = 200;
+constexpr std::size_t kGridPoints = 20000;  // more points: the grid runs on a thinning of them
 
 double softplus(double t) { return std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))); }
 
@@ -216,15 +217,32 @@ double lineOnKnee(const GridSums& g, Knee& k, Band& b) {
   return g.syy - s.fy * s.fy / sff;
 }
 
+// Every stride-th point of p in HV order (the highest always among them): the
+// grid's points for a large scan.
+Points thinned(const Points& p, std::size_t stride) {
+  Points few;
+  for (std::size_t i = (p.size() - 1) % stride; i < p.size(); i += stride) {
+    few.hv.push_back(p.hv[i]);
+    few.j.push_back(p.j[i]);
+  }
+  return few;
+}
+
 // The (V0, w) pair of the grid with the smallest SSR, c and s in closed form;
 // V0 from the third-lowest HV to below the highest. Its ssr is recomputed from
-// the residuals. No pair: an infinite ssr.
+// the residuals. No pair: an infinite ssr. Beyond kGridPoints points the pair is
+// chosen on an even thinning of them (each grid node costs a pass over the
+// points of its band, all of them for the wide knees, and the grid only starts
+// the polish, which takes every point); c and s then come from all the points.
 Model gridStart(const Points& p) {
-  const GridSums g = gridSums(p);
+  const std::size_t stride = (p.size() + kGridPoints - 1) / kGridPoints;
+  const Points few = stride > 1 ? thinned(p, stride) : Points{};
+  const Points& grid = stride > 1 ? few : p;
+  const GridSums g = gridSums(grid);
   Model best;
   double bestSsr = kInf;
   for (int kw = 0; kw < kGridWidths; ++kw) {
-    Band band(0.5 * std::pow(1.5, kw), p.size());
+    Band band(0.5 * std::pow(1.5, kw), grid.size());
     for (int m = 0;; ++m) {
       Knee k;
       k.w = band.w;
@@ -233,6 +251,10 @@ Model gridStart(const Points& p) {
       const double ssr = lineOnKnee(g, k, band);
       if (ssr < bestSsr) bestSsr = ssr, best.k = k;
     }
+  }
+  if (stride > 1 && std::isfinite(bestSsr)) {
+    Band band(best.k.w, p.size());
+    bestSsr = lineOnKnee(gridSums(p), best.k, band);
   }
   if (std::isfinite(bestSsr)) best.ssr = sumOfSquares(residualsOf(p, best.k));
   return best;

@@ -4,7 +4,9 @@
 # ohmic at 0.08 nA/cm2 per V, 1 % gaussian noise, fixed seed) and times one run of
 # the build on each with /usr/bin/time, capped at TIMEOUT seconds (default 120).
 # Prints "lines wall_s user_s sys_s peak_KiB cpu_us_per_line" or "did not finish".
-# Usage: bench/growth.sh [build dir] [lines...]   (default build-rel; 10000 100000 1000000)
+# GAPS (1 to 4, default 4) sets how many gaps share the lines: GAPS=1 gives one
+# gap of all of them.
+# Usage: [GAPS=n] bench/growth.sh [build dir] [lines...]   (default build-rel; 10000 100000 1000000)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 GAPOHM="$(cd "${1:-build-rel}" && pwd)/gapohm"
@@ -13,11 +15,11 @@ SIZES=("$@"); [ ${#SIZES[@]} -gt 0 ] || SIZES=(10000 100000 1000000)
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/gapohm-growth-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 for n in "${SIZES[@]}"; do
-  python3 - "$n" >"$WORK/scan_$n.csv" <<'EOF'
+  python3 - "$n" "${GAPS:-4}" >"$WORK/scan_$n.csv" <<'EOF'
 import random, sys
-n = int(sys.argv[1]); per = n // 4; rnd = random.Random(12345)
+n, gaps = int(sys.argv[1]), int(sys.argv[2]); per = n // gaps; rnd = random.Random(12345)
 print("DETECTOR,HVeff [V],HVapp [V],Current [nA/cm2],Pressure [mbar],Temperature [C],Humidity [%]")
-for g in ("GROW-01-BOTTOM", "GROW-02-TOPNARROW", "GROW-03-TOPWIDE", "GROW-04-BOTTOM"):
+for g in ("GROW-01-BOTTOM", "GROW-02-TOPNARROW", "GROW-03-TOPWIDE", "GROW-04-BOTTOM")[:gaps]:
     for k in range(per):
         hv = 1000.0 + 1300.0 * k / (per - 1)
         p, t = 990.0 + 10.0 * rnd.random(), 21.0 + rnd.random()

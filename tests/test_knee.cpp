@@ -26,6 +26,11 @@ Gap gap(Shape shape, double s, double v0, double w, double noise) {
   return g;
 }
 
+Gap many(Gap g, int points) {
+  g.points = points;
+  return g;
+}
+
 // The scan of `g` from `seed`, highest HV first when `descending`, with the point
 // `outlier` (if >= 0) raised by `jump` nA/cm^2.
 Scan scanOf(const Gap& g, unsigned seed, bool descending, int outlier = -1, double jump = 0) {
@@ -73,6 +78,9 @@ TEST(KneeFit, FindsTheResistivityOfOhmicCurvesInAnyOrder) {
       {"sharp hinge", gap(Shape::Hinge, 0.02, 1750, 0, 0.02), 14, true, -1, -1},
       {"gaussian knee", gap(Shape::GaussKnee, 0.08, 1650, 25, 0.02), 15, true, -1, 0},
       {"outlier", gap(Shape::Softplus, 0.05, 1700, 10, 0.02), 16, true, 50, -1},
+      // Beyond 20000 points the start grid runs on a thinning of them.
+      {"many points", many(gap(Shape::Softplus, 0.05, 1703, 7, 0.02), 45001), 17, true, -1, 0},
+      {"many points, outlier", many(gap(Shape::GaussKnee, 0.08, 1648, 25, 0.02), 26001), 18, false, 20000, -1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

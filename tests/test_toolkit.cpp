@@ -1,17 +1,22 @@
 // The toolkit's histograms and fit errors, against the behaviours the program's
 // diagnostic figures and numbers rest on.
+#include <cairo.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
 #include <string>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "toolkit/Fit.h"
 #include "toolkit/Histogram.h"
+#include "toolkit/Look.h"
+#include "toolkit/MarkerStamps.h"
 #include "toolkit/SafeFile.h"
 
 namespace {
@@ -101,4 +106,75 @@ TEST(SafeFile, AWriteTheDeviceRefusesIsAFailure) {
   EXPECT_FALSE(tk::writeFully(fd, bytes.data(), bytes.size()));
   EXPECT_EQ(errno, ENOSPC);
   ::close(fd);
+}
+
+// A stamped marker against the same marker drawn straight with cairo (fill, then
+// a 1 px stroke, as the figures' painter draws it) at sub-pixel positions: the
+// same pixels within antialiasing (a centre off by at most 1/32 px), none
+// outside the clip box, and every shape and colour in its place.
+TEST(MarkerStamps, StampedMarkersMatchDirectDrawingAndStayInTheirBox) {
+  constexpr int kSize = 40;
+  struct Case {
+    int style;
+    double x, y;
+    int colour;
+  };
+  const std::vector<Case> cases = {{20, 20.0, 20.0, 632},   {20, 19.53, 20.27, 600}, {21, 20.9, 19.1, 416},
+                                   {24, 20.31, 20.69, 1},   {2, 20.25, 19.75, 880},  {3, 19.97, 20.03, 800},
+                                   {29, 20.44, 20.56, 860}, {33, 20.1, 20.6, 616},   {1, 20.5, 20.5, 1},
+                                   {25, 20.75, 19.2, 432},  {22, 20.0, 20.5, 900},   {28, 20.6, 20.2, 840}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("style " + std::to_string(c.style) + " at " + std::to_string(c.x) + ", " + std::to_string(c.y));
+    const tk::MarkerLook look = tk::markerLook(c.style, 2.0);
+    const auto outline = tk::markerOutline(look);
+    const tk::Rgb rgb = tk::colourOf(c.colour);
+    cairo_surface_t* direct = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kSize, kSize);
+    cairo_t* cr = cairo_create(direct);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_source_rgb(cr, rgb.r / 255.0, rgb.g / 255.0, rgb.b / 255.0);
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_BEVEL);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_BUTT);
+    for (std::size_t k = 0; k < outline.size(); ++k) {
+      if (look.shape == tk::MarkerShape::Dot) cairo_rectangle(cr, c.x - 0.5, c.y - 0.5, 1, 1);
+      for (std::size_t i = 0; look.shape != tk::MarkerShape::Dot && i < outline[k].size(); ++i) {
+        cairo_line_to(cr, c.x + outline[k][i].first, c.y - outline[k][i].second);
+      }
+      if (look.filled && k == 0) cairo_fill_preserve(cr);
+      cairo_stroke(cr);
+    }
+    cairo_surface_flush(direct);
+    std::vector<std::uint32_t> stamped(kSize * kSize, 0xffffffU), clipped = stamped;
+    tk::MarkerStamps stamps(look, outline, rgb);
+    stamps.paint(c.x, c.y, reinterpret_cast<std::uint8_t*>(stamped.data()), kSize * 4, 0, 0, kSize, kSize);
+    stamps.paint(c.x, c.y, reinterpret_cast<std::uint8_t*>(clipped.data()), kSize * 4, 0, 0, 21, 20);
+    const auto* want = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(direct));
+    int worst = 0;
+    long inked = 0, inkedWant = 0;
+    for (int y = 0; y < kSize; ++y) {
+      for (int x = 0; x < kSize; ++x) {
+        const std::uint32_t a = want[y * cairo_image_surface_get_stride(direct) / 4 + x], b = stamped[y * kSize + x];
+        for (int shift = 0; shift < 24; shift += 8) {
+          const int da = 255 - static_cast<int>((a >> shift) & 255U), db = 255 - static_cast<int>((b >> shift) & 255U);
+          worst = std::max(worst, std::abs(da - db));
+          inked += db, inkedWant += da;
+        }
+        const bool inBox = x < 21 && y < 20;
+        const bool cut = look.filled && ((x == 21 && y < 20) || (y == 20 && x < 21));  // half the cover there
+        const std::uint32_t got = clipped[y * kSize + x], inner = clipped[(y == 20 ? 19 : y) * kSize + std::min(x, 20)];
+        for (int shift = 0; cut && shift < 24; shift += 8) {
+          EXPECT_GE((got >> shift) & 255U, (inner >> shift) & 255U) << "pixel " << x << ", " << y;
+        }
+        if (!cut) {
+          EXPECT_EQ(got, inBox ? b : 0xffffffU) << "pixel " << x << ", " << y;
+        }
+      }
+    }
+    EXPECT_GT(inkedWant, 0);
+    EXPECT_LE(worst, 40);                                        // antialiased edges only
+    EXPECT_NEAR(static_cast<double>(inked), static_cast<double>(inkedWant), 0.03 * inkedWant + 60);  // same ink
+    cairo_destroy(cr);
+    cairo_surface_destroy(direct);
+  }
 }

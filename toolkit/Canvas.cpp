@@ -15,12 +15,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 
 #include "toolkit/Layout.h"
 #include "toolkit/Look.h"
+#include "toolkit/MarkerStamps.h"
 #include "toolkit/Png.h"
 #include "toolkit/SafeFile.h"
 
@@ -132,8 +135,10 @@ const char* deviceFor(const std::string& path) {
 
 class Painter {
  public:
-  Painter(const FigureLayout& layout, const Style& style)
-      : W_(layout.width), H_(layout.height), style_(style), layout_(layout) {
+  // `raster` is the context of a PNG page (markers are then stamped), null for
+  // vector figures (every marker stays a path of its own).
+  Painter(const FigureLayout& layout, const Style& style, cairo_t* raster)
+      : W_(layout.width), H_(layout.height), style_(style), layout_(layout), raster_(raster) {
     left_ = layout.frame.x1;
     right_ = layout.frame.x2;
     bottom_ = layout.frame.y1;
@@ -324,15 +329,59 @@ class Painter {
     plwidth(1.0);
     const auto& xs = graph.GetX();
     const auto& ys = graph.GetY();
+    RasterPage page = rasterPage(look);
+    std::unique_ptr<MarkerStamps> stamps;
+    if (page.data != nullptr) stamps = std::make_unique<MarkerStamps>(look, outline, colourOf(graph.markerColor));
     // Markers whose centre lies outside the frame are not drawn, the part of a
-    // marker at the frame's edge is clipped.
+    // marker at the frame's edge is clipped. Stamped markers are written into
+    // the pixels behind cairo's back, so they all go first and cairo is told
+    // before it paints the rest.
+    std::vector<std::size_t> drawn;
     for (std::size_t i = 0; i < xs.size(); ++i) {
       if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
       if (xs[i] < xlo_ || xs[i] > xhi_ || ys[i] < ylo_ || ys[i] > yhi_) continue;
-      marker(xs[i], ys[i], look, outline);
+      if (stamps) {
+        stamp(*stamps, page, pxOfX(xs[i]), H_ - pxOfY(ys[i]));
+      } else {
+        drawn.push_back(i);
+      }
     }
+    if (page.data != nullptr) cairo_surface_mark_dirty(cairo_get_target(raster_));
+    for (std::size_t i : drawn) marker(xs[i], ys[i], look, outline);
     if (graph.errorY.size() == xs.size()) paintErrorBars(graph, look);
     if (graph.function) paintFunction(*graph.function);
+  }
+
+  // The pixels of a PNG page, when a graph's markers may be stamped onto them;
+  // data is null otherwise.
+  struct RasterPage {
+    std::uint8_t* data = nullptr;
+    int stride = 0;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // the frame's inside, whole pixels from the top-left
+  };
+  RasterPage rasterPage(const MarkerLook& look) const {
+    RasterPage page;
+    if (raster_ == nullptr || look.sizePx > MarkerStamps::kMaxSizePx) return page;
+    cairo_surface_t* target = cairo_get_target(raster_);
+    if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE ||
+        cairo_image_surface_get_format(target) != CAIRO_FORMAT_RGB24) {
+      return page;
+    }
+    cairo_surface_flush(target);  // what the library has painted so far is in the pixels
+    page.data = cairo_image_surface_get_data(target);
+    page.stride = cairo_image_surface_get_stride(target);
+    // The stamps may touch a pixel beyond the box: it keeps one inside the image.
+    page.x0 = std::max(1, static_cast<int>(std::ceil(left_)));
+    page.x1 = std::min(static_cast<int>(std::floor(right_)), cairo_image_surface_get_width(target) - 1);
+    page.y0 = std::max(1, static_cast<int>(std::ceil(H_ - top_)));
+    page.y1 = std::min(static_cast<int>(std::floor(H_ - bottom_)), cairo_image_surface_get_height(target) - 1);
+    return page;
+  }
+  // Stamps the marker at (x, y), data units, clipped to the frame as the
+  // library clips a marker it draws (the half-pixel stroke it lays along the
+  // frame's edge, under the frame line, is left out).
+  static void stamp(MarkerStamps& stamps, const RasterPage& page, double px, double py) {
+    stamps.paint(px, py, page.data, page.stride, page.x0, page.y0, page.x1, page.y1);
   }
 
   // Bars from y - e to y + e with caps half a marker wide, in the current colour.
@@ -507,6 +556,7 @@ class Painter {
   double H_;
   const Style& style_;
   const FigureLayout& layout_;
+  cairo_t* raster_;
   double left_ = 0, right_ = 0, bottom_ = 0, top_ = 0;  // frame edges, page pixels
   double xlo_ = 0, xhi_ = 1, ylo_ = 0, yhi_ = 1;        // frame ranges, data units
 };
@@ -618,7 +668,7 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
   if (context != nullptr) pl_cmd(PLESC_DEVINIT, context);
   pladv(0);
   const FigureLayout layout = layoutFigure(canvas);
-  Painter painter(layout, canvas.style());
+  Painter painter(layout, canvas.style(), context);
   painter.paint(canvas.items());
   plend1();
   plsstrm(previous);
@@ -731,9 +781,8 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
       return false;
     }
     return thumbnail.empty() || saveThumbnail(image, thumbnail, thumbnailWidth, error);
-  } else {
-    paintPage(*this, device, output, nullptr);
   }
+  paintPage(*this, device, output, nullptr);
 
   // PLplot does not report a vector file it could not finish; a complete one
   // ends in its format's closing mark.
