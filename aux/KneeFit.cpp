@@ -221,10 +221,8 @@ double lineOnKnee(const GridSums& g, Knee& k, Band& b) {
 // grid's points for a large scan.
 Points thinned(const Points& p, std::size_t stride) {
   Points few;
-  for (std::size_t i = (p.size() - 1) % stride; i < p.size(); i += stride) {
-    few.hv.push_back(p.hv[i]);
-    few.j.push_back(p.j[i]);
-  }
+  few.alpha = p.alpha, few.reference = p.reference;
+  for (std::size_t i = (p.size() - 1) % stride; i < p.size(); i += stride) few.add(p, i);
   return few;
 }
 
