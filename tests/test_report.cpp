@@ -381,9 +381,7 @@ TEST(Thumbnail, ReadsOtherEncodersAndMakesNoThumbnailOfGarbage) {
 
 // The table as programs before the figure column wrote it: the columns before it.
 std::string withoutFigureColumn(const std::vector<ResultsRow>& rows) {
-  const auto& columns = resultsColumns();
-  const auto kept = std::find_if(columns.begin(), columns.end(), [](const ResultsColumn& c) { return c.name == "figure"; }) -
-                    columns.begin();
+  const long kept = findResultsColumn("figure") - resultsColumns().data();
   std::string text;
   for (const std::string& line : lines(resultsCsvText(rows))) {
     std::size_t end = 0;

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "aux/Annotation.h"
 #include "aux/ResultFlags.h"
@@ -75,15 +76,18 @@ namespace {
 
 // The results table of a run of `scan` with `extra` arguments, read back by the
 // table's own reader: a column that is not a number where one belongs fails it.
+std::vector<ResultsRow> resultsIn(const std::string& file) {
+  std::vector<ResultsRow> rows;
+  std::string error;
+  EXPECT_TRUE(parseResultsCsv(readFile(file), file, rows, error)) << error;
+  return rows;
+}
 std::vector<ResultsRow> resultsOf(const std::string& scan, std::vector<std::string> extra,
                                   ScratchDir& home) {
   extra.insert(extra.end(), {"-o", "out", examplePath(scan)});
   const RunResult r = runGapohm(extra, inHome(home));
   EXPECT_EQ(r.status, 0) << r.err;
-  std::vector<ResultsRow> rows;
-  std::string error;
-  EXPECT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
-  return rows;
+  return resultsIn(home.file("out/results.csv"));
 }
 
 double cell(const ResultsRow& row, const std::string& column) { return std::stod(row.get(column)); }
@@ -221,9 +225,7 @@ TEST(ScanType, WindowSearchByTheAxisKneeFitByTheHighestHvOrAsTheUserSays) {
     args.insert(args.end(), {"-o", "out", scan});
     const RunResult r = runGapohm(args, inHome(home));
     ASSERT_EQ(r.status, 0) << c.what << r.err;
-    std::vector<ResultsRow> rows;
-    std::string error;
-    ASSERT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
+    const std::vector<ResultsRow> rows = resultsIn(home.file("out/results.csv"));
     EXPECT_EQ(fileExists(home.file("out/Resistance.csv")), c.resistanceCsv) << c.what;
     int kneeFitted = 0;
     for (const ResultsRow& row : rows) {
@@ -251,10 +253,7 @@ TEST(Plausibility, AShiftedLineIsNamedFlaggedAndLeftOutOfTheKneeFitAndTheMeans) 
   writeFile(home.file("shifted.csv"), text);
   const RunResult r = runGapohm({"-o", "out", "shifted.csv"}, inHome(home));
   EXPECT_NE(r.err.find("gap \"" + f[0] + "\": line 22: pressure, temperature or humidity outside"), std::string::npos) << r.err;
-  std::vector<ResultsRow> rows;
-  std::string error;
-  ASSERT_TRUE(parseResultsCsv(readFile(home.file("out/results.csv")), "results.csv", rows, error)) << error;
-  for (const ResultsRow& row : rows) {
+  for (const ResultsRow& row : resultsIn(home.file("out/results.csv"))) {
     EXPECT_TRUE(row.knee.status.fitted()) << row.gap;
     EXPECT_NEAR(*row.temperatureMean, 21.7, 1.0) << row.gap;  // 990 C in the mean would add 15 C
     EXPECT_EQ(row.get("flags").find("implausible-lines") != std::string::npos, row.gap == f[0]) << row.gap;
@@ -265,16 +264,10 @@ TEST(Plausibility, AShiftedLineIsNamedFlaggedAndLeftOutOfTheKneeFitAndTheMeans) 
 TEST(ResultFlags, EachRuleOnItsOwn) {
   ResultsRow clean;
   clean.window.status = clean.knee.status = MethodStatus::fittedStatus();
-  clean.window.rho = {1e11, 2e9};
-  clean.knee.rho = {1.02e11, 1e9};
-  clean.window.onset = clean.knee.onset = {1800, 10};
-  clean.windowPoints = 20;
-  struct Case {
-    const char* what;
-    std::function<void(ResultsRow&, FlagFacts&)> change;
-    std::string words;
-  };
-  const Case cases[] = {
+  clean.window.rho = {1e11, 2e9}, clean.knee.rho = {1.02e11, 1e9};
+  clean.window.onset = clean.knee.onset = {1800, 10}, clean.windowPoints = 20;
+  using Change = std::function<void(ResultsRow&, FlagFacts&)>;
+  const std::tuple<const char*, Change, std::string> cases[] = {
       {"clean", [](ResultsRow&, FlagFacts&) {}, ""},
       {"3.2 sigma apart", [](ResultsRow& r, FlagFacts&) { r.knee.rho.value = 1e11 + 3.2 * std::sqrt(5.0) * 1e9; }, "methods-disagree"},
       {"no knee", [](ResultsRow& r, FlagFacts&) { r.knee = MethodResult{}; }, "window-only"},
@@ -285,15 +278,14 @@ TEST(ResultFlags, EachRuleOnItsOwn) {
       {"onset", [](ResultsRow& r, FlagFacts&) { r.knee.onset.error = 101; }, "knee-onset-error-over-100V"},
       {"facts", [](ResultsRow&, FlagFacts& f) { f = {true, true, 2}; }, "knee-width-at-bound;knee-curvature;implausible-lines"},
   };
-  for (const Case& c : cases) {
-    ResultsRow row = clean;
+  for (const auto& [what, change, words] : cases) {
+    ResultsRow row = clean, back;
     FlagFacts facts;
-    c.change(row, facts);
+    change(row, facts);
     row.flags = resultFlags(row, facts);
-    EXPECT_EQ(row.get("flags"), c.words) << c.what;
-    ResultsRow back;
-    back.set("flags", c.words);
-    EXPECT_EQ(back.flags, row.flags) << c.what;
+    EXPECT_EQ(row.get("flags"), words) << what;
+    back.set("flags", words);
+    EXPECT_EQ(back.flags, row.flags) << what;
   }
   EXPECT_THROW(clean.set("flags", "methods-disagree;no-such-flag"), std::invalid_argument);
 }
