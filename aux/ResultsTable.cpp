@@ -257,6 +257,7 @@ const char* const kFittedWord = "fitted";
 
 std::vector<std::string> flagWords(const std::vector<ResultFlag>& flags) {
   std::vector<std::string> words;
+  words.reserve(flags.size());
   for (const ResultFlag f : flags) words.emplace_back(flagWord(f));
   return words;
 }
