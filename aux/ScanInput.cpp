@@ -332,15 +332,23 @@ bool plausibleConditions(double pressure, double temperature, double humidity) {
          humidity <= 100.0;
 }
 
+std::vector<std::size_t> keptIndices(std::size_t n, const std::vector<std::size_t>& left) {
+  std::vector<std::size_t> kept;
+  kept.reserve(n - std::min(n, left.size()));
+  for (std::size_t k = 0, next = 0; k < n; ++k) {
+    if (next < left.size() && left[next] == k) {
+      ++next;
+    } else {
+      kept.push_back(k);
+    }
+  }
+  return kept;
+}
+
 GapPoints GapPoints::plausible() const {
   GapPoints kept;
   kept.notAscendingLine = notAscendingLine;
-  std::size_t next = 0;  // into implausible, which is ascending
-  for (std::size_t k = 0; k < hv.size(); ++k) {
-    if (next < implausible.size() && implausible[next] == k) {
-      ++next;
-      continue;
-    }
+  for (const std::size_t k : keptIndices(hv.size(), implausible)) {
     kept.hv.push_back(hv[k]);
     kept.current.push_back(current[k]);
     kept.pressure.push_back(pressure[k]);

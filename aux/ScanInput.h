@@ -152,6 +152,10 @@ struct GapPoints {
   GapPoints plausible() const;
 };
 
+// The indices 0 .. n-1 but those in `left` (ascending): the points kept when
+// `left` are left out.
+std::vector<std::size_t> keptIndices(std::size_t n, const std::vector<std::size_t>& left);
+
 // The conditions a gas-gap test stand works in: 500-1100 mbar, -30 to 70 degrees C,
 // 0-100 % humidity. A line outside them is most often a shifted column (pressure
 // 1 mbar, temperature 990 degrees C).

@@ -49,12 +49,8 @@ bool searchesWindows(double axisEnd, ScanType type) {
 // corrected HV of its line huge).
 double highestHv(const GapPoints& points) {
   double highest = std::nan("");
-  for (std::size_t k = 0, next = 0; k < points.hv.size(); ++k) {
-    if (next < points.implausible.size() && points.implausible[next] == k) {
-      ++next;
-    } else if (!(points.hv[k] <= highest)) {
-      highest = points.hv[k];
-    }
+  for (const std::size_t k : keptIndices(points.hv.size(), points.implausible)) {
+    if (!(points.hv[k] <= highest)) highest = points.hv[k];
   }
   return highest;
 }
@@ -86,14 +82,7 @@ void fitKneeOf(GapResult& g, ScanType type, const TemperatureReference& temperat
   }
   g.knee = kneeOf(g.points.plausible(), temperature);
   // Its indices back into the gap's own points.
-  std::vector<std::size_t> original;
-  for (std::size_t k = 0, next = 0; k < g.points.hv.size(); ++k) {
-    if (next < g.points.implausible.size() && g.points.implausible[next] == k) {
-      ++next;
-    } else {
-      original.push_back(k);
-    }
-  }
+  const std::vector<std::size_t> original = keptIndices(g.points.hv.size(), g.points.implausible);
   for (std::size_t& k : g.knee.usedAboveOnset) k = original[k];
 }
 

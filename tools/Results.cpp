@@ -9,26 +9,16 @@
 
 namespace {
 
-// The mean of a gap's values over its plausible points (see plausibleConditions).
-double mean(const std::vector<double>& values, const std::vector<std::size_t>& implausible) {
-  double sum = 0.0;
-  std::size_t n = 0, next = 0;
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    if (next < implausible.size() && implausible[next] == k) {
-      ++next;
-      continue;
-    }
-    sum += values[k];
-    ++n;
-  }
-  return n == 0 ? std::nan("") : sum / static_cast<double>(n);
-}
-
 double meanOf(const std::vector<double>& values, const std::vector<std::size_t>& at) {
   if (at.empty()) return std::nan("");
   double sum = 0.0;
   for (const std::size_t k : at) sum += values[k];
   return sum / static_cast<double>(at.size());
+}
+
+// The mean of a gap's values over its plausible points (see plausibleConditions).
+double mean(const std::vector<double>& values, const std::vector<std::size_t>& implausible) {
+  return meanOf(values, keptIndices(values.size(), implausible));
 }
 
 // A number the table shows; none for NaN and infinities.
