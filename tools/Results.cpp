@@ -5,6 +5,7 @@
 
 #include "aux/GapRules.h"
 #include "aux/ResultFlags.h"
+#include "aux/TexTables.h"
 
 
 namespace {
