@@ -29,7 +29,7 @@ bool makeReportDirectories(const std::string& dir, std::string& error) {
 
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
                         const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
-                        VerdictCounts* counts) {
+                        std::optional<VerdictCounts>* counts) {
   const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';

@@ -8,6 +8,7 @@
 // and provenance), SummaryFigures, Thumbnail and ReportPage (the page's text).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,12 @@ struct ReportSettings {
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Limits lines that hold for no gap
 // are named in one warning. Every failure is added to `failures`. With `counts`,
-// the gaps' verdicts are counted into it. Returns 0, or 1 when a file failed or
-// an output could not be written.
+// the gaps' verdicts are counted into it once they are judged (it stays empty
+// when the output directory cannot be made). Returns 0, or 1 when a file failed
+// or an output could not be written.
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
                         const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
-                        VerdictCounts* counts = nullptr);
+                        std::optional<VerdictCounts>* counts = nullptr);
 
 // `gapohm --report`: reads the limits file (when not empty; a malformed one is a
 // usage error, reported before anything is written), finds the results.csv files
