@@ -28,8 +28,8 @@ bool makeReportDirectories(const std::string& dir, std::string& error) {
 }  // namespace
 
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console, tk::Failures& failures,
-                        const StopAsked& stopAsked) {
+                        const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
+                        std::optional<VerdictCounts>* counts) {
   const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';
@@ -38,27 +38,44 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
     console.error(tk::Status::IOError(escapeControls(error)), failures);
     return 1;
   }
-  const std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
-  const std::string page = reportPageText(scans, limits, dir, console, failures, stopAsked);
+  std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
+  scans.insert(scans.end(), settings.unread.begin(), settings.unread.end());
+  const CampaignVerdicts verdicts = judgeCampaign(scans, settings.limits);
+  if (settings.limits != nullptr) {
+    const std::string unused = unusedLimitsWarning(verdicts, *settings.limits);
+    if (!unused.empty()) console.warning(unused);
+  }
+  if (counts != nullptr) *counts = verdicts.gaps;
+  const std::string csv = campaignVerdictsCsv(scans, verdicts, settings.provenance, settings.limits);
+  if (!writeFileAtomically(dir + "verdicts.csv", csv, error)) console.error(tk::Status::IOError(error), failures);
+  const PageFacts facts{settings.limits, verdicts, settings.provenance};
+  const std::string page = reportPageText(scans, facts, dir, console, failures, settings.stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
   const bool failed = failures.all().size() > before;
-  if (!failed) console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html" << std::endl;
+  if (!failed) {
+    console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html; verdicts of "
+                << verdicts.gaps.total() << " gaps: "
+                << verdicts.gaps.text() << std::endl;
+  }
   return failed ? 1 : 0;
 }
 
-int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
-              const std::string& limitsFile, tk::Console& console) {
+int runReport(const std::vector<std::string>& paths, const std::string& outputDir, const std::string& limitsFile,
+              const ReportProvenance& provenance, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
   tk::Failures failures;
   const std::vector<std::string> files = findResultsFiles(paths, console, failures);
   if (files.empty()) console.error(tk::Status::InvalidArgument("no results.csv found under the paths given"), failures);
-  writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, console, failures);
+  ReportSettings settings;
+  settings.limits = limitsFile.empty() ? nullptr : &limits;
+  settings.provenance = provenance;
+  writeCampaignReport(files, outputDir, settings, console, failures);
   return failures.any() ? 1 : 0;
 }
 
-int reportCommand(bool report, bool batch, const std::vector<std::string>& paths,
-                  const std::string& outputDir, const std::string& limitsFile, tk::Console& console) {
+int reportCommand(bool report, bool batch, const std::vector<std::string>& paths, const std::string& outputDir,
+                  const std::string& limitsFile, const ReportProvenance& provenance, tk::Console& console) {
   std::string usage;
   if (!report && !batch) usage = "--limits needs --report or --batch";
   else if (batch) usage = "--report and --batch cannot be given together";
@@ -67,5 +84,5 @@ int reportCommand(bool report, bool batch, const std::vector<std::string>& paths
     console.err << "gapohm: " << usage << "\nRun with --help for more information.\n";
     return 2;
   }
-  return runReport(paths, outputDir, limitsFile, console);
+  return runReport(paths, outputDir, limitsFile, provenance, console);
 }
