@@ -481,12 +481,16 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
     EXPECT_TRUE(contains(r.err, "warning: limits.csv: line 3 (X-Y-BOTTOM, onset_v) holds for no gap")) << r.err;
     // Alike but for the command line, which names the output.
     std::string page = readFile(dir.file(out + "/index.html")) + readFile(dir.file(out + "/figures/resistivity.png")) +
-                       readFile(dir.file(out + "/verdicts.csv"));
+                       readFile(dir.file(out + "/verdicts.csv")) + readFile(dir.file(out + "/campaign.tex"));
     const std::string option = "-o " + out + " ";
     for (std::size_t at; (at = page.find(option)) != std::string::npos;) page.replace(at, option.size(), "-o OUT ");
     pages.push_back(page);
   }
   EXPECT_EQ(pages[0], pages[1]);
+  // The campaign table: each scan's gaps under its name, with their verdicts.
+  for (const char* row : {"\\textbf{Scan: scanA.csv}", "RE3-\\allowbreak{}PK-\\allowbreak{}065-\\allowbreak{}TOPWIDE\\#\\allowbreak{}1} & PASS & 60.0 $\\pm$ 1.2"}) {
+    EXPECT_TRUE(contains(readFile(dir.file("report/campaign.tex")), row)) << row;
+  }
   const std::string html = readFile(dir.file("report/index.html"));
   ASSERT_FALSE(html.empty());
   std::vector<std::string> links = between(html, "src=\"", "\""), thumbs;

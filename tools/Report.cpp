@@ -4,6 +4,7 @@
 
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
+#include "aux/TexTables.h"
 #include "tools/ReportInputs.h"
 #include "tools/ReportPage.h"
 
@@ -23,6 +24,20 @@ bool makeReportDirectories(const std::string& dir, std::string& error) {
     if (!makeDirectories(dir + sub, error)) return false;
   }
   return true;
+}
+
+// campaign.tex: every gap of every table read, with its verdict.
+std::string campaignTable(const std::vector<ScanTable>& scans, const CampaignVerdicts& verdicts) {
+  std::vector<ResultsRow> rows;
+  std::vector<std::string> words;
+  for (std::size_t s = 0; s < scans.size(); ++s) {
+    for (std::size_t r = 0; r < scans[s].rows.size(); ++r) {
+      rows.push_back(scans[s].rows[r]);
+      rows.back().scan = scanLabel(scans[s], rows.back());
+      words.emplace_back(verdictWord(verdicts.byScan[s][r].kind));
+    }
+  }
+  return campaignTex(rows, words);
 }
 
 }  // namespace
@@ -48,6 +63,9 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
   if (counts != nullptr) *counts = verdicts.gaps;
   const std::string csv = campaignVerdictsCsv(scans, verdicts, settings.provenance, settings.limits);
   if (!writeFileAtomically(dir + "verdicts.csv", csv, error)) console.error(tk::Status::IOError(error), failures);
+  if (!writeFileAtomically(dir + "campaign.tex", campaignTable(scans, verdicts), error)) {
+    console.error(tk::Status::IOError(error), failures);
+  }
   const PageFacts facts{settings.limits, verdicts, settings.provenance};
   const std::string page = reportPageText(scans, facts, dir, console, failures, settings.stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);

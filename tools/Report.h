@@ -28,7 +28,7 @@ struct ReportSettings {
 
 // Writes the report of the given results.csv files into outputDir (created if
 // missing; figures/ or thumbs/ that is a symbolic link is refused): index.html,
-// verdicts.csv, figures/ and thumbs/. Once settings.stopAsked says so, the
+// verdicts.csv, campaign.tex, figures/ and thumbs/. Once settings.stopAsked says so, the
 // figures and thumbnails not yet made are left out and the page says so.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Limits lines that hold for no gap
