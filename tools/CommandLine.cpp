@@ -143,7 +143,8 @@ class HelpFormatter : public CLI::Formatter {
 // The contract of gapohmMain (tools/gapohm.h), as a user reads it.
 constexpr const char* kHelpFooter =
     "Exit status: 0 success; 1 a failed run, a failed scan of a batch or an output that could "
-    "not be written; 2 a usage error; 128+N a batch or a watch stopped by signal N (SIGINT, SIGTERM).\n"
+    "not be written; 2 a usage error; 128+N a batch stopped by signal N (SIGINT, SIGTERM).\n"
+    "A watch (--watch): that of its final run; 1 its scan truncated, replaced or removed; 128+N stopped by signal N.\n"
     "\n"
     "Examples:\n"
     "  gapohm -o out/run7 scan_run7.csv \"Run 7, argon\"\n"

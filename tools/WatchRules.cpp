@@ -8,7 +8,8 @@ std::size_t takeLines(TailText& tail, const std::string& chunk) {
   tail.partial += chunk;
   const std::size_t end = tail.partial.rfind('\n');
   if (end == std::string::npos) return 0;
-  const auto lines = static_cast<std::size_t>(std::count(tail.partial.begin(), tail.partial.begin() + end + 1, '\n'));
+  const auto lines = static_cast<std::size_t>(
+      std::count(tail.partial.begin(), tail.partial.begin() + static_cast<std::ptrdiff_t>(end + 1), '\n'));
   tail.complete.append(tail.partial, 0, end + 1);
   tail.partial.erase(0, end + 1);
   return lines;
