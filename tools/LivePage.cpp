@@ -106,14 +106,20 @@ std::vector<LiveGap> liveGaps(const RunOutcome& run, const std::string& extensio
     live.notYet = !g.kneeRun ? g.kneeNotRun() : g.knee.reason;
     live.flags = joined(flagWords(g.result.flags), ";");
     if (g.drawn()) live.figure = g.figureBase + extension;
-    for (const Alarm& a : alarms) {
-      if (a.gap == g.name && std::find(live.alarms.begin(), live.alarms.end(), a.kind) == live.alarms.end()) {
-        live.alarms.emplace_back(a.kind);
-      }
-    }
     gaps.push_back(std::move(live));
   }
+  markAlarms(gaps, alarms);
   return gaps;
+}
+
+void markAlarms(std::vector<LiveGap>& gaps, const std::vector<Alarm>& alarms) {
+  for (LiveGap& g : gaps) {
+    for (const Alarm& a : alarms) {
+      if (a.gap == g.name && std::find(g.alarms.begin(), g.alarms.end(), a.kind) == g.alarms.end()) {
+        g.alarms.emplace_back(a.kind);
+      }
+    }
+  }
 }
 
 std::string livePageText(const LiveState& s) {
@@ -167,5 +173,5 @@ std::string alarmLine(const Alarm& a) {
   const bool limit = a.kind == std::string(kMaxCurrentAlarm);
   return "ALARM gap \"" + excerpt(a.gap) + "\" at " + shown(a.hv) + " V: " + shown(a.current) + " nA/cm2, " +
          (limit ? "above --max-current " + shown(a.threshold) + " nA/cm2"
-                : "a jump of its current beyond " + shown(a.threshold) + " nA/cm2 from its recent steps (--jump-sigma)");
+                : "a jump: its step rose more than " + shown(a.threshold) + " nA/cm2 above its recent steps (--jump-sigma)");
 }

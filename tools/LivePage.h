@@ -26,6 +26,8 @@ struct LiveGap {
 // The gaps of an update's outcome with the alarms raised so far (a gap named by
 // an alarm and not in the outcome yet is left out: the next update has it).
 std::vector<LiveGap> liveGaps(const RunOutcome& run, const std::string& extension, const std::vector<Alarm>& alarms);
+// Adds to each gap's alarm kinds those of `alarms` that name it (each kind once).
+void markAlarms(std::vector<LiveGap>& gaps, const std::vector<Alarm>& alarms);
 
 struct LiveState {
   std::string scan;             // the watched file as named

@@ -37,6 +37,13 @@ std::string localTime(std::time_t when) {
 }
 std::string timeNow() { return localTime(std::time(nullptr)); }
 
+// A duration as the messages give it ("2", "0.5").
+std::string seconds(double s) {
+  std::ostringstream text;
+  text << s;
+  return text.str();
+}
+
 double secondsSince(Clock::time_point then) { return std::chrono::duration<double>(Clock::now() - then).count(); }
 
 // The descriptors a watch waits on, and the stop signals held for signalfd
@@ -141,6 +148,7 @@ void writeOrSay(Watch& w, const std::string& name, const std::string& text) {
   std::string error;
   if (writeFileAtomically(w.dir + name, text, error) || !w.problemsSaid.insert(error).second) return;
   w.console.warning(error);
+  w.tableLines = 0;  // the table is drawn anew below the message
 }
 
 // Raises the alarms of the points read since the last look, each at once.
@@ -156,11 +164,14 @@ void raiseAlarms(Watch& w) {
     }
   }
   if (w.page.alarms.size() == before) return;
-  // In the file first: whoever reads the line finds the record.
+  // In the files first: whoever reads the line finds the record and the mark.
   writeOrSay(w, "alarms.csv", alarmsCsvText(w.page.alarms, w.page.alarmTimes));
+  markAlarms(w.page.gaps, w.page.alarms);
+  writeOrSay(w, "live.html", livePageText(w.page));
   for (std::size_t k = before; k < w.page.alarms.size(); ++k) {
     w.console.err << "gapohm: " << tk::escapeControls(alarmLine(w.page.alarms[k])) << std::endl;
   }
+  w.tableLines = 0;
 }
 
 // Reads what was appended since the last look; false, with the reason said, when
@@ -247,7 +258,10 @@ void update(Watch& w) {
       if (line.rfind("gapohm: error: ", 0) == 0) break;
     }
     w.page.problem = line;
-    if (!line.empty() && w.problemsSaid.insert(line).second) w.console.err << line << std::endl;
+    if (!line.empty() && w.problemsSaid.insert(line).second) {
+      w.console.err << line << std::endl;
+      w.tableLines = 0;
+    }
   }
   show(w);
 }
@@ -264,9 +278,7 @@ int finalRun(Watch& w) {
     w.console.warning(w.file + ": its last line has no line end: it was not shown while watched; the final run "
                       "reads it as a plain run does");
   }
-  std::ostringstream idle;
-  idle << w.settings.idle;
-  w.console.result("gapohm: watch: " + w.file + " did not grow for " + idle.str() +
+  w.console.result("gapohm: watch: " + w.file + " did not grow for " + seconds(w.settings.idle) +
                    " s: the outputs are those of a plain run on the whole file");
   return status;
 }
@@ -333,7 +345,7 @@ int watchScan(const std::string& file, const std::string& legendTitle, const Run
   }
   if (handles.notify < 0) {
     console.warning("inotify is not available (" + handles.notifyError + "): " + file + " is looked at every " +
-                    std::to_string(settings.interval) + " s");
+                    seconds(settings.interval) + " s");
   }
   w.before = namesIn(w.dir);
   w.page.scan = file;
