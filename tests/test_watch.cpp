@@ -37,19 +37,6 @@ TEST(WatchRules, OnlyLinesEndedByALineFeedCount) {
   }
 }
 
-TEST(WatchRules, TruncationAndReplacementAreTold) {
-  const FileIdentity watched{1, 7, 100};
-  const struct {
-    std::optional<FileIdentity> now;
-    off_t read;
-    FileChange change;
-  } cases[] = {{FileIdentity{1, 7, 100}, 100, FileChange::same}, {FileIdentity{1, 7, 150}, 100, FileChange::same},
-               {FileIdentity{1, 7, 99}, 100, FileChange::truncated}, {FileIdentity{1, 7, 0}, 1, FileChange::truncated},
-               {FileIdentity{1, 8, 200}, 100, FileChange::replaced}, {FileIdentity{2, 7, 200}, 100, FileChange::replaced},
-               {std::nullopt, 100, FileChange::vanished}};
-  for (const auto& c : cases) EXPECT_EQ(judgeFile(watched, c.now, c.read), c.change);
-}
-
 // A smooth argon-like gap: flat noise, then a linear rise, with a fixed noise pattern.
 std::vector<double> smoothGap(std::size_t n, double noise) {
   std::vector<double> j;
