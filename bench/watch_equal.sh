@@ -23,7 +23,7 @@ for scan in "$WORK"/scans/*.csv; do
   cuts=$(python3 -c "import random,sys; r=random.Random(sys.argv[1]); n=int(sys.argv[2]); print(' '.join(map(str, sorted(r.sample(range(1, max(n, 2)), min($CHUNKS - 1, max(n - 1, 1)))) + [n])))" "$name" "$size")
   at=0
   for cut in $cuts; do
-    tail -c +$((at + 1)) "$scan" | head -c $((cut - at)) >> "$dir/$name"
+    head -c "$cut" "$scan" | tail -c $((cut - at)) >> "$dir/$name"
     at=$cut
     sleep 0.3
   done
@@ -35,7 +35,7 @@ for scan in "$WORK"/scans/*.csv; do
     files=$((files + 1))
     cmp -s "$f" "$dir/watch/$(basename "$f")" || differing=$((differing + 1))
   done
-  extra=$(comm -13 <(ls "$dir/plain") <(ls "$dir/watch" | grep -vx 'live.html\|alarms.csv') | wc -l)
+  extra=$(comm -13 <(ls "$dir/plain" 2> /dev/null) <(ls "$dir/watch" 2> /dev/null) | grep -cvx 'live.html\|alarms.csv' || true)
   differing=$((differing + extra))
   [ "$ws" -eq "$ps" ] && [ "$differing" -eq 0 ] || bad=$((bad + 1))
   total=$((total + 1))

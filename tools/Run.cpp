@@ -267,7 +267,10 @@ void tellNotArgon(const RunOutcome& run, ScanType type, tk::Console& console) {
 std::set<std::string> filesOfRun(const RunOutcome& run, const RunOptions& options) {
   std::set<std::string> mine{getName() + options.extension, "Resistance.csv", "Entries.csv",
                              "results.csv", "results.tex"};
-  if (!run.argon) mine.erase("Resistance.csv");
+  if (!run.argon) {
+    mine.erase("Resistance.csv");
+    mine.erase("results.tex");
+  }
   if (!options.entries) mine.erase("Entries.csv");
   for (const GapResult& g : run.gaps) {
     if (g.figureBase.empty()) continue;
