@@ -338,6 +338,12 @@ int watchScan(const std::string& file, const std::string& legendTitle, const Run
     return 1;
   }
   w.identity = *identityOf(info);
+  if (!place.outputDir && !place.env("HOME")) {
+    // Without a home directory the dated layout would land at the file-system root.
+    console.error(tk::Status::InvalidArgument("HOME is not set: no output directory; give one with --output-dir"),
+                  w.failures);
+    return 1;
+  }
   std::string error;
   if (!makeDirectories(w.dir, error)) {
     console.error(tk::Status::IOError("cannot create " + w.dir + ": " + error), w.failures);
