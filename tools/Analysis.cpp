@@ -30,6 +30,14 @@ class TextStream : private TextBuffer, public std::istream {
 
 // ------------------------------------------------------------------- analysis
 
+// A text whose lines end in carriage returns alone (old Mac spreadsheets) gets
+// line feeds instead: one line otherwise. Whether it had them.
+bool carriageReturnsToLineFeeds(std::string& content) {
+  if (content.find('\n') != std::string::npos || content.find('\r') == std::string::npos) return false;
+  std::replace(content.begin(), content.end(), '\r', '\n');
+  return true;
+}
+
 // The HV axis end of the first gap that holds points, which tells whether the
 // window search runs (NaN without points).
 double scanAxisEnd(const std::vector<GapResult>& gaps) {
@@ -245,11 +253,7 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, 
   RunOutcome run;
   run.file = file;
   run.legendTitle = legendTitle;
-  if (content.find('\n') == std::string::npos && content.find('\r') != std::string::npos) {
-    // Saved with carriage returns alone (old Mac spreadsheets): one line otherwise.
-    std::replace(content.begin(), content.end(), '\r', '\n');
-    run.crOnly = true;
-  }
+  run.crOnly = carriageReturnsToLineFeeds(content);
   {
     TextStream scan(content);
     std::ostringstream listing;
@@ -285,4 +289,17 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, 
   nameFigures(run);
   fillResults(run, settings);
   return run;
+}
+
+ScanPoints readScanPoints(std::string content) {
+  ScanPoints read;
+  carriageReturnsToLineFeeds(content);
+  std::ostringstream listing;
+  {
+    TextStream scan(content);
+    getChambers(scan, read.gapList, listing);
+  }
+  TextStream scan(content);
+  read.points = collectPoints(readScan(scan).measurements, read.gapList);
+  return read;
 }

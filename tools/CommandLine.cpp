@@ -24,6 +24,7 @@
 #include "aux/ScanDate.h"
 #include "aux/ScanInput.h"
 #include "tools/Report.h"
+#include "tools/Watch.h"
 #include "tools/gapohm.h"
 #include "toolkit/SafeFile.h"
 
@@ -118,6 +119,10 @@ struct CommandLine {
   std::string scanDate;
   CLI::Option* scanDateOption = nullptr;
   bool scanWorker = false;  // a batch's worker: analyses the scans the batch hands it
+  bool watch = false;
+  WatchSettings watchSettings;
+  double maxCurrent = 0.0;
+  CLI::Option* maxCurrentOption = nullptr;
 };
 
 // The help's usage lines name the program and its positionals as a user types
@@ -127,7 +132,8 @@ class HelpFormatter : public CLI::Formatter {
   std::string make_usage(const CLI::App*, std::string) const override {
     return "Usage: gapohm [OPTIONS] SCAN [TITLE]\n"
            "       gapohm --batch [OPTIONS] SCAN|DIR...\n"
-           "       gapohm --report [OPTIONS] RESULTS|DIR...\n";
+           "       gapohm --report [OPTIONS] RESULTS|DIR...\n"
+           "       gapohm --watch [OPTIONS] SCAN [TITLE]\n";
   }
   std::string make_option_name(const CLI::Option* opt, bool positional) const override {
     return positional ? "SCAN [TITLE]" : CLI::Formatter::make_option_name(opt, positional);
@@ -141,6 +147,7 @@ class HelpFormatter : public CLI::Formatter {
 constexpr const char* kHelpFooter =
     "Exit status: 0 success; 1 a failed run, a failed scan of a batch or an output that could "
     "not be written; 2 a usage error; 128+N a batch stopped by signal N (SIGINT, SIGTERM).\n"
+    "A watch (--watch): that of its final run; 1 its scan truncated, replaced or removed; 128+N stopped by signal N.\n"
     "\n"
     "Examples:\n"
     "  gapohm -o out/run7 scan_run7.csv \"Run 7, argon\"\n"
@@ -207,6 +214,20 @@ void defineCampaignOptions(CLI::App& app, CommandLine& c) {
   app.add_option("--limits", c.limits,
                  "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
       ->type_name("FILE");
+  app.add_flag("--watch", c.watch,
+               "follow SCAN while it is being written: re-analyse what was appended, live.html, alarms; "
+               "at the end (see --idle) a plain run on the whole file");
+  app.add_option("--interval", c.watchSettings.interval, "with --watch: at most one analysis per SECONDS (default 2)")
+      ->type_name("SECONDS");
+  app.add_option("--idle", c.watchSettings.idle,
+                 "with --watch: end once SCAN has not grown for SECONDS (default 600)")
+      ->type_name("SECONDS");
+  c.maxCurrentOption = app.add_option("--max-current", c.maxCurrent,
+                                      "with --watch: alarm when a gap's current density passes NA_CM2")
+                           ->type_name("NA_CM2");
+  app.add_option("--jump-sigma", c.watchSettings.alarms.jumpSigma,
+                 "with --watch: alarm on a step of a gap's current beyond N robust deviations (default 8)")
+      ->type_name("N");
   // Not for users, not in --help.
   app.add_flag("--scan-worker", c.scanWorker)->group("");
 }
@@ -214,6 +235,20 @@ void defineCampaignOptions(CLI::App& app, CommandLine& c) {
 int usageError(std::ostream& err, const std::string& message) {
   err << "gapohm: " << message << "\nRun with --help for more information.\n";
   return 2;
+}
+
+// The watch's numbers: finite and positive; --watch takes one scan, no batch.
+int checkWatch(CommandLine& c, std::ostream& err) {
+  const WatchSettings& w = c.watchSettings;
+  const bool positive = w.interval > 0 && w.idle > 0 && w.alarms.jumpSigma > 0 && c.maxCurrent >= 0;
+  if (!positive || !std::isfinite(w.interval + w.idle + w.alarms.jumpSigma + c.maxCurrent)) {
+    return usageError(err, "--interval, --idle and --jump-sigma need positive numbers, --max-current one not negative");
+  }
+  if (c.maxCurrentOption->count() > 0) c.watchSettings.alarms.maxCurrent = c.maxCurrent;
+  if (c.watch && c.batch) return usageError(err, "--watch follows one scan: it does not go with --batch");
+  if (c.watch && c.positional.empty()) return usageError(err, "--watch needs the scan file to follow");
+  c.watchSettings.terminal = ::isatty(STDOUT_FILENO) == 1;
+  return 0;
 }
 
 // Checks what the parser cannot and reads the option files; 0 when the run may
@@ -242,7 +277,7 @@ int checkCommandLine(CommandLine& c, std::ostream& err) {
     if (!loadLimits(c.limits, *c.options.limits, err)) return 2;
   }
   if (c.batch && c.positional.empty()) return usageError(err, "--batch needs at least one scan file or directory");
-  return 0;
+  return checkWatch(c, err);
 }
 
 // One warning per reason naming the options given that the chosen mode does not
@@ -260,11 +295,13 @@ void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& c
       {"--quiet", c.report, report}, {"--verbose", c.report, report}, {"--annotate", c.report, report},
       {"--entries", c.report, report}, {"--format", c.report, report}, {"--areas", c.report, report},
       {"--temperature-coefficient", c.report, report}, {"--reference-temperature", c.report, report},
-      {"--scan-type", c.report, report}, {"--scan-date", c.report, report},
+      {"--scan-type", c.report, report}, {"--scan-date", c.report, report}, {"--watch", c.report, report},
       {"--quiet", c.batch, "with --batch"}, {"--jobs", !c.batch, "without --batch"},
       {"--summary", !c.batch, "without --batch"},
       {"--limits", !c.batch && !c.report, "without --batch or --report"},
-      {"--reference-temperature", c.alphaOption->count() == 0, "without --temperature-coefficient"}};
+      {"--reference-temperature", c.alphaOption->count() == 0, "without --temperature-coefficient"},
+      {"--interval", !c.watch, "without --watch"}, {"--idle", !c.watch, "without --watch"},
+      {"--max-current", !c.watch, "without --watch"}, {"--jump-sigma", !c.watch, "without --watch"}};
   std::vector<std::pair<std::string, std::vector<std::string>>> groups;
   std::vector<std::string> named;
   for (const Rule& rule : rules) {
@@ -291,6 +328,7 @@ int runSingle(CommandLine& c, const OutputPlace& place, tk::Console& console) {
   if (!checkPositionals(c.positional, console.err)) return 2;
   c.options.defaultScan = c.positional.empty();
   const std::string legendtitle = c.positional.size() > 1 ? c.positional[1] : "";
+  if (c.watch) return watchScan(file, legendtitle, c.options, place, c.watchSettings, console);
   return readFiles_KVT(file, legendtitle, c.options, place, console);
 }
 

@@ -224,6 +224,15 @@ tk::Status homeKnown(const OutputPlace& place, tk::Console& console) {
   return tk::Status::InvalidArgument("HOME is not set: no output directory; give one with --output-dir");
 }
 
+// Refuses a scan whose text is no text.
+tk::Status refuseBinary(const std::string& file, const std::string& content, tk::Console& console,
+                        tk::Failures& failures) {
+  if (!looksBinary(content)) return tk::Status::OK();
+  tk::Status binary = tk::Status::Corruption(file + ": not a text file (binary bytes at its start): not a scan");
+  console.error(binary, failures);
+  return binary;
+}
+
 // Reads the scan's text, refusing what is no text file.
 tk::Status readScanText(const std::string& file, std::string& content, const RunOptions& options,
                         tk::Console& console, tk::Failures& failures) {
@@ -236,12 +245,7 @@ tk::Status readScanText(const std::string& file, std::string& content, const Run
     }
     return read;
   }
-  if (looksBinary(content)) {
-    tk::Status binary = tk::Status::Corruption(file + ": not a text file (binary bytes at its start): not a scan");
-    console.error(binary, failures);
-    return binary;
-  }
-  return tk::Status::OK();
+  return refuseBinary(file, content, console, failures);
 }
 
 // Says once why a standard scan is not searched and has no Resistance.csv, and
@@ -271,7 +275,10 @@ void tellNotArgon(const RunOutcome& run, ScanType type, tk::Console& console) {
 std::set<std::string> filesOfRun(const RunOutcome& run, const RunOptions& options) {
   std::set<std::string> mine{getName() + options.extension, "Resistance.csv", "Entries.csv",
                              "results.csv", "results.tex"};
-  if (!run.argon) mine.erase("Resistance.csv");
+  if (!run.argon) {
+    mine.erase("Resistance.csv");
+    mine.erase("results.tex");
+  }
   if (!options.entries) mine.erase("Entries.csv");
   for (const GapResult& g : run.gaps) {
     if (g.figureBase.empty()) continue;
@@ -340,15 +347,22 @@ namespace {
 
 // The run of one scan: reads, analyses and renders it; every failure is printed
 // and added to `failures`, which decide how the run ends.
+// `text`: the scan's bytes as already read (the watch mode); null: read from `file`.
 void runScan(const std::string& file, const std::string& legendtitle, const RunOptions& options,
              const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows, tk::Failures& failures,
-             tk::Image& pixels) {
+             tk::Image& pixels, std::string* text, RunRecord* record) {
   printINFO(file, console.out);
   std::string content;
   const tk::Status home = homeKnown(place, console);
   if (!home.ok()) return console.error(home, failures);
-  if (!readScanText(file, content, options, console, failures).ok()) return;
-  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), analysisSettings(file, options));
+  if (text != nullptr) {
+    content = std::move(*text);
+    if (!refuseBinary(file, content, console, failures).ok()) return;
+  } else if (!readScanText(file, content, options, console, failures).ok()) {
+    return;
+  }
+  RunOutcome run = analyseScan(file, legendtitle, std::move(content), analysisSettings(file, options));
+  if (record != nullptr) record->files = filesOfRun(run, options);
   logReading(run, console, failures);
   if (run.usedLines == 0) return console.error(tk::Status::Corruption(file + ": no measurement lines"), failures);
   warnEmptyGaps(run, console);
@@ -371,6 +385,7 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   warnStaleOutputs(run, options, place, before, console);
   if (rows != nullptr) rows->insert(rows->end(), results.begin(), results.end());
   console.result("gapohm: outputs in " + outputDirectory(file, place));
+  if (record != nullptr) record->outcome = std::move(run);
 }
 
 }  // namespace
@@ -381,6 +396,15 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle, const
   tk::Failures own;
   tk::Failures& kept = failures != nullptr ? *failures : own;
   tk::Image ownPixels(0, 0);
-  runScan(file, legendtitle, options, place, console, rows, kept, pixels != nullptr ? *pixels : ownPixels);
+  runScan(file, legendtitle, options, place, console, rows, kept, pixels != nullptr ? *pixels : ownPixels, nullptr, nullptr);
   return kept.any() ? 1 : 0;
+}
+
+int runScanText(const std::string& file, const std::string& legendtitle, std::string text, const RunOptions& options,
+                const OutputPlace& place, tk::Console& console, RunRecord& record) {
+  tk::Failures failures;
+  record = RunRecord{};
+  tk::Image pixels(0, 0);
+  runScan(file, legendtitle, options, place, console, nullptr, failures, pixels, &text, &record);
+  return failures.any() ? 1 : 0;
 }

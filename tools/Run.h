@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -58,3 +59,17 @@ int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
                   std::vector<ResultsRow>* rows = nullptr, tk::Failures* failures = nullptr,
                   tk::Image* pixels = nullptr);
+
+// What a run on a scan's text left for its caller (the watch mode): the outcome
+// it rendered (none when it ended before analysing) and the names of the files
+// a run of that outcome may write into its output directory.
+struct RunRecord {
+  std::optional<RunOutcome> outcome;
+  std::set<std::string> files;
+};
+
+// readFiles_KVT on `text`, the scan's bytes as read already, instead of the file
+// `file` names (which still names the outputs): the same lines, outputs and
+// exit status as a plain run on a file of those bytes. Fills `record`.
+int runScanText(const std::string& file, const std::string& legendtitle, std::string text, const RunOptions& options,
+                const OutputPlace& place, tk::Console& console, RunRecord& record);

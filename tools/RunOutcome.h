@@ -143,3 +143,11 @@ RunOutcome analyseScan(const std::string& file, const std::string& legendTitle, 
 // resistance is resistivity x 0.4 cm / area, the resistance x area resistivity x 0.4 cm.
 GapValues gapValues(double area, const std::pair<double, double>& Resistance,
                     const std::pair<double, double>& OffSet, const std::pair<double, double>& Onset);
+
+// The reading stage of analyseScan alone, for a quick look at a scan's points
+// (the watch mode's alarms): the gap list and each gap's points, by gap-list position.
+struct ScanPoints {
+  ChamberIndexList gapList;
+  CollectedPoints points;
+};
+ScanPoints readScanPoints(std::string content);
