@@ -458,8 +458,11 @@ void writeCampaign(const ScratchDir& dir) {
   for (const char* png : {"ALLcurrents.png", "ALLcurrents-2.png", "a_b.png", "a_b-2.png", "UP.png", "DOTS.png", "../outside.png"}) {
     writeHalfBlackPng(dir.file(std::string("campaign/site1/scanA/") + png), 100, 50);
   }
+  ResultsRow referenced = fittedRow("scan B.csv", "RE3-PK-065-TOPWIDE#1", 5e10, 6e10);
+  referenced.set("knee_rho_ref_ohm_cm", "5.5e10");
+  referenced.set("knee_rho_ref_err", "1.1e9");
   writeFile(dir.file("campaign/site2/deep/scan B/results.csv"),
-                         withoutFigureColumn({fittedRow("scan B.csv", "RE3-PK-065-TOPWIDE#1", 5e10, 6e10),
+                         withoutFigureColumn({referenced,
                                               gapRow("scan B.csv", "LAB-GAP-07", {{"status", "no ohmic region found"}})}));
   writeHalfBlackPng(dir.file("campaign/site2/deep/scan B/RE3-PK-065-TOPWIDE#1.png"), 800, 400);
   writeFile(dir.file("campaign/site3/results.csv"), "gap,rho_ohm_cm\nG,1e10\nH,oops\n");
@@ -521,6 +524,7 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
   EXPECT_FALSE(contains(html, "<b>&\"x"));
   for (const char* part : {"&lt;b&gt;&amp;&quot;x</td>", "no figure (LAB-GAP-07.png not beside results.csv)",
                            "<tr><th>Date</th><td>2023-11-14T22:13:20Z</td></tr>",
+                           "<td class=\"num\">(55.0 &plusmn; 1.1) &times; 10<sup>9</sup></td>",  // its knee_rho_ref
                            "href=\"../campaign/site2/deep/scan%20B/RE3-PK-065-TOPWIDE%231.png\"",
                            "campaign/site3/results.csv:3: rho_ohm_cm"}) {  // the malformed file named on the page too
     EXPECT_TRUE(contains(html, part)) << part;

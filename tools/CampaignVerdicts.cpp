@@ -136,6 +136,7 @@ std::string campaignVerdictsCsv(const std::vector<ScanTable>& scans, const Campa
       "gapohm verdicts; " + commentItems({{"date", provenance.date}, {"version", provenance.version}}) + "; " +
       temperatureText(scans, provenance, kCommentWords) + "; " +
       commentItems({{"limits", limits != nullptr ? limits->file : "none"}, {"command", provenance.commandLine}})};
+  comments.insert(comments.end(), verdicts.campaignComments.begin(), verdicts.campaignComments.end());
   for (const ScanTable& scan : scans) {
     if (!scan.error.empty()) comments.push_back(commentItems({{"not_read", scan.error}}));
   }
@@ -143,6 +144,7 @@ std::string campaignVerdictsCsv(const std::vector<ScanTable>& scans, const Campa
   for (const std::vector<GapVerdict>& scan : verdicts.byScan) {
     for (const GapVerdict& gap : scan) rows.insert(rows.end(), gap.rows.begin(), gap.rows.end());
   }
+  rows.insert(rows.end(), verdicts.campaignRows.begin(), verdicts.campaignRows.end());
   return verdictsCsvText(comments, rows);
 }
 

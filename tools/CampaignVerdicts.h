@@ -45,6 +45,12 @@ struct CampaignVerdicts {
   VerdictCounts gaps;    // each gap once, by its verdict
   VerdictCounts checks;  // each row of verdicts.csv
   std::vector<long> gapsPerLimit;  // per line of the limits (Limits::rows): the gaps it holds for
+  // Judgements over the whole campaign rather than one scan's gap (a gap's
+  // drift over its scans, the campaign's temperature coefficient): rows and
+  // comment lines ("key=value") that verdicts.csv carries after the gaps' rows
+  // and after the provenance line. Whoever adds a row counts it in `checks`.
+  std::vector<VerdictRow> campaignRows;
+  std::vector<std::string> campaignComments;
 };
 
 // Judges every gap of the tables read (limits: none given).
@@ -61,8 +67,9 @@ std::string scanLabel(const ScanTable& scan, const ResultsRow& row);
 std::string gapAnchor(std::size_t scan, std::size_t row);
 
 // verdicts.csv's text: its first comment line the provenance (date, version,
-// alpha and T0 used, limits file, command line), then a comment line per table
-// that could not be read, then the rows.
+// alpha and T0 used, limits file, command line), then the campaign's comments,
+// a comment line per table that could not be read, then the gaps' rows and the
+// campaign's rows.
 std::string campaignVerdictsCsv(const std::vector<ScanTable>& scans, const CampaignVerdicts& verdicts,
                                 const ReportProvenance& provenance, const Limits* limits);
 

@@ -139,11 +139,8 @@ std::string noFigure(const std::string& why) {
 std::string combinedFigure(const ScanTable& scan) {
   const fs::path dir = fs::path(scan.file).parent_path();
   std::vector<std::string> extensions = {".png", ".svg", ".pdf"};
-  for (const ResultsRow& row : scan.rows) {
-    const std::string extension = fs::path(row.figure).extension().string();
-    if (!extension.empty()) extensions.insert(extensions.begin(), extension);
-    if (!extension.empty()) break;
-  }
+  const auto named = std::find_if(scan.rows.begin(), scan.rows.end(), [](const ResultsRow& r) { return !r.figure.empty(); });
+  if (named != scan.rows.end()) extensions.insert(extensions.begin(), fs::path(named->figure).extension().string());
   for (const std::string& extension : extensions) {
     std::error_code ec;
     const fs::path figure = dir / (getName() + extension);

@@ -9,7 +9,6 @@
 // severe of its rows'.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -19,8 +18,9 @@
 #include "aux/ResultsTable.h"
 #include "tools/Limits.h"
 
-// The verdicts, from the least to the most severe. Adding one is an entry here
-// and its line in verdictKinds().
+// The verdicts, from the least to the most severe (a gap's verdict is the most
+// severe of its rows'). Adding one is an entry here and its line in
+// verdictKinds(); the page's style sheet may give its class a colour.
 enum class VerdictKind { pass, noResult, marginal, fail };
 
 struct VerdictKindInfo {
@@ -62,9 +62,9 @@ VerdictKind worstVerdict(const std::vector<VerdictRow>& rows);
 
 // A count per verdict kind, indexed by the kind.
 struct VerdictCounts {
-  std::array<long, 4> of{};  // one per VerdictKind
-  long& operator[](VerdictKind k) { return of[static_cast<std::size_t>(k)]; }
-  long operator[](VerdictKind k) const { return of[static_cast<std::size_t>(k)]; }
+  std::vector<long> of = std::vector<long>(verdictKinds().size());  // one per VerdictKind
+  long& operator[](VerdictKind k) { return of.at(static_cast<std::size_t>(k)); }
+  long operator[](VerdictKind k) const { return of.at(static_cast<std::size_t>(k)); }
   long total() const;
   // "2 FAIL, 1 MARGINAL, 3 NO RESULT, 12 PASS": every kind, the most severe first.
   std::string text() const;
