@@ -98,9 +98,10 @@ TEST(Batch, AScanAfterFiftyOthersGivesTheBytesItGivesFirst) {
 
 Started start(const std::vector<std::string>& args, const ScratchDir& dir) { return startGapohm(args, inHome(dir)); }
 
-// Reads `fd` until `text` has come (true) or the stream ends or 60 s pass.
+// Reads `fd` until `text` has come (true) or the stream ends or 180 s pass (a loaded machine
+// takes a minute for the 300-gap scans).
 bool readUntil(int fd, const std::string& text, std::string& got) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(180);
   while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < end) {
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, 100) <= 0) continue;
