@@ -123,6 +123,7 @@ std::vector<ResultsColumn> makeColumns() {
       number("knee_width_high_v", "V", [](auto& r) -> auto& { return r.kneeWidthHigh; }),
       number("alpha_per_c", "1/C", [](auto& r) -> auto& { return r.alpha; }),
       number("reference_temperature_c", "C", [](auto& r) -> auto& { return r.referenceTemperature; }),
+      number("knee_temperature_mean", "C", [](auto& r) -> auto& { return r.kneeTemperatureMean; }),
   };
 }
 

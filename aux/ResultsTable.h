@@ -99,6 +99,9 @@ struct ResultsRow {
   // The temperature coefficient (per degree C) and reference temperature (C) of
   // the rho_ref columns; none without --temperature-coefficient.
   std::optional<double> alpha, referenceTemperature;
+  // The mean temperature (C) of the points the knee fit used above its onset:
+  // the temperature its knee_rho holds at, and the campaign's temperature fit's T.
+  std::optional<double> kneeTemperatureMean;
 
   // The cell of `column` as the file holds it. Throws std::invalid_argument for
   // a name that is not a column: a misspelt name must not read as "no value".
