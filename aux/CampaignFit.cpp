@@ -16,7 +16,8 @@ namespace {
 struct GapSeries {
   std::string gap;
   std::vector<std::size_t> records;
-  std::vector<double> t, w, y, x;
+  std::vector<double> t, w, y, x;  // t in days from firstDay
+  double firstDay = 0.0;
   std::size_t dates = 0;
   // The parameters of the gap's own line in time: intercept, and a drift when
   // it was measured on two dates or more.
@@ -51,6 +52,7 @@ std::vector<GapSeries> seriesOf(const std::vector<CampaignRecord>& records, doub
       dates.insert(r.days);
     }
     s.dates = dates.size();
+    s.firstDay = first;
     series.push_back(std::move(s));
   }
   return series;
@@ -177,6 +179,7 @@ GapDrift driftOf(const GapSeries& s, double alpha, double alphaVariance, double 
   d.gap = s.gap;
   d.records = s.records;
   d.dates = s.dates;
+  d.firstDay = s.firstDay;
   std::vector<double> ref(s.y.size());
   for (std::size_t i = 0; i < ref.size(); ++i) ref[i] = s.y[i] + alpha * s.x[i];
   const Line level = weightedLine(s.t, s.w, ref, false);
@@ -185,6 +188,7 @@ GapDrift driftOf(const GapSeries& s, double alpha, double alphaVariance, double 
   if (s.dates < 2) return d;
   const Line line = weightedLine(s.t, s.w, ref, true);
   d.fitted = true;
+  d.lnAtFirst = line.c0, d.lnPerDay = line.c1;
   d.chi2 = line.chi2;
   d.ndf = static_cast<double>(ref.size()) - 2.0;
   double variance = line.cov11;

@@ -55,6 +55,8 @@ struct GapDrift {
   double chi2 = kNaN, ndf = kNaN;    // of the line
   bool errorScaled = false;          // the error scaled by sqrt(chi2 / ndf) (above 1)
   bool drifting = false;             // DRIFT: beyond 3 errors and above the largest drift allowed
+  // The line itself: ln rho_ref = lnAtFirst + lnPerDay (t - firstDay).
+  double firstDay = kNaN, lnAtFirst = kNaN, lnPerDay = kNaN;
   // The repeated rho_ref against their weighted mean (do they agree?).
   double constantChi2 = kNaN, constantNdf = kNaN;
 };

@@ -378,7 +378,11 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
     if (::stat((dir + "results.csv").c_str(), &info) == 0) tables.push_back(dir + "results.csv");
   }
   const std::string where = directory.empty() ? "." : directory;
-  writeCampaignReport(tables, where, options.limits.get(), console, failures, stopAsked);
+  HistoryOptions history;
+  history.alpha = options.temperature.coefficient;
+  if (history.alpha) history.reference = options.temperature.reference;
+  history.maxDriftPercent = options.maxDriftPercent;
+  writeCampaignReport(tables, where, options.limits.get(), history, console, failures, stopAsked);
 }
 
 }  // namespace

@@ -60,19 +60,6 @@ bool limitOf(const CsvRecord& record, Limit& limit, std::string& what) {
   return true;
 }
 
-// The limit that holds for the gap's quantity: exact name, else type, else "*".
-const Limit* limitFor(const std::string& gap, const std::string& quantity, const Limits& limits) {
-  const Limit* byType = nullptr;
-  const Limit* byAll = nullptr;
-  const std::string type = gapTypeWord(gapTypeOf(gap));
-  for (const Limit& limit : limits.rows) {
-    if (limit.quantity != quantity) continue;
-    if (limit.gap == gap) return &limit;
-    if (!type.empty() && limit.gap == type) byType = &limit;
-    if (limit.gap == "*") byAll = &limit;
-  }
-  return byType != nullptr ? byType : byAll;
-}
 
 std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
   std::string text;
@@ -109,6 +96,19 @@ bool parseLimits(const std::string& text, const std::string& file, Limits& limit
   }
   limits = std::move(read);
   return true;
+}
+
+const Limit* limitFor(const std::string& gap, const std::string& quantity, const Limits& limits) {
+  const Limit* byType = nullptr;
+  const Limit* byAll = nullptr;
+  const std::string type = gapTypeWord(gapTypeOf(gap));
+  for (const Limit& limit : limits.rows) {
+    if (limit.quantity != quantity) continue;
+    if (limit.gap == gap) return &limit;
+    if (!type.empty() && limit.gap == type) byType = &limit;
+    if (limit.gap == "*") byAll = &limit;
+  }
+  return byType != nullptr ? byType : byAll;
 }
 
 std::string chamberOf(const std::string& gap) {

@@ -45,6 +45,10 @@ bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err
 // has a type (RE3-PK-154-BOTTOM: RE3-PK-154), else the whole name.
 std::string chamberOf(const std::string& gap);
 
+// The limit that holds for the gap's quantity: the one naming the gap exactly,
+// else its type, else "*"; nullptr when none does.
+const Limit* limitFor(const std::string& gap, const std::string& quantity, const Limits& limits);
+
 // A gap's verdict under the limits. For each quantity the limits name, the limit
 // for this gap is the one naming it exactly, else its type, else "*". FAIL when a
 // value lies outside its limit (`text` names each broken limit), else NO RESULT

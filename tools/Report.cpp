@@ -28,8 +28,8 @@ bool makeReportDirectories(const std::string& dir, std::string& error) {
 }  // namespace
 
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console, tk::Failures& failures,
-                        const StopAsked& stopAsked) {
+                        const Limits* limits, const HistoryOptions& history, tk::Console& console,
+                        tk::Failures& failures, const StopAsked& stopAsked) {
   const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';
@@ -39,7 +39,8 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
     return 1;
   }
   const std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
-  const std::string page = reportPageText(scans, limits, dir, console, failures, stopAsked);
+  const CampaignHistory campaign = campaignHistory(scans, history);
+  const std::string page = reportPageText(scans, limits, dir, console, failures, stopAsked, &campaign);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
   const bool failed = failures.all().size() > before;
   if (!failed) console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html" << std::endl;
@@ -47,18 +48,19 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
 }
 
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
-              const std::string& limitsFile, tk::Console& console) {
+              const std::string& limitsFile, const HistoryOptions& history, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
   tk::Failures failures;
   const std::vector<std::string> files = findResultsFiles(paths, console, failures);
   if (files.empty()) console.error(tk::Status::InvalidArgument("no results.csv found under the paths given"), failures);
-  writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, console, failures);
+  writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, history, console, failures);
   return failures.any() ? 1 : 0;
 }
 
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths,
-                  const std::string& outputDir, const std::string& limitsFile, tk::Console& console) {
+                  const std::string& outputDir, const std::string& limitsFile, const HistoryOptions& history,
+                  tk::Console& console) {
   std::string usage;
   if (!report && !batch) usage = "--limits needs --report or --batch";
   else if (batch) usage = "--report and --batch cannot be given together";
@@ -67,5 +69,5 @@ int reportCommand(bool report, bool batch, const std::vector<std::string>& paths
     console.err << "gapohm: " << usage << "\nRun with --help for more information.\n";
     return 2;
   }
-  return runReport(paths, outputDir, limitsFile, console);
+  return runReport(paths, outputDir, limitsFile, history, console);
 }

@@ -11,30 +11,34 @@
 #include <vector>
 
 #include "toolkit/Console.h"
+#include "tools/CampaignHistory.h"
 #include "tools/Limits.h"
 #include "tools/ReportPage.h"
 
 // Writes the report of the given results.csv files into outputDir (created if
 // missing; figures/ or thumbs/ that is a symbolic link is refused): index.html,
-// figures/ and thumbs/. With `limits`, a verdict column. Once `stopAsked` says
+// figures/ and thumbs/. With `limits`, a verdict column. The history of gaps
+// measured more than once and the campaign's temperature coefficient follow
+// `history`. Once `stopAsked` says
 // so, the figures and thumbnails not yet made are left out and the page says so.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Every failure is added to
 // `failures`. Returns 0, or 1 when a file failed or an output could not be written.
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, tk::Console& console, tk::Failures& failures,
-                        const StopAsked& stopAsked = {});
+                        const Limits* limits, const HistoryOptions& history, tk::Console& console,
+                        tk::Failures& failures, const StopAsked& stopAsked = {});
 
 // `gapohm --report`: reads the limits file (when not empty; a malformed one is a
 // usage error, reported before anything is written), finds the results.csv files
 // under `paths` and writes the report. Returns 0, 1 (a file failed, none found,
 // or an output failed) or 2 (usage error).
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
-              const std::string& limitsFile, tk::Console& console);
+              const std::string& limitsFile, const HistoryOptions& history, tk::Console& console);
 
 // The command-line dispatch of the report options: checks that --limits comes
 // with --report, that --report is not given with --batch and has a path, then
 // runs it (outputDir "" meaning the working directory). Usage errors go to
 // console.err and return 2.
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths,
-                  const std::string& outputDir, const std::string& limitsFile, tk::Console& console);
+                  const std::string& outputDir, const std::string& limitsFile, const HistoryOptions& history,
+                  tk::Console& console);

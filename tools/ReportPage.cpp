@@ -6,6 +6,7 @@
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "toolkit/SafeFile.h"
+#include "tools/CampaignHistory.h"
 #include "tools/SummaryFigures.h"
 #include "tools/Thumbnail.h"
 
@@ -231,7 +232,8 @@ std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& pla
   return html;
 }
 
-std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, ReportPlace& place) {
+std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, const CampaignHistory* history,
+                     ReportPlace& place) {
   long gaps = 0, window = 0, knee = 0, failed = 0;
   for (const ScanTable& scan : scans) {
     failed += scan.error.empty() ? 0 : 1;
@@ -248,7 +250,11 @@ std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, 
                      std::to_string(knee) + " with a knee-fit result.";
   if (failed > 0) html += " <span class=\"error\">" + std::to_string(failed) + " files could not be read.</span>";
   if (limits != nullptr) html += " Verdicts from the limits in " + htmlEscape(limits->file) + ".";
-  html += "</p>\n" + summarySection(scans, place) + "<h2>Scans</h2>\n";
+  html += "</p>\n" + summarySection(scans, place);
+  if (history != nullptr) {
+    html += historySections(*history, limits, place.dir + "figures/", place.console, place.failures, place.stopAsked);
+  }
+  html += "<h2>Scans</h2>\n";
   for (const ScanTable& scan : scans) html += scanSection(scan, limits, place);
   return html + "</body>\n</html>\n";
 }
@@ -256,7 +262,8 @@ std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, 
 }  // namespace
 
 std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked) {
+                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked,
+                           const CampaignHistory* history) {
   ReportPlace place{dir, 0, console, failures, stopAsked};
-  return pageText(scans, limits, place);
+  return pageText(scans, limits, history, place);
 }

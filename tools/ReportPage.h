@@ -12,6 +12,8 @@
 #include "tools/Limits.h"
 #include "tools/ReportInputs.h"
 
+struct CampaignHistory;
+
 // Escapes & < > " ' for HTML text and attribute values.
 std::string htmlEscape(const std::string& text);
 
@@ -26,7 +28,9 @@ using StopAsked = std::function<bool()>;
 // The page over `scans`, written into `dir` (ending in "/", with existing
 // subdirectories figures/ and thumbs/): paints the summary figures into
 // figures/ and the thumbnails into thumbs/ (numbered 1, 2, ... in page order),
-// and returns the page's text. With `limits`, a verdict column. A summary figure
+// and returns the page's text. With `limits`, a verdict column. With `history`,
+// the history and temperature-coefficient sections (tools/CampaignHistory.h)
+// after the summary. A summary figure
 // that cannot be written is printed through `console`, added to `failures` and left
 // off the page; a thumbnail that cannot be made is a warning, its figure still
 // linked. A figure that is a symbolic link is neither read nor linked (a warning
@@ -34,4 +38,5 @@ using StopAsked = std::function<bool()>;
 // `stopAsked` says so, no further figure or thumbnail is made: the page says so
 // where they would be.
 std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked = {});
+                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked = {},
+                           const CampaignHistory* history = nullptr);

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "aux/CampaignFit.h"
 #include "aux/GapAreas.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ResultsTable.h"
@@ -29,6 +30,7 @@ struct RunOptions {
   std::shared_ptr<Limits> limits;  // --limits with --batch: verdicts on the batch's report page
   bool defaultScan = false;        // no scan was named: the historical default path is read
   TemperatureReference temperature;  // the rho_ref columns of results.csv
+  double maxDriftPercent = kDefaultMaxDriftPercent;  // --max-drift: DRIFT on a batch's report page
   ScanType scanType = ScanType::told;  // --scan-type: which analyses run, if not told by the data
   // The program itself, started once for each scan of a batch; empty: the running
   // executable (/proc/self/exe). Callers that are not the program (tests) name it.
