@@ -231,8 +231,7 @@ TEST(CommandLine, StatusAndEveryLineAUserSees) {
       {{"--report", "-q", "--format", "svg", "--temperature-coefficient", "0.1", "--reference-temperature", "25", "-j",
         "2", "-o", dir.file("report"), out},
        0, "gapohm: report of 1 results files in " + dir.file("report") + "/index.html\n",
-       warn + "--quiet, --format, --temperature-coefficient and --reference-temperature have no effect with "
-              "--report\n" + warn + "--jobs has no effect without --batch\n"},
+       warn + "--quiet and --format have no effect with --report\n" + warn + "--jobs has no effect without --batch\n"},
       {{"--bogus", scan}, 2, "", "gapohm: The following argument was not expected: --bogus" + more},
       {{"--format", "gif", scan}, 2, "", "gapohm: --format: gif not in {png,svg,pdf}" + more},
       {{"--batch", "-j", "0", scan}, 2, "", "gapohm: --jobs: Value 0 not in range 1 to 1024" + more},

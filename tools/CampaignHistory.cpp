@@ -355,6 +355,15 @@ std::string driftRow(const CampaignHistory& h, const GapDrift& d, const std::str
 
 namespace {
 
+std::string leftOutNote(const CampaignHistory& h) {
+  std::string html;
+  if (h.undated > 0 || h.noTemperature > 0) {
+    html += "<p class=\"note\">Not in the history: " + std::to_string(h.undated) +
+            " knee results without a scan date, " + std::to_string(h.noTemperature) + " without a temperature.</p>\n";
+  }
+  return html;
+}
+
 std::string historyIntro(const CampaignHistory& h, std::size_t gaps, double maxDrift) {
   std::string html = "<h2 id=\"history\">History</h2>\n<p>" + std::to_string(gaps) +
                      " gaps are found in two or more results files. Reference values rho_ref at T0 = " +
@@ -367,15 +376,14 @@ std::string historyIntro(const CampaignHistory& h, std::size_t gaps, double maxD
   html += ". <b>DRIFT</b> when it lies more than " + shortText(kDriftSignificance) + " errors from zero and exceeds " +
           shortText(maxDrift) + " % per month (--max-drift). The last column but two tells whether the gap's "
           "rho_ref agree with their weighted mean (&chi;&sup2;/ndf, ndf in brackets).</p>\n";
-  if (h.undated > 0 || h.noTemperature > 0) {
-    html += "<p class=\"note\">Not in the history: " + std::to_string(h.undated) +
-            " knee results without a scan date, " + std::to_string(h.noTemperature) + " without a temperature.</p>\n";
-  }
-  return html;
+  return html + leftOutNote(h);
 }
 
 std::string historySection(const CampaignHistory& h, const Limits* limits, double maxDrift, FigurePlace& place) {
-  if (h.fit.drifts.empty()) return "";
+  if (h.fit.drifts.empty()) {
+    return "<h2 id=\"history\">History</h2>\n<p>No gap is found in two or more results files with a scan date and "
+           "a knee-fit result.</p>\n" + leftOutNote(h);
+  }
   std::string html = historyIntro(h, h.fit.drifts.size(), maxDrift);
   html += place.figure("drift.png", "Drift of each gap measured on two dates or more, % per month (red: DRIFT; "
                        "dashed: the largest drift allowed)", false,
