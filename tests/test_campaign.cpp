@@ -1,11 +1,14 @@
 #include <gsl/gsl_multifit.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "aux/CampaignFit.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -123,4 +126,43 @@ TEST(CampaignFit, SpreadDatesAndDriftThresholds) {
       EXPECT_EQ(fit.drifts[k].drifting, c.drifting[k]) << c.what;
     }
   }
+}
+
+// A campaign's page: a gap ageing 20 % a month is DRIFT, steady ones are not,
+// the campaign's own alpha reaches the page, and every history figure is drawn.
+TEST(CampaignReport, HistoryDriftAndTheCampaignsAlpha) {
+  using namespace testsupport;
+  ScratchDir dir;
+  const char* const dates[] = {"2026-01-01", "2026-01-31", "2026-03-02", "2026-04-01"};  // 30 days apart
+  for (int s = 0; s < 4; ++s) {
+    const double celsius = 16 + 4 * s + (s % 2) * 3;
+    std::string csv = "scan,gap,knee_status,knee_rho_ohm_cm,knee_rho_err,knee_temperature_mean,scan_date\n";
+    for (int g = 0; g < 3; ++g) {
+      const double ageing = g == 0 ? std::pow(1.2, 30.0 * s / kDaysPerMonth) : 1.0;
+      const double rho = 1e11 * (1 + g) * std::exp(-0.1 * (celsius - 20)) * ageing;
+      char line[200];
+      std::snprintf(line, sizeof line, "s%d.csv,GAP-%d,fitted,%.10g,%.10g,%g,%s\n", s, g, rho, rho * 0.02, celsius,
+                    dates[s]);
+      csv += line;
+    }
+    mkdir(dir.file("s" + std::to_string(s)).c_str(), 0755);
+    writeFile(dir.file("s" + std::to_string(s) + "/results.csv"), csv);
+  }
+  const RunResult r = runGapohm({"--report", "--temperature-coefficient", "fit", "-o", "out", "."}, inHome(dir));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string page = readFile(dir.file("out/index.html"));
+  EXPECT_NE(page.find("<b>&alpha; = 0.100"), std::string::npos);
+  for (const char* figure : {"drift.png", "history_1.png", "history_3.png", "alpha_residuals.png", "alpha_partial.png"}) {
+    const Picture picture = decodePng(dir.file(std::string("out/figures/") + figure));
+    EXPECT_GT(picture.width, 0) << figure;
+    EXPECT_NE(page.find(std::string("figures/") + figure), std::string::npos) << figure;
+  }
+  const std::string verdicts = readFile(dir.file("out/verdicts.csv"));
+  EXPECT_NE(verdicts.find("# alpha_fit_per_c=0.1"), std::string::npos) << verdicts;
+  EXPECT_NE(verdicts.find(",GAP-0,DRIFT,"), std::string::npos) << verdicts;
+  EXPECT_EQ(verdicts.find(",GAP-1,DRIFT,"), std::string::npos) << verdicts;
+  // Allowed 25 % a month, the same gap is no longer DRIFT; fit needs --report.
+  ASSERT_EQ(runGapohm({"--report", "--max-drift", "25", "-o", "wide", "."}, inHome(dir)).status, 0);
+  EXPECT_EQ(readFile(dir.file("wide/verdicts.csv")).find("DRIFT"), std::string::npos);
+  EXPECT_EQ(runGapohm({"--batch", "--temperature-coefficient", "fit", "."}, inHome(dir)).status, 2);
 }
