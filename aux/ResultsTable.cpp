@@ -24,23 +24,24 @@ std::optional<double> numberOf(const std::string& cell) {
 std::string cellOf(const std::optional<double>& v) { return v ? formatResultsNumber(*v) : std::string(); }
 
 // A numeric column; `access` gives the row's field, const or not.
+// `error` names the column of its uncertainty, "" when it has none.
 template <class Access>
-ResultsColumn number(const char* name, const char* unit, Access access) {
+ResultsColumn number(const char* name, const char* unit, Access access, const char* error = "") {
   return {name, unit, true, [access](const ResultsRow& r) { return cellOf(access(r)); },
           [access](ResultsRow& r, const std::string& c) { access(r) = numberOf(c); },
-          [access](const ResultsRow& r) { return access(r); }};
+          [access](const ResultsRow& r) { return access(r); }, error};
 }
 
 template <class Access>
 ResultsColumn text(const char* name, Access access) {
   return {name, "", false, [access](const ResultsRow& r) { return std::string(access(r)); },
-          [access](ResultsRow& r, const std::string& c) { access(r) = c; }, nullptr};
+          [access](ResultsRow& r, const std::string& c) { access(r) = c; }, nullptr, ""};
 }
 
 template <class Access>
 ResultsColumn status(const char* name, Access access) {
   return {name, "", false, [access](const ResultsRow& r) { return access(r).word(); },
-          [access](ResultsRow& r, const std::string& c) { access(r) = MethodStatus::of(c); }, nullptr};
+          [access](ResultsRow& r, const std::string& c) { access(r) = MethodStatus::of(c); }, nullptr, ""};
 }
 
 std::string flagsCell(const std::vector<ResultFlag>& flags) {
@@ -68,7 +69,7 @@ std::vector<ResultFlag> flagsOf(const std::string& cell) {
 
 ResultsColumn flagsColumn() {
   return {"flags", "", false, [](const ResultsRow& r) { return flagsCell(r.flags); },
-          [](ResultsRow& r, const std::string& c) { r.flags = flagsOf(c); }, nullptr};
+          [](ResultsRow& r, const std::string& c) { r.flags = flagsOf(c); }, nullptr, ""};
 }
 
 // The table's columns in file order: one entry a column.
@@ -80,15 +81,15 @@ std::vector<ResultsColumn> makeColumns() {
       number("area_cm2", "cm2", [](auto& r) -> auto& { return r.area; }),
       text("area_source", [](auto& r) -> auto& { return r.areaSource; }),
       number("points", "", [](auto& r) -> auto& { return r.points; }),
-      number("rho_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.window.rho.value; }),
+      number("rho_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.window.rho.value; }, "rho_err"),
       number("rho_err", "Ohm cm", [](auto& r) -> auto& { return r.window.rho.error; }),
-      number("resistance_ohm", "Ohm", [](auto& r) -> auto& { return r.window.resistance.value; }),
+      number("resistance_ohm", "Ohm", [](auto& r) -> auto& { return r.window.resistance.value; }, "resistance_err"),
       number("resistance_err", "Ohm", [](auto& r) -> auto& { return r.window.resistance.error; }),
-      number("rho_area_ohm_cm2", "Ohm cm2", [](auto& r) -> auto& { return r.window.rhoArea.value; }),
+      number("rho_area_ohm_cm2", "Ohm cm2", [](auto& r) -> auto& { return r.window.rhoArea.value; }, "rho_area_err"),
       number("rho_area_err", "Ohm cm2", [](auto& r) -> auto& { return r.window.rhoArea.error; }),
-      number("offset_na_cm2", "nA/cm2", [](auto& r) -> auto& { return r.window.offset.value; }),
+      number("offset_na_cm2", "nA/cm2", [](auto& r) -> auto& { return r.window.offset.value; }, "offset_err"),
       number("offset_err", "nA/cm2", [](auto& r) -> auto& { return r.window.offset.error; }),
-      number("onset_v", "V", [](auto& r) -> auto& { return r.window.onset.value; }),
+      number("onset_v", "V", [](auto& r) -> auto& { return r.window.onset.value; }, "onset_err"),
       number("onset_err", "V", [](auto& r) -> auto& { return r.window.onset.error; }),
       number("chi2", "", [](auto& r) -> auto& { return r.chi2; }),
       number("ndf", "", [](auto& r) -> auto& { return r.ndf; }),
@@ -99,22 +100,22 @@ std::vector<ResultsColumn> makeColumns() {
       number("temperature_mean", "C", [](auto& r) -> auto& { return r.temperatureMean; }),
       number("humidity_mean", "%", [](auto& r) -> auto& { return r.humidityMean; }),
       status("knee_status", [](auto& r) -> auto& { return r.knee.status; }),
-      number("knee_rho_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rho.value; }),
+      number("knee_rho_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rho.value; }, "knee_rho_err"),
       number("knee_rho_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rho.error; }),
-      number("knee_resistance_ohm", "Ohm", [](auto& r) -> auto& { return r.knee.resistance.value; }),
+      number("knee_resistance_ohm", "Ohm", [](auto& r) -> auto& { return r.knee.resistance.value; }, "knee_resistance_err"),
       number("knee_resistance_err", "Ohm", [](auto& r) -> auto& { return r.knee.resistance.error; }),
-      number("knee_onset_v", "V", [](auto& r) -> auto& { return r.knee.onset.value; }),
+      number("knee_onset_v", "V", [](auto& r) -> auto& { return r.knee.onset.value; }, "knee_onset_err"),
       number("knee_onset_err", "V", [](auto& r) -> auto& { return r.knee.onset.error; }),
-      number("knee_offset_na_cm2", "nA/cm2", [](auto& r) -> auto& { return r.knee.offset.value; }),
+      number("knee_offset_na_cm2", "nA/cm2", [](auto& r) -> auto& { return r.knee.offset.value; }, "knee_offset_err"),
       number("knee_offset_err", "nA/cm2", [](auto& r) -> auto& { return r.knee.offset.error; }),
       number("knee_width_v", "V", [](auto& r) -> auto& { return r.kneeWidth; }),
       number("knee_noise", "nA/cm2", [](auto& r) -> auto& { return r.kneeNoise; }),
       number("knee_points", "", [](auto& r) -> auto& { return r.kneePoints; }),
       number("knee_dropped", "", [](auto& r) -> auto& { return r.kneeDropped; }),
       number("knee_durbin_watson", "", [](auto& r) -> auto& { return r.kneeDurbinWatson; }),
-      number("rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.window.rhoRef.value; }),
+      number("rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.window.rhoRef.value; }, "rho_ref_err"),
       number("rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.window.rhoRef.error; }),
-      number("knee_rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.value; }),
+      number("knee_rho_ref_ohm_cm", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.value; }, "knee_rho_ref_err"),
       number("knee_rho_ref_err", "Ohm cm", [](auto& r) -> auto& { return r.knee.rhoRef.error; }),
       text("figure", [](auto& r) -> auto& { return r.figure; }),
       text("thumbnail", [](auto& r) -> auto& { return r.thumbnail; }),
@@ -123,6 +124,8 @@ std::vector<ResultsColumn> makeColumns() {
       number("knee_width_high_v", "V", [](auto& r) -> auto& { return r.kneeWidthHigh; }),
       number("alpha_per_c", "1/C", [](auto& r) -> auto& { return r.alpha; }),
       number("reference_temperature_c", "C", [](auto& r) -> auto& { return r.referenceTemperature; }),
+      text("scan_date", [](auto& r) -> auto& { return r.scanDate; }),
+      text("scan_date_source", [](auto& r) -> auto& { return r.scanDateSource; }),
       number("knee_temperature_mean", "C", [](auto& r) -> auto& { return r.kneeTemperatureMean; }),
   };
 }
@@ -312,6 +315,11 @@ const ResultsColumn* findResultsColumn(const std::string& name) {
   }();
   const auto found = index.find(name);
   return found == index.end() ? nullptr : &resultsColumns()[found->second];
+}
+
+std::optional<double> resultsError(const ResultsColumn& column, const ResultsRow& row) {
+  const ResultsColumn* error = column.error.empty() ? nullptr : findResultsColumn(column.error);
+  return error != nullptr && error->number ? error->number(row) : std::nullopt;
 }
 
 bool isNumericResultsColumn(const std::string& column) {

@@ -99,6 +99,9 @@ struct ResultsRow {
   // The temperature coefficient (per degree C) and reference temperature (C) of
   // the rho_ref columns; none without --temperature-coefficient.
   std::optional<double> alpha, referenceTemperature;
+  // When the scan was taken (aux/ScanDate.h): YYYY-MM-DD and the words of its
+  // source; "" in tables written before these columns.
+  std::string scanDate, scanDateSource;
   // The mean temperature (C) of the points the knee fit used above its onset:
   // the temperature its knee_rho holds at, and the campaign's temperature fit's T.
   std::optional<double> kneeTemperatureMean;
@@ -122,6 +125,7 @@ struct ResultsColumn {
   std::function<std::string(const ResultsRow&)> cell;             // the cell's text
   std::function<void(ResultsRow&, const std::string&)> read;      // a checked cell into the row
   std::function<std::optional<double>(const ResultsRow&)> number; // numeric columns only
+  std::string error;  // the column holding this value's uncertainty; "" when none
 };
 
 // The columns, in the order the file has them.
@@ -129,6 +133,10 @@ const std::vector<ResultsColumn>& resultsColumns();
 
 // The column named `name`, or nullptr for a name not among them.
 const ResultsColumn* findResultsColumn(const std::string& name);
+
+// The uncertainty of a numeric column's value in `row`, from the column its
+// entry names (rho_ohm_cm: rho_err); nullopt when it has none or it is empty.
+std::optional<double> resultsError(const ResultsColumn& column, const ResultsRow& row);
 
 // True for the columns that hold numbers (every column but scan, gap, the two
 // status columns, area_source, figure and thumbnail).

@@ -107,6 +107,9 @@ Started startGapohm(const std::vector<std::string>& args, const RunSetting& sett
     if (!setting.cwd.empty() && chdir(setting.cwd.c_str()) != 0) _exit(127);
     if (setting.home ? setenv("HOME", setting.home->c_str(), 1) : unsetenv("HOME")) _exit(127);
     if (setting.tmpdir && setenv("TMPDIR", setting.tmpdir->c_str(), 1) != 0) _exit(127);
+    for (const auto& [name, value] : setting.env) {
+      if (setenv(name.c_str(), value.c_str(), 1) != 0) _exit(127);
+    }
     if (setting.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
     if (setting.fileSizeLimit) {
       std::signal(SIGXFSZ, SIG_DFL);

@@ -62,6 +62,7 @@ struct RunSetting {
   std::optional<unsigned long> fileSizeLimit;
   bool unprivileged = false;
   std::string stdoutFile;
+  std::vector<std::pair<std::string, std::string>> env;  // set besides HOME and TMPDIR
 };
 inline RunSetting inHome(const ScratchDir& dir) {  // HOME, working directory and TMPDIR
   RunSetting s;

@@ -32,14 +32,15 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
   writeFile(scans + "/broken.csv", "DETECTOR,HVeff,HVapp,Current,Pressure,Temperature,Humidity\n");
   writeFile(scans + "/notes.txt", "not a scan\n");
   // The directory, then one of its scans again, whose outputs would overwrite the first's.
-  const RunResult batch = runGapohm({"--batch", "-j", "2", "-o", "batch", scans, scans + "/argon.csv"}, inHome(dir));
+  const RunResult batch =
+      runGapohm({"--batch", "-j", "2", "--scan-date", "2024-01-15", "-o", "batch", scans, scans + "/argon.csv"}, inHome(dir));
   EXPECT_EQ(batch.status, 1) << batch.err;
   EXPECT_NE(batch.out.find("[4/4]"), std::string::npos) << batch.out;
   EXPECT_NE(batch.out.find("standard.csv: ok, 3 gaps, 0 fitted (not searched: HV axis at or above 2500 V), outputs in "),
             std::string::npos) << batch.out;
   EXPECT_NE(batch.err.find("broken.csv: no measurement lines"), std::string::npos) << batch.err;
   for (const std::string name : {"argon", "standard"}) {
-    ASSERT_EQ(runGapohm({"-j", "1", "-o", "single/" + name, scans + "/" + name + ".csv"}, inHome(dir)).status, 0);
+    ASSERT_EQ(runGapohm({"-j", "1", "--scan-date", "2024-01-15", "-o", "single/" + name, scans + "/" + name + ".csv"}, inHome(dir)).status, 0);
     const std::string single = dir.file("single/" + name), batched = dir.file("batch/" + name);
     ASSERT_EQ(listDir(single), listDir(batched));
     for (const std::string& f : listDir(single)) {  // reports byte for byte, figures pixel for pixel
@@ -48,7 +49,12 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
                       : readFile(single + "/" + f) == readFile(batched + "/" + f)) << f;
     }
   }
-  EXPECT_EQ(listDir(dir.file("batch")), (std::vector<std::string>{"BatchSummary.csv", "argon", "figures", "index.html", "standard", "thumbs"}));
+  EXPECT_EQ(listDir(dir.file("batch")), (std::vector<std::string>{"BatchSummary.csv", "argon", "figures", "index.html", "standard", "thumbs", "verdicts.csv"}));
+  // The date given reaches every scan's rows; the failed scans are named on the page, and the
+  // closing line counts the verdicts of the gaps of the scans that did not fail.
+  EXPECT_NE(readFile(dir.file("batch/standard/results.csv")).find(",2024-01-15,option\n"), std::string::npos);
+  EXPECT_NE(readFile(dir.file("batch/index.html")).find("<li>" + scans + "/broken.csv: scan failed: "), std::string::npos);
+  EXPECT_NE(batch.out.find("; verdicts of 9 gaps: 0 FAIL, 0 MARGINAL, 9 NO RESULT, 0 PASS\n"), std::string::npos) << batch.out;
   // Header, 6 argon gaps, the broken scan, 3 standard gaps, the repeated scan.
   const std::vector<std::string> rows = lines(readFile(dir.file("batch/BatchSummary.csv")));
   ASSERT_EQ(rows.size(), 12U);

@@ -162,7 +162,7 @@ TEST(CampaignReport, HistoryDriftAndTheCampaignsAlpha) {
   EXPECT_NE(verdicts.find(",GAP-0,DRIFT,"), std::string::npos) << verdicts;
   EXPECT_EQ(verdicts.find(",GAP-1,DRIFT,"), std::string::npos) << verdicts;
   // Allowed 25 % a month, the same gap is no longer DRIFT; fit needs --report.
-  ASSERT_EQ(runGapohm({"--report", "--max-drift", "25", "-o", "wide", "."}, inHome(dir)).status, 0);
+  ASSERT_EQ(runGapohm({"--report", "--temperature-coefficient", "0.1", "--max-drift", "25", "-o", "wide", "."}, inHome(dir)).status, 0);
   EXPECT_EQ(readFile(dir.file("wide/verdicts.csv")).find("DRIFT"), std::string::npos);
   EXPECT_EQ(runGapohm({"--batch", "--temperature-coefficient", "fit", "."}, inHome(dir)).status, 2);
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "aux/OutputPlaces.h"
+#include "aux/ScanDate.h"
 #include "aux/ScanInput.h"
 #include "tests/TestSupport.h"
 #include "tools/gapohm.h"
@@ -212,6 +213,32 @@ TEST(EntriesReport, CountsPerStepTheEdgesInTheLowerStep) {
 
 // The command line as a user meets it, run in process: each row's status and
 // both streams, exactly; a usage error and an option without effect write nothing.
+TEST(ScanDate, AFileNamesRealDateWinsThenTheOptionThenTheDayOfTheLastChange) {
+  const std::pair<const char*, const char*> names[] = {
+      {"hvscan_1_201309301817_HVscan_n.csv", "2013-09-30"},  // with hhmm
+      {"run_2024-03-05.csv", "2024-03-05"},   {"run_2024_03_05_b.csv", "2024-03-05"},
+      {"20240229.csv", "2024-02-29"},         {"20240305120000.csv", "2024-03-05"},
+      {"a_2024-13-01_2024-01-02.csv", "2024-01-02"},  // the first real date
+      {"20230229.csv", ""},  {"202403052500.csv", ""},  {"x20240305123.csv", ""},  {"scan_123456789.csv", ""},
+      {"serial_12345678.csv", ""},  {"2024-03-5.csv", ""},  {"2024-03_05.csv", ""},  {"2024-03-055.csv", ""},
+      {"2024-03-05/scan.csv", ""},  // a folder's name is not the scan's
+  };
+  for (const auto& [name, date] : names) EXPECT_EQ(dateInFileName(name).value_or(""), date) << name;
+  const auto of = [](const char* name, std::optional<std::string> given, std::optional<std::time_t> changed) {
+    const std::optional<ScanDate> d = scanDateOf(name, given, changed);
+    return d ? d->date + " " + scanDateSourceWord(d->source) : std::string("none");
+  };
+  EXPECT_EQ(of("s_20240305.csv", "2020-01-01", 0), "2024-03-05 file name");
+  EXPECT_EQ(of("s.csv", "2020-01-01", 0), "2020-01-01 option");
+  EXPECT_EQ(of("s.csv", std::nullopt, 86400 * 366 - 1), "1971-01-01 modification time");
+  EXPECT_EQ(of("s.csv", std::nullopt, std::nullopt), "none");
+  EXPECT_EQ(isoDate("2024-02-29").value_or("") + "|" + isoDate("2023-02-29").value_or("") + "|" +
+                isoDate("2024_02_28").value_or("") + "|" + isoDate("2024-02-28 ").value_or(""),
+            "2024-02-29|||");
+  EXPECT_EQ(daysSinceEpoch("1971-01-01"), 365);
+  EXPECT_EQ(daysSinceEpoch("2024-03-05"), 19787);
+}
+
 TEST(CommandLine, StatusAndEveryLineAUserSees) {
   ScratchDir dir;
   const std::string scan = dir.file("scan.csv"), out = dir.file("out"), done = "gapohm: outputs in " + out + "/\n";
@@ -229,9 +256,10 @@ TEST(CommandLine, StatusAndEveryLineAUserSees) {
        warn + "--jobs and --summary have no effect without --batch\n" + warn + "--limits has no effect without --batch or --report\n" +
            warn + "--reference-temperature has no effect without --temperature-coefficient\n" + area},
       {{"--report", "-q", "--format", "svg", "--temperature-coefficient", "0.1", "--reference-temperature", "25", "-j",
-        "2", "-o", dir.file("report"), out},
-       0, "gapohm: report of 1 results files in " + dir.file("report") + "/index.html\n",
-       warn + "--quiet and --format have no effect with --report\n" + warn + "--jobs has no effect without --batch\n"},
+        "2", "--scan-date", "2024-02-29", "-o", dir.file("report"), out},
+       0, "gapohm: report of 1 results files in " + dir.file("report") + "/index.html; verdicts of 6 gaps: 0 FAIL, 0 MARGINAL, 6 NO RESULT, 0 PASS\n",
+       warn + "--quiet, --format and --scan-date have no effect with --report\n" + warn + "--jobs has no effect without --batch\n"},
+      {{"--scan-date", "2023-02-29", scan}, 2, "", "gapohm: --scan-date \"2023-02-29\" is not a calendar date YYYY-MM-DD" + more},
       {{"--bogus", scan}, 2, "", "gapohm: The following argument was not expected: --bogus" + more},
       {{"--format", "gif", scan}, 2, "", "gapohm: --format: gif not in {png,svg,pdf}" + more},
       {{"--batch", "-j", "0", scan}, 2, "", "gapohm: --jobs: Value 0 not in range 1 to 1024" + more},

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 
 #include "aux/ResultsTable.h"
@@ -212,39 +213,66 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorNamesEscapedAndItCompilesWithPdflat
 
 // ------------------------------------------------------------ limits and verdicts
 
-TEST(Limits, ExactNameWinsOverTypeAndTypeOverEveryGap) {
+// The verdict and its words of each gap's limited quantities.
+std::string judged(const ResultsRow& row, const Limits* limits) {
+  std::string text;
+  for (const VerdictRow& v : judgeGap("s", row, limits)) {
+    text += (text.empty() ? "" : " | ") + std::string(verdictWord(v.verdict)) + " " + v.why;
+  }
+  return text;
+}
+
+TEST(Verdicts, ErrorsDecideFailFromMarginalAndTheNearestLimitHolds) {
   Limits limits;
   std::string error;
   ASSERT_TRUE(parseLimits("gap,quantity,min,max\n*,knee_rho_ohm_cm,,1e12\nbottom,knee_rho_ohm_cm,,5e11\n"
                           "RE3-PK-154-BOTTOM,knee_rho_ohm_cm,1e10,1e11\ntop-wide,onset_v,1850,\n",
                           "l.csv", limits, error))
       << error;
-  const std::tuple<std::string, double, double, std::string> cases[] = {
-      {"RE3-PK-154-BOTTOM", 2e11, 1900, "FAIL: knee_rho_ohm_cm 2e+11 > max 1e+11"},  // exact, not bottom's 5e11
-      {"RE3-PK-154-BOTTOM", 5e9, 1900, "FAIL: knee_rho_ohm_cm 5e+09 < min 1e+10"},
-      {"RE3-PK-065-BOTTOM", 2e11, 1900, "PASS"},                                    // bottom, not *
-      {"KODEL-HXD-RE4-3-B002", 6e11, 1900, "FAIL: knee_rho_ohm_cm 6e+11 > max 5e+11"},
-      {"RE3-PK-154-TOPWIDE", 6e11, 1900, "PASS"},                                   // *
-      {"RE3-PK-154-TOPWIDE", 2e12, 1800, "FAIL: knee_rho_ohm_cm 2e+12 > max 1e+12; onset_v 1800 < min 1850"},
-      {"X-B-TOPWIDE", 6e11, 1800, "FAIL: onset_v 1800 < min 1850"},                // top-wide, not bottom
-      {"TOPWIDE-TOPNARROW", 6e11, 1800, "FAIL: onset_v 1800 < min 1850"},
-      {"LAB-GAP-07", 9e11, 1000, "PASS"},  // untyped: only *, onset not limited
+  // Gap, knee rho (error 2 %), onset and its error ("" none), the verdicts.
+  const std::tuple<std::string, double, std::string, std::string> cases[] = {
+      {"RE3-PK-154-BOTTOM", 2e11, "", "FAIL knee_rho_ohm_cm 2e+11 \xC2\xB1 4e+09 > max 1e+11 (25.00\xCF\x83 outside)"},
+      {"RE3-PK-154-BOTTOM", 9.9e10, "", "MARGINAL knee_rho_ohm_cm 9.9e+10 \xC2\xB1 1.98e+09 within 2\xCF\x83 of max 1e+11 (0.51\xCF\x83 inside)"},
+      {"RE3-PK-065-BOTTOM", 2e11, "", "PASS knee_rho_ohm_cm 2e+11 \xC2\xB1 4e+09"},  // bottom's 5e11, not *
+      {"RE3-PK-154-TOPWIDE", 6e11, "1849,61", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | MARGINAL onset_v 1849 \xC2\xB1 61 < min 1850 (0.02\xCF\x83 outside)"},
+      {"RE3-PK-154-TOPWIDE", 6e11, "1728,61", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | MARGINAL onset_v 1728 \xC2\xB1 61 < min 1850 (2.00\xCF\x83 outside)"},
+      {"RE3-PK-154-TOPWIDE", 6e11, "1726,61", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | FAIL onset_v 1726 \xC2\xB1 61 < min 1850 (2.03\xCF\x83 outside)"},
+      {"RE3-PK-154-TOPWIDE", 6e11, "1849,", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | FAIL onset_v 1849 < min 1850 (no error to weigh it)"},
+      {"RE3-PK-154-TOPWIDE", 6e11, "1850,", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | PASS onset_v 1850"},
+      {"RE3-PK-154-TOPWIDE", 6e11, "1975,61", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | PASS onset_v 1975 \xC2\xB1 61"},
+      {"RE3-PK-154-TOPWIDE", 6e11, ",", "PASS knee_rho_ohm_cm 6e+11 \xC2\xB1 1.2e+10 | NO RESULT no value of onset_v"},
+      {"LAB-GAP-07", 9e11, "1000,1", "PASS knee_rho_ohm_cm 9e+11 \xC2\xB1 1.8e+10"},  // untyped: only *
   };
-  for (const auto& [gap, rho, onset, verdict] : cases) {
-    ResultsRow row = gapRow("s", gap, {{"knee_rho_ohm_cm", formatResultsNumber(rho)},
-                                       {"onset_v", formatResultsNumber(onset)}});
-    EXPECT_EQ(judgeGap(row, limits).text, verdict) << gap << " " << rho;
+  for (const auto& [gap, rho, onset, expected] : cases) {
+    const std::size_t comma = onset.find(',');
+    ResultsRow row = gapRow("s", gap, {{"knee_status", "fitted"}, {"knee_rho_ohm_cm", formatResultsNumber(rho)},
+                                       {"knee_rho_err", formatResultsNumber(rho / 50)}});
+    if (!onset.empty()) row.set("onset_v", onset.substr(0, comma)), row.set("onset_err", onset.substr(comma + 1));
+    EXPECT_EQ(judged(row, &limits), expected) << gap << " " << rho;
   }
-  EXPECT_EQ(judgeGap(gapRow("s", "RE3-PK-154-TOPWIDE", {{"onset_v", "1900"}}), limits).text,
-            "NO RESULT: no value of knee_rho_ohm_cm");
-  EXPECT_EQ(judgeGap(gapRow("s", "RE3-PK-154-TOPWIDE", {{"onset_v", "1800"}}), limits).kind,
-            Verdict::Kind::Fail);  // a broken limit decides even with a value missing
+  // A gap without a result, or without a limit, has one row without a quantity.
+  const std::vector<VerdictRow> none = judgeGap("s", gapRow("s", "RE3-PK-154-BOTTOM", {{"status", "too few points"}}), &limits);
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_EQ(none[0].quantity + "|" + verdictWord(none[0].verdict) + "|" + none[0].why, "|NO RESULT|no result: too few points");
   Limits typeOnly;
   ASSERT_TRUE(parseLimits("gap,quantity,min,max\nbottom,onset_v,1800,2000\n", "l.csv", typeOnly, error));
-  EXPECT_EQ(judgeGap(gapRow("s", "LAB-GAP-07", {{"onset_v", "1900"}}), typeOnly).text,
-            "NO RESULT: no limit applies to this gap");
+  EXPECT_EQ(judged(fittedRow("s", "LAB-GAP-07", 1, 1), &typeOnly), "NO RESULT no limit applies to this gap");
+  EXPECT_EQ(judged(fittedRow("s", "LAB-GAP-07", 1, 1), nullptr), "NO RESULT no limits given");
   EXPECT_EQ(std::string(gapTypeWord(gapTypeOf("RE3-PK-154-TOPNARROW"))) + "|" + chamberOf("RE3-PK-154-TOPNARROW") + "|" + chamberOf("LAB-GAP-07"),
             "top-narrow|RE3-PK-154|LAB-GAP-07");
+}
+
+TEST(Verdicts, TheFileKeepsEveryNameWholeForACsvReaderThatTakesHashForComments) {
+  VerdictRow row;
+  row.scan = "scan #2, \"new\".csv";
+  row.gap = "RE#1";
+  row.verdict = VerdictKind::marginal;
+  row.quantity = "onset_v";
+  row.value = 1849, row.error = 61, row.min = 1850;
+  row.flags = {ResultFlag::kneeCurved, ResultFlag::implausibleLines};
+  const std::string text = verdictsCsvText({"a=1; command=x\ny", "b=2"}, {row});
+  EXPECT_EQ(text, "# a=1; command=x\\x0ay\n# b=2\nscan,gap,verdict,quantity,value,error,min,max,flags\n"
+                  "\"scan #2, \"\"new\"\".csv\",\"RE#1\",MARGINAL,onset_v,1849,61,1850,,knee-curvature;implausible-lines\n");
 }
 
 TEST(ReportCommand, AMalformedLimitsFileOrOptionIsAUsageErrorAndNothingIsWritten) {
@@ -405,7 +433,7 @@ const std::tuple<std::string, std::string, std::string> kFigureNames[] = {
     {"a_b", "a_b-2.png", "a_b-2.png"},
     {"UP", "../outside.png", ""},
     {"DOTS", "..", ""},
-    {"NONE", "", ""},
+    {"NONE", "", "ALLcurrents.png"},  // none of its own: the scan's combined figure
 };
 
 // A campaign tree: two scans with figures (one table naming them, one older
@@ -432,15 +460,22 @@ void writeCampaign(const ScratchDir& dir) {
 TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducible) {
   ScratchDir dir;
   writeCampaign(dir);
-  writeFile(dir.file("limits.csv"), "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e12\n");
+  writeFile(dir.file("limits.csv"), "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e12\nX-Y-BOTTOM,onset_v,1,\n");
+  RunSetting setting = inHome(dir);
+  setting.env = {{"SOURCE_DATE_EPOCH", "1700000000"}};
   std::vector<std::string> pages;
   for (const std::string out : {"report", "again"}) {  // paths in the order given, not sorted
     const auto r = runGapohm({"--report", "-o", out, "--limits", "limits.csv", "campaign/site2", "campaign/site1", "campaign/site3"},
-                             inHome(dir));
+                             setting);
     EXPECT_EQ(r.status, 1);  // the malformed file
     EXPECT_TRUE(contains(r.err, "campaign/site3/results.csv:3: rho_ohm_cm \"oops\" is not a finite number")) << r.err;
-    pages.push_back(readFile(dir.file(out + "/index.html")) +
-                    readFile(dir.file(out + "/figures/resistivity.png")));
+    EXPECT_TRUE(contains(r.err, "warning: limits.csv: line 3 (X-Y-BOTTOM, onset_v) holds for no gap")) << r.err;
+    // Alike but for the command line, which names the output.
+    std::string page = readFile(dir.file(out + "/index.html")) + readFile(dir.file(out + "/figures/resistivity.png")) +
+                       readFile(dir.file(out + "/verdicts.csv"));
+    const std::string option = "-o " + out + " ";
+    for (std::size_t at; (at = page.find(option)) != std::string::npos;) page.replace(at, option.size(), "-o OUT ");
+    pages.push_back(page);
   }
   EXPECT_EQ(pages[0], pages[1]);
   const std::string html = readFile(dir.file("report/index.html"));
@@ -448,6 +483,10 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
   std::vector<std::string> links = between(html, "src=\"", "\""), thumbs;
   for (std::string& href : between(html, "href=\"", "\"")) links.push_back(std::move(href));
   for (const std::string& link : links) {
+    if (link.front() == '#') {  // a row of the page
+      EXPECT_TRUE(contains(html, "<tr id=\"" + link.substr(1) + "\">")) << link;
+      continue;
+    }
     EXPECT_EQ(link.find(':'), std::string::npos) << link;  // no scheme, nothing fetched
     EXPECT_NE(link.front(), '/') << link;
     EXPECT_TRUE(fs::is_regular_file(dir.file("report/" + linkPath(link)))) << link;
@@ -467,34 +506,49 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
   EXPECT_EQ(thumbs.size(), 5u);
   // The gap named like markup is text, and has no figure.
   EXPECT_FALSE(contains(html, "<b>&\"x"));
-  for (const char* part : {"&lt;b&gt;&amp;&quot;x</td>", "no figure (none named in results.csv)",
+  for (const char* part : {"&lt;b&gt;&amp;&quot;x</td>", "no figure (LAB-GAP-07.png not beside results.csv)",
+                           "<tr><th>Date</th><td>2023-11-14T22:13:20Z</td></tr>",
                            "href=\"../campaign/site2/deep/scan%20B/RE3-PK-065-TOPWIDE%231.png\"",
                            "campaign/site3/results.csv:3: rho_ohm_cm"}) {  // the malformed file named on the page too
     EXPECT_TRUE(contains(html, part)) << part;
   }
-  EXPECT_LT(html.find("scan B.csv"), html.find("scanA.csv"));
-  EXPECT_LT(html.find("RE3-PK-154-BOTTOM"), html.find("&lt;b&gt;"));  // a file's rows in its order
+  const std::size_t scans = html.find("<h2>Scans</h2>");
+  EXPECT_LT(html.find("scan B.csv", scans), html.find("scanA.csv", scans));
+  EXPECT_LT(html.find("RE3-PK-154-BOTTOM", scans), html.find("&lt;b&gt;", scans));  // a file's rows in its order
   for (const auto& [gap, figure, linked] : kFigureNames) {
     const std::size_t at = html.find("</td><td>" + gap + "</td>");
     ASSERT_NE(at, std::string::npos) << gap;
-    const std::string cell = html.substr(html.rfind("<tr><td>", at), at - html.rfind("<tr><td>", at));
+    const std::string cell = html.substr(html.rfind("<tr id=", at), at - html.rfind("<tr id=", at));
     EXPECT_TRUE(linked.empty() ? contains(cell, "no figure") && !contains(cell, "href")
                                : contains(cell, "href=\"../campaign/site1/scanA/" + linked + "\"")) << gap << ": " << cell;
   }
-  // Verdicts: 3e10 and 6e10 pass, 3e12 breaks the maximum, a gap without a knee fit has none.
-  std::vector<std::string> verdicts;
-  for (const char* kind : {"<td class=\"pass\">", "<td class=\"fail\">", "<td class=\"noresult\">"}) {
-    for (const std::string& v : between(html, kind, "</td>")) verdicts.push_back(v);
-  }
-  std::vector<std::string> expected = {"PASS", "FAIL: knee_rho_ohm_cm 3e+12 &gt; max 1e+12", "NO RESULT: no value of knee_rho_ohm_cm"};
-  expected.insert(expected.begin(), 7, "PASS");
+  // Verdicts: 3e10 and 6e10 pass, 3e12 breaks the maximum, a gap without a result has none; the
+  // first cell of each gap's row, counted alike on the page and in verdicts.csv.
+  std::vector<std::string> verdicts = between(html, "<tr id=\"gap-", "</td>");
+  std::vector<std::string> expected = {"1-1\"><td class=\"verdict pass\">PASS", "1-2\"><td class=\"verdict noresult\">NO RESULT",
+                                       "2-1\"><td class=\"verdict pass\">PASS", "2-2\"><td class=\"verdict fail\">FAIL"};
+  for (int k = 3; k <= 8; ++k) expected.push_back("2-" + std::to_string(k) + "\"><td class=\"verdict pass\">PASS");
   EXPECT_EQ(verdicts, expected);
+  EXPECT_TRUE(contains(html, "<li><a href=\"#gap-2-2\">scanA.csv, &lt;b&gt;&amp;&quot;x</a>: FAIL knee_rho_ohm_cm 3e+12"));
+  const std::string csv = readFile(dir.file("report/verdicts.csv"));
+  EXPECT_EQ(lines(csv)[0].rfind("# gapohm verdicts; date=2023-11-14T22:13:20Z; version=", 0), 0u) << csv;
+  std::vector<CsvRecord> records;
+  std::string error;
+  ASSERT_TRUE(readCsvRecords(csv.substr(csv.find("\nscan,") + 1), "v", records, error)) << error;
+  EXPECT_EQ(records[0].fields, (std::vector<std::string>{"scan", "gap", "verdict", "quantity", "value", "error", "min", "max", "flags"}));
+  std::map<std::string, int> counted;
+  for (std::size_t k = 1; k < records.size(); ++k) counted[records[k].fields.at(2)] += records[k].fields.size() == 9 ? 1 : 100;
+  EXPECT_EQ(counted, (std::map<std::string, int>{{"PASS", 8}, {"FAIL", 1}, {"NO RESULT", 1}}));
+  for (const auto& [verdict, n] : counted) {
+    EXPECT_TRUE(contains(html, "<tr data-verdict=\"" + verdict + "\">")) << verdict;
+    EXPECT_TRUE(contains(between(html, "<tr data-verdict=\"" + verdict + "\">", "</tr>")[0], ">" + std::to_string(n) + "</td>"));
+  }
   for (const char* figure : {"resistivity.png", "onset.png", "knee_rho_bottom.png", "knee_rho_top-wide.png"}) {
     EXPECT_GT(decodePng(dir.file(std::string("report/figures/") + figure)).width, 0) << figure;
   }
   // Without limits no verdicts; a path that is missing and no results.csv at all are named.
   EXPECT_EQ(runGapohm({"--report", "-o", "plain", "campaign/site2"}, inHome(dir)).status, 0);
-  EXPECT_FALSE(contains(readFile(dir.file("plain/index.html")), "Verdict"));
+  EXPECT_TRUE(contains(readFile(dir.file("plain/index.html")), "NO RESULT</td><td>"));
   const auto none = runGapohm({"--report", "-o", "none", "missing"}, inHome(dir));
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(contains(none.err, "missing: No such file or directory")) << none.err;

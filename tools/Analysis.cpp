@@ -143,6 +143,10 @@ void fillResults(RunOutcome& run, const AnalysisSettings& settings) {
   for (GapResult& g : run.gaps) {
     g.result = resultsRowOf(g, run.file, settings.temperature, g.drawn() ? g.figureBase + settings.extension : "");
     if (g.drawn()) g.result.thumbnail = thumbnailName(g.figureBase, settings.extension);
+    if (settings.scanDate) {
+      g.result.scanDate = settings.scanDate->date;
+      g.result.scanDateSource = scanDateSourceWord(settings.scanDate->source);
+    }
   }
 }
 

@@ -365,12 +365,20 @@ struct Batch {
 
 namespace {
 
-// The campaign page of the batch, beside its summary: every finished scan's results.csv.
+// The campaign page of the batch, beside its summary: every finished scan's
+// results.csv, and the failed scans with why; the gaps' verdicts counted into `counts`.
 void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& directory,
                       const RunOptions& options, tk::Console& console, tk::Failures& failures,
-                      const StopAsked& stopAsked) {
+                      const StopAsked& stopAsked, VerdictCounts& counts) {
   std::vector<std::string> tables;
+  ReportSettings settings{options.limits.get(), options.provenance, stopAsked, {}, {}};
   for (const ScanRun& run : runs) {
+    if (run.outcome.state == ScanOutcome::State::failed) {
+      ScanTable failed;
+      failed.file = run.outcome.scan;
+      failed.error = run.outcome.scan + ": scan failed" + (run.outcome.why.empty() ? "" : ": " + run.outcome.why);
+      settings.unread.push_back(std::move(failed));
+    }
     if (run.outcome.state != ScanOutcome::State::finished) continue;
     std::string dir = run.outputDir;
     if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -378,11 +386,10 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
     if (::stat((dir + "results.csv").c_str(), &info) == 0) tables.push_back(dir + "results.csv");
   }
   const std::string where = directory.empty() ? "." : directory;
-  HistoryOptions history;
-  history.alpha = options.temperature.coefficient;
-  if (history.alpha) history.reference = options.temperature.reference;
-  history.maxDriftPercent = options.maxDriftPercent;
-  writeCampaignReport(tables, where, options.limits.get(), history, console, failures, stopAsked);
+  settings.history.alpha = options.temperature.coefficient;
+  if (settings.history.alpha) settings.history.reference = options.temperature.reference;
+  settings.history.maxDriftPercent = options.maxDriftPercent;
+  writeCampaignReport(tables, where, settings, console, failures, &counts);
 }
 
 }  // namespace
@@ -410,11 +417,16 @@ int finishBatch(const std::vector<ScanRun>& runs, const std::string& summary, co
   // A stop that came after the last scan ended (even before this line) leaves
   // every scan finished: the page is still written, without what it would paint.
   const bool scansStopped = count(ScanOutcome::State::interrupted) > 0;
-  if (!scansStopped) writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; });
+  VerdictCounts verdicts;
+  if (!scansStopped) {
+    writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; }, verdicts);
+  }
   stoppedBy = stopSignal();
   console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
   if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
-  console.out << "; summary in " << tk::escapeControls(summary) << std::endl;
+  console.out << "; summary in " << tk::escapeControls(summary);
+  if (!scansStopped) console.out << "; verdicts of " << verdicts.total() << " gaps: " << verdicts.text();
+  console.out << std::endl;
   if (stoppedBy != 0) {
     const std::string what = scansStopped ? "the scans not finished are marked interrupted in " + summary
                                           : "while the report page was made (" + summary +

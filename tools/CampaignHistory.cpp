@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <limits>
 #include <map>
 #include <set>
 
+#include "aux/ScanDate.h"
 #include "toolkit/Canvas.h"
 
 namespace {
-
-constexpr double kSecondsPerDay = 86400.0;
 
 // A number with `digits` significant digits ("%.*g").
 std::string shortText(double v, int digits = 3) {
@@ -40,11 +38,6 @@ std::optional<double> commonValue(const std::vector<ScanTable>& scans, std::opti
     }
   }
   return common;
-}
-
-// The scan's date, from a scan_date column when the table has one.
-std::string scanDateOf(const ResultsRow& row) {
-  return findResultsColumn("scan_date") != nullptr ? row.get("scan_date") : std::string();
 }
 
 // Where alpha for the reference values comes from: settings for the fit, words for the page.
@@ -76,30 +69,16 @@ CampaignSettings settingsFor(const std::vector<ScanTable>& scans, const HistoryO
 
 }  // namespace
 
-std::optional<double> isoDays(const std::string& text) {
-  int year = 0, month = 0, day = 0, used = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d%n", &year, &month, &day, &used) != 3 || used != 10) return std::nullopt;
-  std::tm date{};
-  date.tm_year = year - 1900, date.tm_mon = month - 1, date.tm_mday = day;
-  const std::time_t seconds = timegm(&date);
-  std::tm back{};
-  if (gmtime_r(&seconds, &back) == nullptr || back.tm_year != year - 1900 || back.tm_mon != month - 1 ||
-      back.tm_mday != day) {
-    return std::nullopt;  // 2026-02-30 and the like
-  }
-  return std::floor(static_cast<double>(seconds) / kSecondsPerDay);
-}
-
 CampaignHistory campaignHistory(const std::vector<ScanTable>& scans, const HistoryOptions& options) {
   CampaignHistory h;
   bool fromFit = false;
   const CampaignSettings settings = settingsFor(scans, options, h, fromFit);
-  for (const ScanTable& scan : scans) {
-    for (const ResultsRow& row : scan.rows) {
+  for (std::size_t s = 0; s < scans.size(); ++s) {
+    for (std::size_t n = 0; n < scans[s].rows.size(); ++n) {
+      const ResultsRow& row = scans[s].rows[n];
       const Measured& rho = row.knee.rho;
       if (!row.knee.status.fitted() || !rho.value || !rho.error || !(*rho.value > 0.0)) continue;
-      const std::string date = scanDateOf(row);
-      const std::optional<double> days = isoDays(date);
+      const std::optional<long> days = daysSinceEpoch(row.scanDate);
       const std::optional<double> celsius = row.kneeTemperatureMean ? row.kneeTemperatureMean : row.temperatureMean;
       if (!days) {
         ++h.undated;
@@ -109,8 +88,8 @@ CampaignHistory campaignHistory(const std::vector<ScanTable>& scans, const Histo
         ++h.noTemperature;
         continue;
       }
-      h.records.push_back({row.gap, row.scan, *days, *celsius, std::log(*rho.value), *rho.error / *rho.value});
-      h.points.push_back({&row, date});
+      h.records.push_back({row.gap, row.scan, static_cast<double>(*days), *celsius, std::log(*rho.value), *rho.error / *rho.value});
+      h.points.push_back({s, n, row.scanDate});
     }
   }
   h.fit = fitCampaign(h.records, settings);
@@ -125,19 +104,58 @@ CampaignHistory campaignHistory(const std::vector<ScanTable>& scans, const Histo
   return h;
 }
 
-HistoryVerdicts historyVerdicts(const CampaignHistory& history) {
-  HistoryVerdicts v;
+void addDriftVerdicts(const std::vector<ScanTable>& scans, const CampaignHistory& history, CampaignVerdicts& verdicts) {
   for (const GapDrift& d : history.fit.drifts) {
     if (!d.drifting) continue;
     std::size_t latest = d.records.front();
     for (const std::size_t k : d.records) {
       if (history.records[k].days >= history.records[latest].days) latest = k;
     }
-    v.drifting.push_back({history.records[latest].scan, d.gap, d.perMonth, d.perMonthError, history.maxDriftPercent});
+    const HistoryPoint& at = history.points[latest];
+    const ResultsRow& result = scans[at.scan].rows[at.row];
+    VerdictRow row;
+    row.scan = scanLabel(scans[at.scan], result);
+    row.gap = d.gap;
+    row.verdict = VerdictKind::drift;
+    row.quantity = "drift_percent_per_month";
+    row.value = d.perMonth, row.error = d.perMonthError;
+    row.min = -history.maxDriftPercent, row.max = history.maxDriftPercent;
+    row.flags = result.flags;
+    row.sigmasOutside = (std::fabs(d.perMonth) - history.maxDriftPercent) / d.perMonthError;
+    row.why = "drifts " + shortText(d.perMonth) + " \xC2\xB1 " + shortText(d.perMonthError, 2) +
+              " % a month since " + history.points[d.records.front()].date + ", beyond " +
+              shortText(history.maxDriftPercent) + " % and " + shortText(kDriftSignificance) + "\xCF\x83";
+    GapVerdict& gap = verdicts.byScan[at.scan][at.row];
+    gap.rows.push_back(std::move(row));
+    gap.kind = worstVerdict(gap.rows);
   }
+  verdicts.gaps = verdicts.checks = VerdictCounts{};
+  for (const std::vector<GapVerdict>& scan : verdicts.byScan) {
+    for (const GapVerdict& gap : scan) {
+      ++verdicts.gaps[gap.kind];
+      for (const VerdictRow& row : gap.rows) ++verdicts.checks[row.verdict];
+    }
+  }
+}
+
+std::vector<std::string> historyComments(const CampaignHistory& history) {
   const AlphaFit& a = history.fit.alphaFit;
-  if (a.state == AlphaState::fitted) v.alphaFit = shortText(a.alpha, 6), v.alphaFitError = shortText(a.error, 3);
-  return v;
+  if (a.state != AlphaState::fitted) return {commentItems({{"alpha_fit_per_c", "none"}, {"alpha_fit_err", "none"}})};
+  return {commentItems({{"alpha_fit_per_c", shortText(a.alpha, 6)},
+                        {"alpha_fit_err", shortText(a.error, 3)},
+                        {"alpha_fit_err_scaled", a.errorScaled ? "yes" : "no"},
+                        {"alpha_fit_gaps", std::to_string(a.gaps)},
+                        {"alpha_fit_points", std::to_string(a.points)},
+                        {"alpha_fit_chi2_ndf", shortText(a.chi2, 4) + "/" + std::to_string(a.ndf)},
+                        {"alpha_fit_reference_temperature_c", shortText(history.reference)}})};
+}
+
+ReportProvenance withHistory(ReportProvenance provenance, const CampaignHistory& history) {
+  if (history.fit.source != AlphaSource::none) {
+    provenance.alpha = history.fit.alphaUsed;
+    provenance.reference = history.reference;
+  }
+  return provenance;
 }
 
 namespace {
@@ -287,7 +305,7 @@ bool paintAlpha(const CampaignHistory& h, bool partial, const std::string& path,
   const double pad = 0.05 * (warm - cold);
   const tk::Graph frame = frameOf(cold - pad, warm + pad, low - 0.1 * (high - low), high + 0.1 * (high - low),
                                   "T above the knee [C]",
-                                  partial ? "ln #rho - a_{gap} - b_{gap} t [%]" : "residual of ln #rho [%]");
+                                  partial ? "100 (ln #rho - a_{gap} - b_{gap} t)" : "100 x residual of ln #rho");
   tk::Canvas canvas(partial ? "alpha_partial" : "alpha_residuals", "alpha", 900, 450, figureStyle());
   canvas.DrawGraph(&frame, true);
   canvas.DrawLine(cold - pad, line0 - (partial ? -100.0 * a.alpha * pad : 0.0), warm + pad,
@@ -347,7 +365,8 @@ std::string driftRow(const CampaignHistory& h, const GapDrift& d, const std::str
   std::string row = "<tr><td>" + htmlEscape(d.gap) + "</td><td class=\"num\">" + std::to_string(d.records.size()) +
                     "</td><td>" + htmlEscape(firstDate) + " &ndash; " + htmlEscape(lastDate) + "</td>" + driftCell(d) +
                     ratioCell(d.chi2, d.ndf) + ratioCell(d.constantChi2, d.constantNdf);
-  row += d.drifting ? "<td class=\"fail\">DRIFT</td>" : "<td class=\"pass\">&ndash;</td>";
+  row += d.drifting ? std::string("<td class=\"") + verdictClass(VerdictKind::drift) + "\">" + verdictWord(VerdictKind::drift) + "</td>"
+                    : "<td>&ndash;</td>";
   return row + "<td>" + (figure.empty() ? "" : "<a href=\"figures/" + figure + "\">figure</a>") + "</td></tr>\n";
 }
 
@@ -425,7 +444,7 @@ std::string alphaSection(const CampaignHistory& h, FigurePlace& place) {
           "with the full fit's value, error and &chi;&sup2;. It assumes one &alpha; for every gap, ln &rho; linear in "
           "T and in time, and knee errors that are the results' scatter; a gap measured once, or only as often as "
           "its intercept and drift take, tells nothing of &alpha;.</p>\n";
-  html += place.figure("alpha_residuals.png", "Residuals of the alpha fit against temperature (% of rho)", true,
+  html += place.figure("alpha_residuals.png", "Residuals of the alpha fit against temperature (100 x ln rho, about % of rho)", true,
                        [&](const std::string& path, std::string& error) { return paintAlpha(h, false, path, error); });
   html += place.figure("alpha_partial.png", "ln rho minus each gap's intercept and drift against temperature, and "
                        "-alpha (T - T0)", true,

@@ -11,6 +11,7 @@
 #include "aux/CampaignFit.h"
 #include "toolkit/Console.h"
 #include "tools/Limits.h"
+#include "tools/CampaignVerdicts.h"
 #include "tools/ReportInputs.h"
 #include "tools/ReportPage.h"
 
@@ -24,7 +25,7 @@ struct HistoryOptions {
 
 // One knee result in the history and the row it comes from.
 struct HistoryPoint {
-  const ResultsRow* row = nullptr;
+  std::size_t scan = 0, row = 0;  // indices into the scans and their rows
   std::string date;  // the scan's date as results.csv gives it
 };
 
@@ -38,10 +39,6 @@ struct CampaignHistory {
   long undated = 0;         // knee results without a scan date, left out
   long noTemperature = 0;   // ... without a temperature, left out
 };
-
-// The days since 1970-01-01 of an ISO 8601 date ("2026-03-14", a time after it
-// ignored), or none for text that is no calendar date.
-std::optional<double> isoDays(const std::string& text);
 
 // The history of the campaign's knee results. alpha for the reference values:
 // as given, or fitted with fitAlpha (none when the campaign holds none), else
@@ -58,15 +55,15 @@ CampaignHistory campaignHistory(const std::vector<ScanTable>& scans, const Histo
 std::string historySections(const CampaignHistory& history, const Limits* limits, const std::string& figuresDir,
                             tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked = {});
 
-// What verdicts.csv takes from the history: one entry per DRIFT gap (named with
-// the scan of its latest result) and the campaign's own alpha and its error as
-// text ("" when it has none).
-struct HistoryVerdicts {
-  struct Drift {
-    std::string scan, gap;  // scan: the gap's latest
-    double perMonth = 0.0, error = 0.0, limit = 0.0;
-  };
-  std::vector<Drift> drifting;
-  std::string alphaFit, alphaFitError;
-};
-HistoryVerdicts historyVerdicts(const CampaignHistory& history);
+// The DRIFT verdicts: a row (quantity drift_percent_per_month, the drift and its
+// error, -max and max as its limits) added to each drifting gap's latest scan,
+// its verdict and the counts updated.
+void addDriftVerdicts(const std::vector<ScanTable>& scans, const CampaignHistory& history, CampaignVerdicts& verdicts);
+
+// verdicts.csv's comment line of the campaign's own alpha: alpha_fit_per_c,
+// alpha_fit_err (none when it has none), its gaps, results and chi2/ndf.
+std::vector<std::string> historyComments(const CampaignHistory& history);
+
+// The provenance with the alpha and T0 of the reference values, when the report
+// gives them (as given, or the campaign's own).
+ReportProvenance withHistory(ReportProvenance provenance, const CampaignHistory& history);

@@ -21,6 +21,7 @@
 
 #include "aux/GapAreas.h"
 #include "aux/OutputPlaces.h"
+#include "aux/ScanDate.h"
 #include "aux/ScanInput.h"
 #include "tools/Report.h"
 #include "tools/gapohm.h"
@@ -116,6 +117,8 @@ struct CommandLine {
   CLI::Option* alphaOption = nullptr;
   CLI::Option* referenceOption = nullptr;
   HistoryOptions history;  // what --report makes of temperature and drift
+  std::string scanDate;
+  CLI::Option* scanDateOption = nullptr;
   bool scanWorker = false;  // a batch's worker: analyses the scans the batch hands it
 };
 
@@ -185,6 +188,10 @@ void defineRunOptions(CLI::App& app, CommandLine& c) {
                  "standard one (no fit); default: told by the HV, see the README")
       ->transform(CLI::CheckedTransformer(types))
       ->option_text("argon|standard");
+  c.scanDateOption = app.add_option("--scan-date", c.scanDate,
+                 "the scans' date, YYYY-MM-DD, for results.csv when a scan's file name holds none "
+                 "(default: the day the file was last modified, UTC)")
+      ->type_name("DATE");
 }
 
 void defineCampaignOptions(CLI::App& app, CommandLine& c) {
@@ -251,6 +258,12 @@ int checkCommandLine(CommandLine& c, std::ostream& err) {
   if (!c.areasFile.empty() && !readAreas(c.areasFile, c.options.areas, err)) return 2;
   c.options.areasFile = c.areasFile;
   if (const int usage = readTemperatureOptions(c, err)) return usage;
+  if (c.scanDateOption->count() > 0) {
+    c.options.scanDate = isoDate(c.scanDate);
+    if (!c.options.scanDate) {
+      return usageError(err, "--scan-date \"" + excerpt(c.scanDate) + "\" is not a calendar date YYYY-MM-DD");
+    }
+  }
   if (c.batch && !c.limits.empty()) {
     c.options.limits = std::make_shared<Limits>();
     if (!loadLimits(c.limits, *c.options.limits, err)) return 2;
@@ -273,7 +286,8 @@ void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& c
   const Rule rules[] = {
       {"--quiet", c.report, report}, {"--verbose", c.report, report}, {"--annotate", c.report, report},
       {"--entries", c.report, report}, {"--format", c.report, report}, {"--areas", c.report, report},
-      {"--scan-type", c.report, report}, {"--max-drift", !c.batch && !c.report, "without --batch or --report"},
+      {"--scan-type", c.report, report}, {"--scan-date", c.report, report},
+      {"--max-drift", !c.batch && !c.report, "without --batch or --report"},
       {"--quiet", c.batch, "with --batch"}, {"--jobs", !c.batch, "without --batch"},
       {"--summary", !c.batch, "without --batch"},
       {"--limits", !c.batch && !c.report, "without --batch or --report"},
@@ -307,6 +321,19 @@ int runSingle(CommandLine& c, const OutputPlace& place, tk::Console& console) {
   return readFiles_KVT(file, legendtitle, c.options, place, console);
 }
 
+// What a report of this command is made with: its date, the program's version
+// and the command line as typed.
+ReportProvenance provenanceOf(int argc, const char* const* argv, const EnvLookup& env, std::time_t now,
+                              tk::Console& console) {
+  ReportProvenance provenance;
+  std::string warning;
+  provenance.date = reportDate(env("SOURCE_DATE_EPOCH"), now, warning);
+  if (!warning.empty()) console.warning(warning);
+  provenance.version = GAPOHM_VERSION;
+  provenance.commandLine = shellCommandLine(std::vector<std::string>(argv, argv + argc));
+  return provenance;
+}
+
 }  // namespace
 
 int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
@@ -333,10 +360,12 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   // Only a single run writes progress lines to silence: a batch's and a
   // report's lines are their progress and closing lines, kept.
   tk::Console console(out, err, c.quiet && !c.batch && !c.report);
+  if (c.report || c.batch) c.options.provenance = provenanceOf(argc, argv, env, now, console);
   if (c.report) {
     if (const int usage = readTemperatureOptions(c, err)) return usage;
     if (!c.batch) warnUnusedOptions(app, c, console);
-    return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, c.history, console),
+    return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, c.options.provenance,
+                                       c.history, console),
                          out, err);
   }
   if (const int usage = checkCommandLine(c, err)) return usage;

@@ -1,7 +1,6 @@
 #include "tools/Limits.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
 #include "aux/GapRules.h"
@@ -10,12 +9,6 @@
 #include "toolkit/SafeFile.h"
 
 namespace {
-
-std::string shortNumber(double v) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.4g", v);
-  return buffer;
-}
 
 // A bound of a limits line: empty (no bound) or a finite number.
 bool readBound(const std::string& text, std::optional<double>& bound) {
@@ -58,13 +51,6 @@ bool limitOf(const CsvRecord& record, Limit& limit, std::string& what) {
     return false;
   }
   return true;
-}
-
-
-std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
-  std::string text;
-  for (std::size_t k = 0; k < parts.size(); ++k) text += (k > 0 ? separator : "") + parts[k];
-  return text;
 }
 
 }  // namespace
@@ -111,41 +97,20 @@ const Limit* limitFor(const std::string& gap, const std::string& quantity, const
   return byType != nullptr ? byType : byAll;
 }
 
-std::string chamberOf(const std::string& gap) {
-  const std::size_t dash = gap.rfind('-');
-  if (gapTypeOf(gap) == GapType::unknown || dash == std::string::npos || dash == 0) return gap;
-  return gap.substr(0, dash);
-}
-
-Verdict judgeGap(const ResultsRow& row, const Limits& limits) {
-  const std::string& gap = row.gap;
+std::vector<std::string> limitedQuantities(const Limits& limits) {
   std::vector<std::string> quantities;
   for (const Limit& limit : limits.rows) {
     if (std::find(quantities.begin(), quantities.end(), limit.quantity) == quantities.end()) {
       quantities.push_back(limit.quantity);
     }
   }
-  std::vector<std::string> broken;
-  std::vector<std::string> missing;
-  bool anyLimit = false;
-  for (const std::string& quantity : quantities) {
-    const Limit* limit = limitFor(gap, quantity, limits);
-    if (limit == nullptr) continue;
-    anyLimit = true;
-    const ResultsColumn* column = findResultsColumn(quantity);
-    const std::optional<double> value = column != nullptr && column->number ? column->number(row) : std::nullopt;
-    if (!value) {
-      missing.push_back(quantity);
-      continue;
-    }
-    const double v = *value;
-    if (limit->min && v < *limit->min) broken.push_back(quantity + " " + shortNumber(v) + " < min " + shortNumber(*limit->min));
-    if (limit->max && v > *limit->max) broken.push_back(quantity + " " + shortNumber(v) + " > max " + shortNumber(*limit->max));
-  }
-  if (!broken.empty()) return {Verdict::Kind::Fail, "FAIL: " + joined(broken, "; ")};
-  if (!anyLimit) return {Verdict::Kind::NoResult, "NO RESULT: no limit applies to this gap"};
-  if (!missing.empty()) return {Verdict::Kind::NoResult, "NO RESULT: no value of " + joined(missing, ", ")};
-  return {Verdict::Kind::Pass, "PASS"};
+  return quantities;
+}
+
+std::string chamberOf(const std::string& gap) {
+  const std::size_t dash = gap.rfind('-');
+  if (gapTypeOf(gap) == GapType::unknown || dash == std::string::npos || dash == 0) return gap;
+  return gap.substr(0, dash);
 }
 
 bool loadLimits(const std::string& limitsFile, Limits& limits, std::ostream& err) {

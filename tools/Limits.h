@@ -1,6 +1,7 @@
-// Acceptance limits and the verdict they give each gap of the campaign report:
-// the limits file (--limits), the gap types and chambers the catalogue tells
-// from a gap's name, and PASS / FAIL / NO RESULT per gap.
+// Acceptance limits of the campaign report: the limits file (--limits), which
+// limit holds for a gap (by name, by the type the catalogue tells from its name,
+// or for every gap), and the chamber a gap belongs to. The verdicts they give
+// are tools/Verdicts.h.
 #pragma once
 
 #include <cstddef>
@@ -49,13 +50,5 @@ std::string chamberOf(const std::string& gap);
 // else its type, else "*"; nullptr when none does.
 const Limit* limitFor(const std::string& gap, const std::string& quantity, const Limits& limits);
 
-// A gap's verdict under the limits. For each quantity the limits name, the limit
-// for this gap is the one naming it exactly, else its type, else "*". FAIL when a
-// value lies outside its limit (`text` names each broken limit), else NO RESULT
-// when a limited value is missing or no limit applies (`text` says which), else
-// PASS.
-struct Verdict {
-  enum class Kind { Pass, Fail, NoResult } kind = Kind::NoResult;
-  std::string text;  // "PASS", "FAIL: ...", "NO RESULT: ..."
-};
-Verdict judgeGap(const ResultsRow& row, const Limits& limits);
+// The quantities the limits name, each once, in the order of their first line.
+std::vector<std::string> limitedQuantities(const Limits& limits);

@@ -28,8 +28,8 @@ bool makeReportDirectories(const std::string& dir, std::string& error) {
 }  // namespace
 
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
-                        const Limits* limits, const HistoryOptions& history, tk::Console& console,
-                        tk::Failures& failures, const StopAsked& stopAsked) {
+                        const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
+                        VerdictCounts* counts) {
   const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';
@@ -38,28 +38,48 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
     console.error(tk::Status::IOError(escapeControls(error)), failures);
     return 1;
   }
-  const std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
-  const CampaignHistory campaign = campaignHistory(scans, history);
-  const std::string page = reportPageText(scans, limits, dir, console, failures, stopAsked, &campaign);
+  std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
+  scans.insert(scans.end(), settings.unread.begin(), settings.unread.end());
+  const CampaignHistory history = campaignHistory(scans, settings.history);
+  CampaignVerdicts verdicts = judgeCampaign(scans, settings.limits);
+  addDriftVerdicts(scans, history, verdicts);
+  if (settings.limits != nullptr) {
+    const std::string unused = unusedLimitsWarning(verdicts, *settings.limits);
+    if (!unused.empty()) console.warning(unused);
+  }
+  if (counts != nullptr) *counts = verdicts.gaps;
+  const ReportProvenance provenance = withHistory(settings.provenance, history);
+  const std::string csv = campaignVerdictsCsv(scans, verdicts, provenance, settings.limits, historyComments(history));
+  if (!writeFileAtomically(dir + "verdicts.csv", csv, error)) console.error(tk::Status::IOError(error), failures);
+  const PageFacts facts{settings.limits, verdicts, provenance, &history};
+  const std::string page = reportPageText(scans, facts, dir, console, failures, settings.stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
   const bool failed = failures.all().size() > before;
-  if (!failed) console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html" << std::endl;
+  if (!failed) {
+    console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html; verdicts of "
+                << verdicts.gaps.total() << " gaps: "
+                << verdicts.gaps.text() << std::endl;
+  }
   return failed ? 1 : 0;
 }
 
-int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
-              const std::string& limitsFile, const HistoryOptions& history, tk::Console& console) {
+int runReport(const std::vector<std::string>& paths, const std::string& outputDir, const std::string& limitsFile,
+              const ReportProvenance& provenance, const HistoryOptions& history, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
   tk::Failures failures;
   const std::vector<std::string> files = findResultsFiles(paths, console, failures);
   if (files.empty()) console.error(tk::Status::InvalidArgument("no results.csv found under the paths given"), failures);
-  writeCampaignReport(files, outputDir, limitsFile.empty() ? nullptr : &limits, history, console, failures);
+  ReportSettings settings;
+  settings.limits = limitsFile.empty() ? nullptr : &limits;
+  settings.provenance = provenance;
+  settings.history = history;
+  writeCampaignReport(files, outputDir, settings, console, failures);
   return failures.any() ? 1 : 0;
 }
 
-int reportCommand(bool report, bool batch, const std::vector<std::string>& paths,
-                  const std::string& outputDir, const std::string& limitsFile, const HistoryOptions& history,
+int reportCommand(bool report, bool batch, const std::vector<std::string>& paths, const std::string& outputDir,
+                  const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
                   tk::Console& console) {
   std::string usage;
   if (!report && !batch) usage = "--limits needs --report or --batch";
@@ -69,5 +89,5 @@ int reportCommand(bool report, bool batch, const std::vector<std::string>& paths
     console.err << "gapohm: " << usage << "\nRun with --help for more information.\n";
     return 2;
   }
-  return runReport(paths, outputDir, limitsFile, history, console);
+  return runReport(paths, outputDir, limitsFile, provenance, history, console);
 }

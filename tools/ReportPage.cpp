@@ -1,5 +1,6 @@
 #include "tools/ReportPage.h"
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 
@@ -56,9 +57,10 @@ const char* const kStyleSheet =
     "th{background:#eee}td.num{text-align:right;white-space:nowrap}"
     "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
     "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
-    ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.noresult{background:#f3efd2}"
+    ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.marginal{background:#fbe2c0}.drift{background:#e6d5f5}.noresult{background:#f3efd2}"
     ".note{color:#666;font-style:italic}td.note{min-width:10em}.error{color:#a00}"
-    "img.thumb{max-width:none}td.pass,td.fail,td.noresult{min-width:12em}";
+    "img.thumb{max-width:none}td.verdict{white-space:nowrap;font-weight:bold}td.checks{min-width:14em}"
+    "tr:target{outline:3px solid #36c}";
 
 // "value ± error" in HTML, the rounding of results.tex; "" for no value.
 std::string htmlValue(const Measured& m) {
@@ -132,6 +134,33 @@ std::string noFigure(const std::string& why) {
   return "<span class=\"note\">no figure (" + htmlEscape(why) + ")</span>";
 }
 
+// The scan's combined figure of all gaps beside its results.csv, as the run
+// named it (getName() and the extension of its gaps' figures, else any the runs
+// write); "" when there is none.
+std::string combinedFigure(const ScanTable& scan) {
+  const fs::path dir = fs::path(scan.file).parent_path();
+  std::vector<std::string> extensions = {".png", ".svg", ".pdf"};
+  for (const ResultsRow& row : scan.rows) {
+    const std::string extension = fs::path(row.figure).extension().string();
+    if (!extension.empty()) extensions.insert(extensions.begin(), extension);
+    if (!extension.empty()) break;
+  }
+  for (const std::string& extension : extensions) {
+    std::error_code ec;
+    const fs::path figure = dir / (getName() + extension);
+    if (fs::symlink_status(figure, ec).type() == fs::file_type::regular) return figure.string();
+  }
+  return "";
+}
+
+// The figure cell of a gap without a figure of its own: its scan's combined figure.
+std::string combinedFigureCell(const ScanTable& scan, const std::string& why, const ReportPlace& place) {
+  const std::string figure = combinedFigure(scan);
+  if (figure.empty()) return noFigure(why);
+  return "<a href=\"" + htmlEscape(urlPath(relativePath(figure, place.dir))) +
+         "\">combined figure</a> <span class=\"note\">(no figure of its own)</span>";
+}
+
 // Whether `figure` is a file the page may show: a regular file, never a link
 // (what a link beside a results.csv points at is not the run's figure, and may
 // be any file of the machine); a link is named in a warning.
@@ -155,7 +184,7 @@ std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace
   const fs::path dir = fs::path(scan.file).parent_path();
   if (scan.figureColumn) {
     const std::string& name = row.figure;
-    if (name.empty()) return noFigure("none named in results.csv");
+    if (name.empty()) return combinedFigureCell(scan, "none named in results.csv", place);
     if (name.find('/') != std::string::npos || name == "..") {
       return noFigure("\"" + name + "\" is not a file name beside results.csv");
     }
@@ -174,7 +203,7 @@ std::string figureCell(const ScanTable& scan, const ResultsRow& row, ReportPlace
       case FigureFile::none: break;
     }
   }
-  return noFigure(safeFileName(row.gap) + ".png not beside results.csv");
+  return combinedFigureCell(scan, safeFileName(row.gap) + ".png not beside results.csv", place);
 }
 
 std::string statusCell(const MethodStatus& status) {
@@ -182,37 +211,55 @@ std::string statusCell(const MethodStatus& status) {
   return "<td class=\"note\">" + htmlEscape(status.reason.empty() ? "no result" : status.reason) + "</td>";
 }
 
-std::string gapLine(const ScanTable& scan, const ResultsRow& row, const Limits* limits, ReportPlace& place) {
-  std::string line = "<tr><td>" + figureCell(scan, row, place) + "</td><td>" +
+// Whether any gap of the scan has a knee_rho_ref: the column is shown then.
+bool hasKneeReference(const ScanTable& scan) {
+  return std::any_of(scan.rows.begin(), scan.rows.end(), [](const ResultsRow& r) { return r.knee.rhoRef.value.has_value(); });
+}
+
+std::string checksCell(const GapVerdict& verdict) {
+  std::string text;
+  for (const VerdictRow& row : verdict.rows) {
+    text += (text.empty() ? "" : "; ") + (row.quantity.empty() ? row.why : std::string(verdictWord(row.verdict)) + " " + row.why);
+  }
+  return "<td class=\"checks\">" + htmlEscape(text) + "</td>";
+}
+
+std::string gapLine(const ScanTable& scan, std::size_t s, std::size_t r, const PageFacts& facts, ReportPlace& place) {
+  const ResultsRow& row = scan.rows[r];
+  const GapVerdict& verdict = facts.verdicts.byScan[s][r];
+  std::string line = "<tr id=\"" + gapAnchor(s, r) + "\"><td class=\"verdict " + verdictClass(verdict.kind) + "\">" +
+                     verdictWord(verdict.kind) + "</td><td>" + figureCell(scan, row, place) + "</td><td>" +
                      htmlEscape(row.gap) + "</td>";
   line += statusCell(row.window.status);
   line += "<td class=\"num\">" + htmlValue(row.window.rho) + "</td>";
   line += statusCell(row.knee.status);
-  for (const Measured* m : {&row.knee.rho, &row.window.onset, &row.knee.onset, &row.window.offset, &row.knee.offset}) {
+  line += "<td class=\"num\">" + htmlValue(row.knee.rho) + "</td>";
+  if (hasKneeReference(scan)) line += "<td class=\"num\">" + htmlValue(row.knee.rhoRef) + "</td>";
+  for (const Measured* m : {&row.window.onset, &row.knee.onset, &row.window.offset, &row.knee.offset}) {
     line += "<td class=\"num\">" + htmlValue(*m) + "</td>";
   }
-  if (limits != nullptr) {
-    const Verdict verdict = judgeGap(row, *limits);
-    const char* kind = verdict.kind == Verdict::Kind::Pass ? "pass"
-                       : verdict.kind == Verdict::Kind::Fail ? "fail" : "noresult";
-    line += std::string("<td class=\"") + kind + "\">" + htmlEscape(verdict.text) + "</td>";
-  }
-  return line + "</tr>\n";
+  return line + checksCell(verdict) + "</tr>\n";
 }
 
-std::string scanSection(const ScanTable& scan, const Limits* limits, ReportPlace& place) {
+std::string scanSection(const std::vector<ScanTable>& scans, std::size_t s, const PageFacts& facts, ReportPlace& place) {
+  const ScanTable& scan = scans[s];
   const std::string title = !scan.rows.empty() && !scan.rows.front().scan.empty()
                                 ? scan.rows.front().scan : scan.file;
   std::string html = "<section>\n<h3>" + htmlEscape(title) + "</h3>\n<p><a href=\"" +
-                     htmlEscape(urlPath(relativePath(scan.file, place.dir))) + "\">" +
-                     htmlEscape(scan.file) + "</a></p>\n";
+                     htmlEscape(urlPath(relativePath(scan.file, place.dir))) + "\">" + htmlEscape(scan.file) + "</a>";
+  const std::string combined = scan.error.empty() ? combinedFigure(scan) : "";
+  if (!combined.empty()) html += " &middot; <a href=\"" + htmlEscape(urlPath(relativePath(combined, place.dir))) + "\">combined figure</a>";
+  if (!scan.rows.empty() && !scan.rows.front().scanDate.empty()) {
+    html += " &middot; taken " + htmlEscape(scan.rows.front().scanDate) + " (from its " + htmlEscape(scan.rows.front().scanDateSource) + ")";
+  }
+  html += "</p>\n";
   if (!scan.error.empty()) return html + "<p class=\"error\">" + htmlEscape(scan.error) + "</p>\n</section>\n";
-  html += "<table>\n<tr><th>Figure</th><th>Gap</th><th>Window search</th><th>&rho; [&Omega; cm]</th>"
-          "<th>Knee fit</th><th>&rho; knee [&Omega; cm]</th><th>Onset [V]</th><th>Onset knee [V]</th>"
-          "<th>Offset [nA/cm<sup>2</sup>]</th><th>Offset knee [nA/cm<sup>2</sup>]</th>";
-  if (limits != nullptr) html += "<th>Verdict</th>";
-  html += "</tr>\n";
-  for (const ResultsRow& row : scan.rows) html += gapLine(scan, row, limits, place);
+  html += "<table>\n<tr><th>Verdict</th><th>Figure</th><th>Gap</th><th>Window search</th><th>&rho; [&Omega; cm]</th>"
+          "<th>Knee fit</th><th>&rho; knee [&Omega; cm]</th>";
+  if (hasKneeReference(scan)) html += "<th>&rho; knee at T0 [&Omega; cm]</th>";
+  html += "<th>Onset [V]</th><th>Onset knee [V]</th><th>Offset [nA/cm<sup>2</sup>]</th>"
+          "<th>Offset knee [nA/cm<sup>2</sup>]</th><th>Limits checked</th></tr>\n";
+  for (std::size_t r = 0; r < scan.rows.size(); ++r) html += gapLine(scan, s, r, facts, place);
   return html + "</table>\n</section>\n";
 }
 
@@ -232,8 +279,7 @@ std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& pla
   return html;
 }
 
-std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, const CampaignHistory* history,
-                     ReportPlace& place) {
+std::string pageText(const std::vector<ScanTable>& scans, const PageFacts& facts, ReportPlace& place) {
   long gaps = 0, window = 0, knee = 0, failed = 0;
   for (const ScanTable& scan : scans) {
     failed += scan.error.empty() ? 0 : 1;
@@ -249,21 +295,22 @@ std::string pageText(const std::vector<ScanTable>& scans, const Limits* limits, 
                      std::to_string(gaps) + " gaps: " + std::to_string(window) + " with a window-search result, " +
                      std::to_string(knee) + " with a knee-fit result.";
   if (failed > 0) html += " <span class=\"error\">" + std::to_string(failed) + " files could not be read.</span>";
-  if (limits != nullptr) html += " Verdicts from the limits in " + htmlEscape(limits->file) + ".";
-  html += "</p>\n" + summarySection(scans, place);
-  if (history != nullptr) {
-    html += historySections(*history, limits, place.dir + "figures/", place.console, place.failures, place.stopAsked);
+  if (facts.limits != nullptr) html += " Verdicts from the limits in " + htmlEscape(facts.limits->file) + ".";
+  html += "</p>\n" + verdictsSectionHtml(scans, facts.verdicts) +
+          provenanceSectionHtml(scans, facts.verdicts, facts.provenance, facts.limits) + summarySection(scans, place);
+  if (facts.history != nullptr) {
+    html += historySections(*facts.history, facts.limits, place.dir + "figures/", place.console, place.failures,
+                            place.stopAsked);
   }
   html += "<h2>Scans</h2>\n";
-  for (const ScanTable& scan : scans) html += scanSection(scan, limits, place);
+  for (std::size_t s = 0; s < scans.size(); ++s) html += scanSection(scans, s, facts, place);
   return html + "</body>\n</html>\n";
 }
 
 }  // namespace
 
-std::string reportPageText(const std::vector<ScanTable>& scans, const Limits* limits, const std::string& dir,
-                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked,
-                           const CampaignHistory* history) {
+std::string reportPageText(const std::vector<ScanTable>& scans, const PageFacts& facts, const std::string& dir,
+                           tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked) {
   ReportPlace place{dir, 0, console, failures, stopAsked};
-  return pageText(scans, limits, history, place);
+  return pageText(scans, facts, place);
 }

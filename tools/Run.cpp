@@ -203,8 +203,16 @@ void renderSearches(const RunOutcome& run, const RunOptions& options, const Figu
 }
 
 
-AnalysisSettings analysisSettings(const RunOptions& options) {
-  return {options.areas, options.verbose, options.temperature, options.extension, options.scanType};
+// The day the scan file was last changed, when it can be told.
+std::optional<std::time_t> modificationTime(const std::string& file) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0) return std::nullopt;
+  return info.st_mtime;
+}
+
+AnalysisSettings analysisSettings(const std::string& file, const RunOptions& options) {
+  return {options.areas, options.verbose, options.temperature, options.extension, options.scanType,
+          scanDateOf(file, options.scanDate, modificationTime(file))};
 }
 
 // Whether the run has a place for its outputs; the HOME log line when it looks.
@@ -339,7 +347,7 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   const tk::Status home = homeKnown(place, console);
   if (!home.ok()) return console.error(home, failures);
   if (!readScanText(file, content, options, console, failures).ok()) return;
-  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), analysisSettings(options));
+  const RunOutcome run = analyseScan(file, legendtitle, std::move(content), analysisSettings(file, options));
   logReading(run, console, failures);
   if (run.usedLines == 0) return console.error(tk::Status::Corruption(file + ": no measurement lines"), failures);
   warnEmptyGaps(run, console);

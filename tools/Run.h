@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
 #include "toolkit/Status.h"
+#include "tools/CampaignVerdicts.h"
 #include "tools/Limits.h"
 #include "tools/RunOutcome.h"
 
@@ -28,10 +30,12 @@ struct RunOptions {
   GapAreas areas;                  // --areas: gap areas by exact name, in cm^2
   std::string areasFile;           // where they were read (a batch's scans read it again)
   std::shared_ptr<Limits> limits;  // --limits with --batch: verdicts on the batch's report page
+  ReportProvenance provenance;     // --batch: what its report page was made with
   bool defaultScan = false;        // no scan was named: the historical default path is read
   TemperatureReference temperature;  // the rho_ref columns of results.csv
   double maxDriftPercent = kDefaultMaxDriftPercent;  // --max-drift: DRIFT on a batch's report page
   ScanType scanType = ScanType::told;  // --scan-type: which analyses run, if not told by the data
+  std::optional<std::string> scanDate;  // --scan-date, YYYY-MM-DD: when the file name tells none
   // The program itself, started once for each scan of a batch; empty: the running
   // executable (/proc/self/exe). Callers that are not the program (tests) name it.
   std::string executable;

@@ -13,6 +13,7 @@
 #include "aux/KneeFit.h"
 #include "aux/OhmicSearch.h"
 #include "aux/ResultsTable.h"
+#include "aux/ScanDate.h"
 #include "aux/ScanInput.h"
 #include "toolkit/Graph.h"
 
@@ -39,6 +40,7 @@ struct AnalysisSettings {
   TemperatureReference temperature;  // for the resistivities at a reference temperature
   std::string extension = ".png";    // of the figure files, which the analysis names
   ScanType scanType = ScanType::told;
+  std::optional<ScanDate> scanDate;  // when the scan was taken, for every gap's row
 };
 
 // A gap's values as the report gives them, each with its uncertainty.

@@ -166,6 +166,7 @@ std::vector<std::string> workerCommand(const std::string& executable, const RunO
   if (options.annotate) args.emplace_back("--annotate");
   if (options.scanType != ScanType::told) args.insert(args.end(), {"--scan-type", scanTypeWord(options.scanType)});
   if (!options.areasFile.empty()) args.insert(args.end(), {"--areas", options.areasFile});
+  if (options.scanDate) args.insert(args.end(), {"--scan-date", *options.scanDate});
   if (options.temperature.coefficient) {
     args.insert(args.end(), {"--temperature-coefficient", exactNumber(*options.temperature.coefficient),
                              "--reference-temperature", exactNumber(options.temperature.reference)});

@@ -9,6 +9,7 @@
 #include "aux/ResultsTable.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tools/Report.h"
+#include "tools/Verdicts.h"
 
 using fuzzsupport::require;
 
@@ -27,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   Limits limits;
   if (parseLimits(text, "l.csv", limits, error)) {
-    for (const ResultsRow& row : rows) (void)judgeGap(row, limits);
+    for (const ResultsRow& row : rows) (void)verdictsCsvText({}, judgeGap("s", row, &limits));
   } else {
     require(error.rfind("l.csv:", 0) == 0);
   }
