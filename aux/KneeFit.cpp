@@ -610,6 +610,7 @@ struct WidthSet {
   double unit = kNaN, best = kNaN;  // variance per point; the best fit's residual sum
   double low = kInf, high = -kInf;
   std::array<double, 3> least{kInf, kInf, kInf}, most{-kInf, -kInf, -kInf};  // c, s, V0
+  std::array<double, 3> optimum{kNaN, kNaN, kNaN};                             // c, s, V0
   int fits = 0;
   bool within(const Profiled& f) const { return f.ssr - best <= unit; }
   void take(const Knee& k) {
@@ -617,7 +618,16 @@ struct WidthSet {
     const std::array<double, 3> v{k.c, k.s, k.v0};
     for (std::size_t i = 0; i < 3; ++i) least[i] = std::min(least[i], v[i]), most[i] = std::max(most[i], v[i]);
   }
-  double halfSpread(std::size_t i) const { return 0.5 * (most[i] - least[i]); }
+  // How far the set reaches from the optimum on its longer side. A set cut off by
+  // the width's bound lies on one side of the optimum only: there half the spread
+  // would claim twice the confidence the profile gives.
+  double reach(std::size_t i) const {
+    return std::max(most[i] - optimum[i], optimum[i] - least[i]);
+  }
+  double rhoReach(double perSlope) const {
+    if (!(least[1] > 0)) return kInf;
+    return perSlope * std::max(1 / least[1] - 1 / optimum[1], 1 / optimum[1] - 1 / most[1]);
+  }
 };
 
 // Walks `ladder` (widths moving away from the optimum), each fit starting from
@@ -656,6 +666,7 @@ WidthSet profileWidth(const Points& p, const Model& m, std::vector<std::string>&
   set.best = m.ssr;
   set.unit = m.ssr / (static_cast<double>(p.size()) - 4);
   set.take(m.k);
+  set.optimum = {m.k.c, m.k.s, m.k.v0};
   if (set.unit > 0) {
     std::vector<double> down, up;
     for (double w : profileWidths()) {
@@ -667,8 +678,8 @@ WidthSet profileWidth(const Points& p, const Model& m, std::vector<std::string>&
     walkProfile(d, m, up, set);
   }
   trace.push_back("width profile: 68 % set " + str(set.low) + " to " + str(set.high) + " V (" +
-                  std::to_string(set.fits) + " fits with the width held); half spreads: s " +
-                  str(set.halfSpread(1)) + " nA/cm2 per V, V0 " + str(set.halfSpread(2)) + " V");
+                  std::to_string(set.fits) + " fits with the width held); reach from the optimum: s " +
+                  str(set.reach(1)) + " nA/cm2 per V, V0 " + str(set.reach(2)) + " V");
   return set;
 }
 
@@ -761,14 +772,14 @@ bool accept(const Points& p, const Model& m, KneeFit& out) {
 
 // The errors of the result. The HC3 error with the width free follows scatter
 // that grows with the current, but it trusts a straight-line view of the width;
-// the HC3 error with the width held, widened in quadrature by half the spread of
-// the parameter over the width's set, holds where that view fails (a width at
+// the HC3 error with the width held, widened in quadrature by how far the
+// parameter reaches over the width's set from the optimum, holds where that view fails (a width at
 // its bound, a knee the scan barely passes). Each parameter takes the larger.
 struct Errors {
   std::vector<double> held;  // c, s, V0
   std::vector<double> free;  // c, s, V0 with the width a parameter (as held when it is not)
   double width = kNaN;       // HC3 of w with the width free, NaN when it is not a parameter
-  double of(std::size_t i, double half) const { return std::max(free[i], std::hypot(held[i], half)); }
+  double of(std::size_t i, double reach) const { return std::max(free[i], std::hypot(held[i], reach)); }
 };
 
 double meanTemperatureAbove(const Points& p, double onset) {
@@ -780,9 +791,22 @@ double meanTemperatureAbove(const Points& p, double onset) {
   return n > 0 ? sum / n : kNaN;
 }
 
+// The median spacing of the distinct HV values: the finest detail of the knee's
+// shape the scan can show.
+double medianStep(std::vector<double> hv) {
+  std::sort(hv.begin(), hv.end());
+  std::vector<double> steps;
+  for (std::size_t i = 1; i < hv.size(); ++i) {
+    if (hv[i] > hv[i - 1]) steps.push_back(hv[i] - hv[i - 1]);
+  }
+  if (steps.empty()) return kNaN;
+  std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
+  return steps[steps.size() / 2];
+}
+
 void fillNumbers(const Points& p, const Model& m, const Errors& e, const WidthSet& set, KneeFit& out) {
   const double perSlope = 1e9 / kGapLength;
-  const double rhoHalf = set.least[1] > 0 ? 0.5 * perSlope * (1 / set.least[1] - 1 / set.most[1]) : kInf;
+  const double rhoHalf = set.rhoReach(perSlope);
   const double refRho = perSlope / m.k.s;
   const double refRhoError = e.of(1, rhoHalf * m.k.s * m.k.s / perSlope) * perSlope / (m.k.s * m.k.s);
   // Without a temperature model the factor is 1 and the slope is the one fitted.
@@ -792,13 +816,14 @@ void fillNumbers(const Points& p, const Model& m, const Errors& e, const WidthSe
     factor = std::exp(p.alpha * (out.meanTemperature - p.reference));
     out.referenceResistivity = refRho, out.referenceResistivityError = refRhoError;
   }
-  out.offset = m.k.c, out.offsetError = e.of(0, set.halfSpread(0));
-  out.slope = m.k.s * factor, out.slopeError = e.of(1, set.halfSpread(1)) * factor;
-  out.onset = m.k.v0, out.onsetError = e.of(2, set.halfSpread(2));
+  out.offset = m.k.c, out.offsetError = e.of(0, set.reach(0));
+  out.slope = m.k.s * factor, out.slopeError = e.of(1, set.reach(1)) * factor;
+  out.onset = m.k.v0, out.onsetError = e.of(2, set.reach(2));
   out.width = m.k.w;
   out.widthError = m.k.w * e.width;  // dw = w dtheta
   out.widthLow = set.low, out.widthHigh = set.high;
   out.widthAtBound = m.held || m.k.w <= kKneeNarrowestWidth * (1 + 1e-9);
+  out.widthUnresolved = out.widthAtBound && !(set.high <= kKneeResolvedSteps * medianStep(p.hv));
   out.resistivity = refRho / factor;
   out.resistivityError = refRhoError / factor;
   for (std::size_t i = 0; i < p.size(); ++i) {
@@ -813,7 +838,7 @@ void clearNumbers(KneeFit& out) {
   out.resistivity = out.resistivityError = blank.offset;
   out.widthLow = out.widthHigh = out.meanTemperature = blank.offset;
   out.referenceResistivity = out.referenceResistivityError = blank.offset;
-  out.widthAtBound = out.curved = false;
+  out.widthAtBound = out.widthUnresolved = out.curved = false;
   out.usedAboveOnset.clear();
 }
 

@@ -29,6 +29,8 @@ inline constexpr std::size_t kKneeFewestPoints = 10;
 // The range a fitted knee width may take (V); outside it the width is held.
 inline constexpr double kKneeNarrowestWidth = 0.5;
 inline constexpr double kKneeWidestWidth = 300.0;
+// Widths up to this many HV steps bend between a few points: not resolved.
+inline constexpr double kKneeResolvedSteps = 2.0;
 
 // The temperature model of a fit: alpha per degree C, T0 in degrees C and each
 // point's temperature, in the order of the fit's HV.
@@ -53,9 +55,15 @@ struct KneeFit {
   double resistivity = kNaN, resistivityError = kNaN;  // 1e9 / (0.4 s), Ohm*cm
   // The widths the points allow (68 %): those whose best (c, s, V0) raises the
   // residual sum by at most one estimated variance per point over the best fit.
-  // The errors of c, s (so rho) and V0 include half the spread of each over them.
+  // The errors of c, s (so rho) and V0 include how far each reaches over them
+  // from the optimum, on the set's longer side (half its spread when symmetric).
   double widthLow = kNaN, widthHigh = kNaN;  // V
   bool widthAtBound = false;  // w at its narrowest bound or held: the set tells what is known
+  // At the bound with a set reaching wider than kKneeResolvedSteps median HV
+  // steps: the points allow a bend they should show, yet prefer none, so V0 and
+  // rho lean on the model's shape. A set within that only says the knee is
+  // sharper than the scan's steps resolve (its bend falls between a few points).
+  bool widthUnresolved = false;
   // With a temperature model: s, rho and their errors hold at meanTemperature,
   // the mean temperature of the kept points above V0; the reference values at T0.
   double meanTemperature = kNaN;  // degrees C

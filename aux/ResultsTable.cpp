@@ -499,20 +499,28 @@ RoundedValue roundValueWithError(const std::string& value, const std::string& er
   return roundValueWithError(numberOf(value), numberOf(error));
 }
 
+int sharedExponent(double magnitude) {
+  // A shared power of ten, a multiple of three, for values people read as such.
+  if (!(magnitude >= 1e4 || (magnitude > 0.0 && magnitude < 1e-2)) || !std::isfinite(magnitude)) return 0;
+  // Within +-300 the scale below stays a finite, non-zero double.
+  const double third = std::floor(std::log10(magnitude) / 3.0);
+  return static_cast<int>(std::min(std::max(third, -100.0), 100.0)) * 3;
+}
+
 RoundedValue roundValueWithError(std::optional<double> value, std::optional<double> error) {
+  if (!value || !std::isfinite(*value)) return {};
+  const bool withError = error && std::isfinite(*error) && *error != 0.0;
+  return roundAtExponent(value, error, sharedExponent(std::max(std::fabs(*value), withError ? std::fabs(*error) : 0.0)));
+}
+
+RoundedValue roundAtExponent(std::optional<double> value, std::optional<double> error, int exponent) {
   RoundedValue rounded;
   if (!value || !std::isfinite(*value)) return rounded;
   const double v = *value;
   rounded.present = true;
   const bool withError = error && std::isfinite(*error) && *error != 0.0;
   const double e = withError ? std::fabs(*error) : 0.0;
-  // A shared power of ten, a multiple of three, for values people read as such.
-  const double magnitude = std::max(std::fabs(v), withError ? e : 0.0);
-  if (magnitude >= 1e4 || (magnitude > 0.0 && magnitude < 1e-2)) {
-    // Within +-300 the scale below stays a finite, non-zero double.
-    const double third = std::floor(std::log10(magnitude) / 3.0);
-    rounded.exponent = static_cast<int>(std::min(std::max(third, -100.0), 100.0)) * 3;
-  }
+  rounded.exponent = exponent;
   const double scale = std::pow(10.0, -rounded.exponent);
   double places = 3.0;
   if (withError) {
@@ -548,71 +556,4 @@ std::string texValueWithError(const std::string& value, const std::string& error
   const RoundedValue r = roundValueWithError(value, error);
   if (!r.present) return "--";
   return texMarkup(r);
-}
-
-namespace {
-
-// A value cell of results.tex: the table's \\gapohmcell{value}{error}{exponent}
-// when there is an error, so that the table can lay the error inline or below.
-std::string texCell(const Measured& m) {
-  const RoundedValue r = roundValueWithError(m.value, m.error);
-  if (!r.present) return "--";
-  if (r.error.empty()) return texMarkup(r);
-  return "\\gapohmcell{" + r.value + "}{" + r.error + "}{" +
-         (r.exponent != 0 ? std::to_string(r.exponent) : std::string()) + "}";
-}
-
-std::string methodLine(const char* label, const MethodResult& m) {
-  std::string line = std::string(label) + " & ";
-  if (!m.status.fitted()) {
-    const std::string why = m.status.reason.empty() ? "no result" : m.status.reason;
-    return line + "\\multicolumn{5}{l}{\\emph{" + latexEscape(why) + "}} \\\\\n";
-  }
-  for (const Measured* cell : {&m.rho, &m.resistance, &m.rhoArea, &m.offset}) line += texCell(*cell) + " & ";
-  return line + texCell(m.onset) + " \\\\\n";
-}
-
-// The table is set into a box first: one too wide for the line is set again in
-// the smallest size, and if still too wide with each error below its value (no
-// package is at hand to scale it).
-std::string tableOpening(const std::string& scan) {
-  std::string text = "\\par\\noindent{\\small\\textbf{Scan:} " + latexEscape(scan) + "}\\par\n";
-  text += "{\\def\\gapohmcell#1#2#3{\\ifx\\relax#3\\relax#1 $\\pm$ #2\\else(#1 $\\pm$ #2)$\\times10^{#3}$\\fi}%\n";
-  text += "\\def\\gapohmtable{\\begin{tabular}{lrrrrr}\n\\hline\n";
-  text += "Method & $\\rho$ [$\\Omega\\,$cm] & $R$ [$\\Omega$] & $R\\times A$ [$\\Omega\\,$cm$^2$] & "
-          "Offset [nA/cm$^2$] & Onset [V] \\\\\n\\hline\n";
-  return text;
-}
-
-const char* const kTableClosing =
-    "\\hline\n\\end{tabular}}%\n"
-    "\\setbox0=\\hbox{\\scriptsize\\setlength{\\tabcolsep}{3pt}\\gapohmtable}%\n"
-    "\\ifdim\\wd0>\\linewidth\\setbox0=\\hbox{\\tiny\\setlength{\\tabcolsep}{2pt}\\gapohmtable}\\fi\n"
-    "\\ifdim\\wd0>\\linewidth\\def\\gapohmcell#1#2#3{\\begin{tabular}[t]{@{}r@{}}\\ifx\\relax#3\\relax#1\\\\$\\pm$ #2"
-    "\\else(#1\\\\$\\pm$ #2)$\\times10^{#3}$\\fi\\end{tabular}}%\n"
-    "\\setbox0=\\hbox{\\tiny\\setlength{\\tabcolsep}{2pt}\\gapohmtable}\\fi\n"
-    "\\noindent\\box0\\par}\n\\medskip\n";
-
-}  // namespace
-
-std::string resultsTex(const std::vector<ResultsRow>& rows) {
-  std::string text =
-      "% gapohm results: every gap with the window search and the knee fit.\n"
-      "% Needs no package: \\input{results.tex} inside a LaTeX document.\n";
-  bool open = false;
-  std::string scan;
-  for (const ResultsRow& row : rows) {
-    if (!open || row.scan != scan) {
-      if (open) text += kTableClosing;
-      scan = row.scan;
-      text += tableOpening(scan);
-      open = true;
-    }
-    text += "\\multicolumn{6}{l}{\\textbf{" + latexEscape(row.gap) + "}} \\\\\n";
-    text += methodLine("window search", row.window);
-    text += methodLine("knee fit", row.knee);
-  }
-  if (open) text += kTableClosing;
-  if (!open) text += "No gaps.\n";
-  return text;
 }

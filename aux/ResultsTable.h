@@ -1,7 +1,7 @@
 // results.csv: the tidy table of a run's outcome, one row per gap, and its
 // renderings. This module is the one place that knows the table's columns, writes
 // its text, reads it back (the campaign report gathers the tables of many runs,
-// made on other machines too) and turns it into a LaTeX table (results.tex).
+// made on other machines too); aux/TexTables turns it into LaTeX tables.
 //
 // Rows are typed values; cells are their text: numbers as "%.10g", "" where
 // there is no value. The status columns hold kFittedWord or the reason a method
@@ -198,6 +198,11 @@ struct RoundedValue {
   int exponent = 0;
 };
 RoundedValue roundValueWithError(std::optional<double> value, std::optional<double> error);
+// The same in a power of ten chosen by the caller (a table column's).
+RoundedValue roundAtExponent(std::optional<double> value, std::optional<double> error, int exponent);
+// The power of ten, a multiple of three, numbers of this magnitude are written
+// in: 0 for magnitudes in [1e-2, 1e4), and for 0 or no finite number.
+int sharedExponent(double magnitude);
 // The same from cells of the table ("" or text that is no finite number: none).
 RoundedValue roundValueWithError(const std::string& value, const std::string& error);
 
@@ -213,8 +218,3 @@ std::string markedValueWithError(const RoundedValue& r, const std::string& plusM
 // empty value. Both are cells of the table (text that parses as a number).
 std::string texValueWithError(const std::string& value, const std::string& error);
 
-// results.tex: one LaTeX tabular per scan, every gap with the window search and
-// the knee fit (resistivity, resistance, resistance x area, offset, onset, each
-// with its error), a method without a result showing its status. It needs no
-// package: \input in a bare article document compiles with pdflatex.
-std::string resultsTex(const std::vector<ResultsRow>& rows);

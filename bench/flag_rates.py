@@ -86,4 +86,5 @@ def main():
               f"{share([r for r in knee if any(not window_flag(f) for f in flags(r))], knee)} | "
               f"{', '.join(f'{k} {v}' for k, v in seen.most_common(3))} |")
 
-main()
+if __name__ == "__main__":
+    main()

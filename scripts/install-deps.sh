@@ -20,6 +20,7 @@ PACKAGES=(
   texlive-latex-base                  # results.tex compiled by pdflatex in the tests
   poppler-utils                       # pdftotext: what the compiled results.tex shows (tests)
   chromium nodejs python3             # the report page opened in a headless browser (tests)
+  python3-pandas                      # verdicts.csv read as its users read it (tests)
 )
 
 SUDO=""

@@ -82,7 +82,7 @@ std::vector<std::string> argonOut(std::vector<std::string> add = {}) {
 const std::vector<std::string> kRun = {"--output-dir", "out", "scan.csv"};
 const std::vector<std::string> kNoOut = {"<none>"};  // out/ must not exist
 const std::vector<std::string> kAnyOut = {"<any>"};
-const std::vector<std::string> kBatchOut = {"BatchSummary.csv", "figures", "index.html", "scan", "thumbs", "verdicts.csv"};
+const std::vector<std::string> kBatchOut = {"BatchSummary.csv", "campaign.tex", "figures", "index.html", "scan", "thumbs", "verdicts.csv"};
 const std::string kNoLines = "gapohm: error: scan.csv: no measurement lines";
 const std::string kGap = "gapohm: warning: scan.csv: gap \"";
 // The example's one gap without a type word in its name gets its resistance for 1 cm2, with a word.
@@ -299,7 +299,7 @@ std::vector<Row> rows() {
       {"BatchDotNames", scan, {"--batch", "-o", "out", ".csv", "..csv", "...csv"}, 1,
        {"gapohm: error: ..csv: not analysed: its outputs would replace those of .csv in out/_/",
         "gapohm: error: ...csv: not analysed: its outputs would replace those of .csv in out/_/", "**"},
-       {"BatchSummary.csv", "_", "figures", "index.html", "thumbs", "verdicts.csv"}, "", {"gapohm: [3/3] .csv: ok, 6 gaps, 6 fitted, outputs in out/_/\n"},
+       {"BatchSummary.csv", "_", "campaign.tex", "figures", "index.html", "thumbs", "verdicts.csv"}, "", {"gapohm: [3/3] .csv: ok, 6 gaps, 6 fitted, outputs in out/_/\n"},
        files({{".csv", scan}, {"..csv", scan}, {"...csv", scan}}), [](const std::string& home, const RunResult&) {
          EXPECT_EQ(listDir(home), (std::vector<std::string>{"...csv", "..csv", ".csv", "out", "scan.csv"}));
          EXPECT_EQ(listDir(home + "/out/_"), argonOut());
@@ -316,7 +316,7 @@ std::vector<Row> rows() {
        {"gapohm: warning: in/other: skipped: not a regular file (a FIFO)",
         "gapohm: error: in/pipe.csv: not analysed: not a regular file (a FIFO)",
         "gapohm: error: in/other: not analysed: not a regular file (a FIFO)", "**"},
-       {"BatchSummary.csv", "a", "figures", "index.html", "thumbs", "verdicts.csv"}, "", {}, [scan](const std::string& home, RunSetting& s) {
+       {"BatchSummary.csv", "a", "campaign.tex", "figures", "index.html", "thumbs", "verdicts.csv"}, "", {}, [scan](const std::string& home, RunSetting& s) {
          return files({{"in/a.csv", scan}})(home, s) && mkfifo((home + "/in/pipe.csv").c_str(), 0644) == 0 &&
                 mkfifo((home + "/in/other").c_str(), 0644) == 0;
        },
@@ -397,7 +397,7 @@ Setup both(const Setup& a, const Setup& b) {
 // Files and links the campaign report must not read or write through, and
 // inputs it must refuse unopened or unread.
 std::vector<Row> reportRows() {
-  const std::vector<std::string> page = {"figures", "index.html", "thumbs", "verdicts.csv"};
+  const std::vector<std::string> page = {"campaign.tex", "figures", "index.html", "thumbs", "verdicts.csv"};
   const std::string area = "gapohm: areas.csv:1: area ";
   const std::vector<std::string> areasRun = {"--areas", "areas.csv", "-o", "out", "scan.csv"};
   const std::string scan = join(argon());
@@ -444,7 +444,7 @@ std::vector<Row> reportRows() {
       {"AreasTooLarge", scan, areasRun, 2, {"gapohm: cannot read areas file areas.csv: larger than 1 MiB", "**"}, kNoOut, "", {},
        files({{"areas.csv", std::string(1 << 20, '#') + "\n"}})},
       // ".csv" inside a directory is a scan whose outputs go to "_"; no name reaches the terminal raw.
-      {"BatchDotCsvInADirectory", scan, {"--batch", "-o", "out", "in"}, 0, {"**"}, {"BatchSummary.csv", "_", "figures", "index.html", "thumbs", "verdicts.csv"}, "",
+      {"BatchDotCsvInADirectory", scan, {"--batch", "-o", "out", "in"}, 0, {"**"}, {"BatchSummary.csv", "_", "campaign.tex", "figures", "index.html", "thumbs", "verdicts.csv"}, "",
        {"gapohm: [1/1] in/.csv: ok, 6 gaps, 6 fitted, outputs in out/_/\n"}, files({{"in/.csv", scan}})},
       {"BatchScanNamesEscaped", scan, {"--batch", "-o", "out", "in"}, 0, {"**"}, kAnyOut, "",
        {"gapohm: [1/1] in/a\\x1b[31m\\x0ab.csv: ok, 6 gaps, 6 fitted, outputs in out/a\\x1b[31m\\x0ab/\n", "!\x1b"},

@@ -49,7 +49,7 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
                       : readFile(single + "/" + f) == readFile(batched + "/" + f)) << f;
     }
   }
-  EXPECT_EQ(listDir(dir.file("batch")), (std::vector<std::string>{"BatchSummary.csv", "argon", "figures", "index.html", "standard", "thumbs", "verdicts.csv"}));
+  EXPECT_EQ(listDir(dir.file("batch")), (std::vector<std::string>{"BatchSummary.csv", "argon", "campaign.tex", "figures", "index.html", "standard", "thumbs", "verdicts.csv"}));
   // The date given reaches every scan's rows; the failed scans are named on the page, and the
   // closing line counts the verdicts of the gaps of the scans that did not fail.
   EXPECT_NE(readFile(dir.file("batch/standard/results.csv")).find(",2024-01-15,option,"), std::string::npos);

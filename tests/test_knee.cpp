@@ -136,7 +136,7 @@ TEST(KneeFit, RefusesCurvesWithoutAnOhmicStretch) {
       {gap(Shape::Softplus, 1e-9, 1700, 10, 0.02), "slope not significant (s/sigma "},
       {cut, "too few points above the knee (3, needs 5)"},
       {late, "too few points below the knee (2, needs 3)"},
-      {gap(Shape::Exponential, 0.05, 1800, 600, 0.01), "residuals not random (Durbin-Watson 0."},
+      {gap(Shape::Exponential, 0.05, 1800, 800, 0.01), "residuals not random (Durbin-Watson 0."},
   };
   for (const auto& [g, reason] : cases) {
     const Scan s = scanOf(g, 21, true);

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "aux/ResultsTable.h"
+#include "aux/TexTables.h"
 #include "tests/TestSupport.h"
 #include "tools/Report.h"
 #include "tools/Thumbnail.h"
@@ -184,12 +185,20 @@ TEST(ResultsTex, ValuesAreRoundedToTheirErrorNamesEscapedAndItCompilesWithPdflat
   rows.push_back(gapRow("scan_2.csv", "RE3-PK-065-BOTTOM",
                         {{"status", "fitted"}, {"rho_ohm_cm", "-2.5e10"}, {"rho_err", "1e12"},
                          {"resistance_ohm", "1e-7"}, {"rho_area_ohm_cm2", "123456789012"}, {"onset_v", "1900"}}));
-  const std::string tex = resultsTex(rows);
-  // The knee fit's resistance x area is its resistivity x 0.4 cm: 1.2e10 +- 2.4e8.
+  rows.push_back(fittedRow("scan_3.csv", "NO-AREA", 2e10, 2e10));
+  rows.back().set("area_source", "unknown");
+  rows.back().set("resistance_ohm", "5e10");
+  rows.back().set("knee_rho_ref_ohm_cm", "2.1e10");
+  const std::string tex = resultsTex(rows) + campaignTex(rows, std::vector<std::string>(rows.size(), "MARGINAL"));
+  // One power of ten a column, in its header; the knee fit's resistance x area
+  // is its resistivity x 0.4 cm: 1.2e10 +- 2.4e8. A resistance for 1 cm2 is marked.
   for (const char* part : {"\\textbf{G\\_1}", "\\textbf{G\\&2}", "\\emph{no ohmic region found}", "\\emph{only 5 points}",
-                           "knee fit & \\gapohmcell{30.00}{0.60}{9} & -- & \\gapohmcell{12.00}{0.24}{9}"}) {
+                           "Method & $\\rho$ [$10^{9}$\\,$\\Omega\\,$cm] & $R\\times A$ [$10^{9}$\\,$\\Omega\\,$cm$^2$] & Offset [nA/cm$^2$] \\\\",
+                           "knee fit & 30.00 $\\pm$ 0.60 & 12.00 $\\pm$ 0.24 & ", "50.00$^\\dagger$", "area not known",
+                           "065-\\allowbreak{}TOPWIDE} & MARGINAL & \\multicolumn{2}{l}{\\parbox[t]{0.45\\linewidth}{\\raggedright\\emph{HV comes down"}) {
     EXPECT_TRUE(contains(tex, part)) << part << "\n" << tex;
   }
+  for (const char* smaller : {"\\footnotesize", "\\scriptsize", "\\tiny"}) EXPECT_FALSE(contains(tex, smaller)) << smaller;
   // The widest table compiles with plain pdflatex, without overfull boxes.
   if (std::system("command -v pdflatex > /dev/null 2>&1") != 0) GTEST_SKIP() << "pdflatex not installed";
   ScratchDir dir;
@@ -472,12 +481,16 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
     EXPECT_TRUE(contains(r.err, "warning: limits.csv: line 3 (X-Y-BOTTOM, onset_v) holds for no gap")) << r.err;
     // Alike but for the command line, which names the output.
     std::string page = readFile(dir.file(out + "/index.html")) + readFile(dir.file(out + "/figures/resistivity.png")) +
-                       readFile(dir.file(out + "/verdicts.csv"));
+                       readFile(dir.file(out + "/verdicts.csv")) + readFile(dir.file(out + "/campaign.tex"));
     const std::string option = "-o " + out + " ";
     for (std::size_t at; (at = page.find(option)) != std::string::npos;) page.replace(at, option.size(), "-o OUT ");
     pages.push_back(page);
   }
   EXPECT_EQ(pages[0], pages[1]);
+  // The campaign table: each scan's gaps under its name, with their verdicts.
+  for (const char* row : {"\\textbf{Scan: scanA.csv}", "RE3-\\allowbreak{}PK-\\allowbreak{}065-\\allowbreak{}TOPWIDE\\#\\allowbreak{}1} & PASS & 60.0 $\\pm$ 1.2"}) {
+    EXPECT_TRUE(contains(readFile(dir.file("report/campaign.tex")), row)) << row;
+  }
   const std::string html = readFile(dir.file("report/index.html"));
   ASSERT_FALSE(html.empty());
   std::vector<std::string> links = between(html, "src=\"", "\""), thumbs;

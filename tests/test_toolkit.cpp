@@ -8,6 +8,7 @@
 #include <string>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -16,7 +17,10 @@
 #include "toolkit/Fit.h"
 #include "toolkit/Histogram.h"
 #include "toolkit/Look.h"
+#include "tests/TestSupport.h"
 #include "toolkit/MarkerStamps.h"
+#include "toolkit/Png.h"
+#include "toolkit/PngRead.h"
 #include "toolkit/SafeFile.h"
 
 namespace {
@@ -176,5 +180,53 @@ TEST(MarkerStamps, StampedMarkersMatchDirectDrawingAndStayInTheirBox) {
     EXPECT_NEAR(static_cast<double>(inked), static_cast<double>(inkedWant), 0.03 * inkedWant + 60);  // same ink
     cairo_destroy(cr);
     cairo_surface_destroy(direct);
+  }
+}
+
+// Random pixels (the unused high byte too) in rows that repeat in runs, as a
+// figure's do, so that every shortcut for a row like the one above is taken.
+static tk::Image repeatingImage(int width, int height, unsigned state) {
+  tk::Image image(width, height);
+  for (int y = 0; y < height; ++y) {
+    unsigned char* row = image.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.stride());
+    const bool repeat = y > 0 && (state = state * 1664525U + 1013904223U) % 3 != 0;
+    for (int x = 0; x < 4 * width; ++x) {
+      row[x] = repeat ? row[x - image.stride()] : static_cast<unsigned char>((state = state * 1664525U + 1013904223U) >> 24);
+    }
+  }
+  return image;
+}
+
+// Box filter and PNG rows against a plain reckoning: boxes and 4-pixel groups that
+// do not come out even, factors on both sides of the packed sums' limit of 16.
+TEST(ImagePixels, BoxFilterAndPngRowsMatchAPlainReckoning) {
+  const testsupport::ScratchDir dir;
+  for (const auto& [width, height, factor] : std::vector<std::array<int, 3>>{
+           {1, 1, 1}, {7, 5, 2}, {37, 23, 9}, {50, 40, 16}, {53, 41, 17}, {2000, 30, 9}}) {
+    const tk::Image in = repeatingImage(width, height, static_cast<unsigned>(width * 31 + factor));
+    tk::Image out((width + factor - 1) / factor, (height + factor - 1) / factor);
+    tk::boxFilter(in, factor, out);
+    for (int oy = 0; oy < out.height(); ++oy) {
+      for (int ox = 0; ox < out.width(); ++ox) {
+        unsigned long sums[3] = {0, 0, 0}, count = 0, expected = 0;
+        for (int y = oy * factor; y < std::min(height, (oy + 1) * factor); ++y) {
+          for (int x = ox * factor; x < std::min(width, (ox + 1) * factor); ++x, ++count) {
+            for (int c = 0; c < 3; ++c) sums[c] += in.pixel(x, y) >> (16 - 8 * c) & 0xFF;
+          }
+        }
+        for (const unsigned long sum : sums) expected = expected << 8 | (sum + count / 2) / count;
+        ASSERT_EQ(out.pixel(ox, oy), expected) << width << "x" << height << " / " << factor << " at " << ox << "," << oy;
+      }
+    }
+    std::string error;
+    tk::RgbPixels back;
+    ASSERT_TRUE(tk::writePng(dir.file("image.png"), in, 0, error)) << error;
+    ASSERT_EQ(tk::readPngRgb(dir.file("image.png"), 1UL << 24, back, error), tk::PngReadStatus::Ok) << error;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const unsigned char* rgb = &back.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+        ASSERT_EQ(static_cast<unsigned long>(rgb[0]) << 16 | rgb[1] << 8 | rgb[2], in.pixel(x, y)) << width << " at " << x << "," << y;
+      }
+    }
   }
 }

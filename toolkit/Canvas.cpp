@@ -722,7 +722,7 @@ bool saveThumbnail(const Image& image, const std::string& path, int maxWidth, st
 }  // namespace
 
 bool Canvas::SaveAs(const std::string& path, std::string& error, const std::string& thumbnail,
-                    int thumbnailWidth) const {
+                    int thumbnailWidth, Image* pixels) const {
   const char* device = deviceFor(path);
   if (device == nullptr) {
     error = "cannot save figure " + path + ": unknown format (use .png, .svg or .pdf)";
@@ -770,8 +770,11 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
   const bool inMemory = std::strcmp(device, "extcairo") == 0;
   if (inMemory) {
     std::fclose(output);  // encoded and written after painting
-    Image image(width_, height_);
-    if (!Paint(image, reason) || !writePng(temporary, image, kPngLevel, reason)) {
+    Image own(0, 0);
+    if (pixels == nullptr) pixels = &own;
+    if (pixels->width() != width_ || pixels->height() != height_) *pixels = Image(width_, height_);
+    const Image& image = *pixels;
+    if (!Paint(*pixels, reason) || !writePng(temporary, image, kPngLevel, reason)) {
       discardTempFile(-1, temporary);
       error = "cannot write figure " + path + ": " + reason;
       return false;

@@ -108,8 +108,12 @@ class Canvas {
   // thumbnailWidth pixels wide (written as the figure is; other formats leave
   // none). Its directory must exist. A thumbnail that cannot be written is an
   // error too; the figure is then in place.
+  // With `pixels`, a PNG figure is painted into that image, made the canvas's
+  // size first if it is not: a caller saving many figures keeps one block of
+  // pixels instead of mapping (and the kernel zeroing) 8 MB afresh for each.
+  // Every pixel is painted anew, so nothing of an earlier figure shows.
   bool SaveAs(const std::string& path, std::string& error, const std::string& thumbnail = "",
-              int thumbnailWidth = 0) const;
+              int thumbnailWidth = 0, Image* pixels = nullptr) const;
   // Paints everything drawn so far into `image`, which must have the canvas's
   // size; every pixel is set. Returns false, with a reason in `error`, when the
   // image has no pixels or another size.

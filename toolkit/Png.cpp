@@ -33,6 +33,28 @@ Image::Image(int width, int height)
 
 Image::~Image() { std::free(data_); }
 
+Image::Image(Image&& other) noexcept
+    : width_(other.width_), height_(other.height_), stride_(other.stride_), size_(other.size_), data_(other.data_) {
+  other.width_ = other.height_ = other.stride_ = 0;
+  other.size_ = 0;
+  other.data_ = nullptr;
+}
+
+Image& Image::operator=(Image&& other) noexcept {
+  if (this != &other) {
+    std::free(data_);
+    width_ = other.width_;
+    height_ = other.height_;
+    stride_ = other.stride_;
+    size_ = other.size_;
+    data_ = other.data_;
+    other.width_ = other.height_ = other.stride_ = 0;
+    other.size_ = 0;
+    other.data_ = nullptr;
+  }
+  return *this;
+}
+
 unsigned long Image::pixel(int x, int y) const {
   std::uint32_t word = 0;
   std::memcpy(&word, data_ + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_) + 4U * static_cast<std::size_t>(x), 4);
@@ -50,15 +72,36 @@ void Image::fill(int red, int green, int blue) {
 
 namespace {
 
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// 0x00RRGGBB as the word whose bytes in memory are R, G, B, 0.
+inline std::uint32_t rgbBytes(std::uint32_t word) { return __builtin_bswap32(word) >> 8; }
+
 // One PNG row as the file holds it: filter byte 0 (none), then R, G, B a pixel.
+// Four pixels at a time go out as three 4-byte words; the rest, and a
+// big-endian machine's whole row, byte by byte.
 void packRow(const unsigned char* in, int width, unsigned char* out) {
   *out++ = 0;
-  for (int x = 0; x < width; ++x, in += 4) {
+  const unsigned char* const end = in + 4 * static_cast<std::size_t>(std::max(width, 0));
+  for (; kLittleEndian && end - in >= 16; in += 16, out += 12) {
+    std::uint32_t q[4];
+    std::memcpy(q, in, 16);
+    for (std::uint32_t& word : q) word = rgbBytes(word);
+    // Stored one by one: a 12-byte copy of three words just made would wait for
+    // them to reach memory.
+    const std::uint32_t first = q[0] | q[1] << 24;
+    const std::uint32_t second = q[1] >> 8 | q[2] << 16;
+    const std::uint32_t third = q[2] >> 16 | q[3] << 8;
+    std::memcpy(out, &first, 4);
+    std::memcpy(out + 4, &second, 4);
+    std::memcpy(out + 8, &third, 4);
+  }
+  for (; in < end; in += 4, out += 3) {
     std::uint32_t word = 0;
     std::memcpy(&word, in, 4);
-    *out++ = static_cast<unsigned char>(word >> 16);
-    *out++ = static_cast<unsigned char>(word >> 8);
-    *out++ = static_cast<unsigned char>(word);
+    out[0] = static_cast<unsigned char>(word >> 16);
+    out[1] = static_cast<unsigned char>(word >> 8);
+    out[2] = static_cast<unsigned char>(word);
   }
 }
 
@@ -83,6 +126,22 @@ class RowDeflater {
         out_(std::size_t{64} * 1024),
         levelBuffer_(levelBufferSize(level)) {}
 
+  // Packs image row y into buffer slot k. Most rows of a figure are the same as
+  // the one above (margins, the plot area between its lines); such a row is a
+  // copy of the one packed before, which is still in its slot (k - 1, or the
+  // pass's last slot for the first row of a pass).
+  void packRowOnce(int y, int k) {
+    const auto stride = static_cast<std::size_t>(image_.stride());
+    const unsigned char* row = image_.data() + static_cast<std::size_t>(y) * stride;
+    unsigned char* out = rows_.data() + kReadAround + static_cast<std::size_t>(k) * rowBytes_;
+    if (y > 0 && std::memcmp(row, row - stride, stride) == 0) {
+      const std::size_t previous = static_cast<std::size_t>(k > 0 ? k - 1 : kRowsAPass - 1);
+      std::memcpy(out, rows_.data() + kReadAround + previous * rowBytes_, rowBytes_);
+      return;
+    }
+    packRow(row, image_.width(), out);
+  }
+
   // Hands the stream to `chunk(data, size)` piece by piece. Returns false when
   // ISA-L reports an error.
   template <typename Sink>
@@ -99,10 +158,7 @@ class RowDeflater {
     stream.flush = NO_FLUSH;
     for (int y = 0; y < image_.height(); y += kRowsAPass) {
       const int count = std::min(kRowsAPass, image_.height() - y);
-      for (int k = 0; k < count; ++k) {
-        packRow(image_.data() + static_cast<std::size_t>(y + k) * static_cast<std::size_t>(image_.stride()),
-                image_.width(), rows_.data() + kReadAround + static_cast<std::size_t>(k) * rowBytes_);
-      }
+      for (int k = 0; k < count; ++k) packRowOnce(y + k, k);
       stream.next_in = rows_.data() + kReadAround;
       stream.avail_in = static_cast<std::uint32_t>(rowBytes_ * static_cast<std::size_t>(count));
       stream.end_of_stream = y + count >= image_.height() ? 1 : 0;
@@ -157,7 +213,66 @@ void flushBytes(png_structp png) {
 
 int shrinkFactor(int width, int maxWidth) { return std::max(1, (width + maxWidth - 1) / std::max(1, maxWidth)); }
 
+namespace {
+
+// The box filter for factors up to 16: the boxes of one output row are summed
+// input row by input row, left to right, red and blue in the two halves of one
+// word (a box of at most 256 pixels sums each to at most 65280, so neither
+// reaches the other's half) and green in another.
+// One input row's sums over each box's columns, as boxFilterSmall keeps them.
+void sumRow(const std::uint32_t* p, int width, int factor, std::vector<std::uint32_t>& redBlue,
+            std::vector<std::uint32_t>& green) {
+  for (std::size_t ox = 0, x = 0; ox < redBlue.size(); ++ox) {
+    std::uint32_t rb = 0;
+    std::uint32_t g = 0;
+    for (const std::size_t xEnd = std::min<std::size_t>(static_cast<std::size_t>(width), x + static_cast<std::size_t>(factor)); x < xEnd; ++x) {
+      rb += p[x] & 0xFF00FFU;
+      g += p[x] & 0xFF00U;
+    }
+    redBlue[ox] = rb;
+    green[ox] = g;
+  }
+}
+
+void boxFilterSmall(const Image& in, int factor, Image& out) {
+  std::vector<std::uint32_t> redBlue(static_cast<std::size_t>(out.width()));
+  std::vector<std::uint32_t> green(static_cast<std::size_t>(out.width()));
+  std::vector<std::uint32_t> rowRedBlue(redBlue.size());  // of the last input row summed
+  std::vector<std::uint32_t> rowGreen(redBlue.size());
+  for (int oy = 0; oy < out.height(); ++oy) {
+    std::fill(redBlue.begin(), redBlue.end(), 0U);
+    std::fill(green.begin(), green.end(), 0U);
+    const int yEnd = std::min(in.height(), (oy + 1) * factor);
+    for (int y = oy * factor; y < yEnd; ++y) {
+      const unsigned char* line = in.data() + static_cast<std::size_t>(y) * in.stride();
+      // A row like the one above (most of a figure's) adds what that one did.
+      if (y == 0 || std::memcmp(line, line - in.stride(), 4 * static_cast<std::size_t>(in.width())) != 0) {
+        sumRow(reinterpret_cast<const std::uint32_t*>(line), in.width(), factor, rowRedBlue, rowGreen);
+      }
+      for (std::size_t ox = 0; ox < redBlue.size(); ++ox) {
+        redBlue[ox] += rowRedBlue[ox];
+        green[ox] += rowGreen[ox];
+      }
+    }
+    auto* row = reinterpret_cast<std::uint32_t*>(out.data() + static_cast<std::size_t>(oy) * out.stride());
+    const auto rows = static_cast<std::uint32_t>(yEnd - oy * factor);
+    for (int ox = 0; ox < out.width(); ++ox) {
+      const auto columns = static_cast<std::uint32_t>(std::min(in.width(), (ox + 1) * factor) - ox * factor);
+      const std::uint32_t count = rows * columns;
+      const std::uint32_t rb = redBlue[static_cast<std::size_t>(ox)];
+      const std::uint32_t g = green[static_cast<std::size_t>(ox)] >> 8;
+      const std::uint32_t sum[3] = {rb >> 16, g, rb & 0xFFFFU};
+      std::uint32_t word = 0;
+      for (const std::uint32_t c : sum) word = word << 8 | (c + count / 2) / count;
+      row[ox] = word;
+    }
+  }
+}
+
+}  // namespace
+
 void boxFilter(const Image& in, int factor, Image& out) {
+  if (factor <= 16) return boxFilterSmall(in, factor, out);
   for (int oy = 0; oy < out.height(); ++oy) {
     auto* row = reinterpret_cast<std::uint32_t*>(out.data() + static_cast<std::size_t>(oy) * out.stride());
     const int yEnd = std::min(in.height(), (oy + 1) * factor);

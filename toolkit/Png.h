@@ -23,6 +23,9 @@ class Image {
   ~Image();
   Image(const Image&) = delete;
   Image& operator=(const Image&) = delete;
+  // The pixels move with the image; the one moved from has none (width 0).
+  Image(Image&& other) noexcept;
+  Image& operator=(Image&& other) noexcept;
 
   int width() const { return width_; }
   int height() const { return height_; }

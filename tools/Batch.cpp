@@ -369,7 +369,7 @@ namespace {
 // results.csv, and the failed scans with why; the gaps' verdicts counted into `counts`.
 void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& directory,
                       const RunOptions& options, tk::Console& console, tk::Failures& failures,
-                      const StopAsked& stopAsked, VerdictCounts& counts) {
+                      const StopAsked& stopAsked, std::optional<VerdictCounts>& counts) {
   std::vector<std::string> tables;
   ReportSettings settings{options.limits.get(), options.provenance, stopAsked, {}, {}};
   for (const ScanRun& run : runs) {
@@ -417,7 +417,7 @@ int finishBatch(const std::vector<ScanRun>& runs, const std::string& summary, co
   // A stop that came after the last scan ended (even before this line) leaves
   // every scan finished: the page is still written, without what it would paint.
   const bool scansStopped = count(ScanOutcome::State::interrupted) > 0;
-  VerdictCounts verdicts;
+  std::optional<VerdictCounts> verdicts;
   if (!scansStopped) {
     writeBatchReport(runs, directory, options, console, failures, [] { return stopSignal() != 0; }, verdicts);
   }
@@ -425,7 +425,7 @@ int finishBatch(const std::vector<ScanRun>& runs, const std::string& summary, co
   console.out << "gapohm: " << runs.size() << " scans, " << failed << " failed";
   if (stoppedBy != 0) console.out << ", " << count(ScanOutcome::State::interrupted) << " interrupted";
   console.out << "; summary in " << tk::escapeControls(summary);
-  if (!scansStopped) console.out << "; verdicts of " << verdicts.total() << " gaps: " << verdicts.text();
+  if (verdicts) console.out << "; verdicts of " << verdicts->total() << " gaps: " << verdicts->text();
   console.out << std::endl;
   if (stoppedBy != 0) {
     const std::string what = scansStopped ? "the scans not finished are marked interrupted in " + summary

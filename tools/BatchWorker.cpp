@@ -13,13 +13,13 @@ namespace {
 // written atomically to `outcomeFile`. Lets no exception out. Returns the run's
 // exit status (1 also when the outcome file cannot be written).
 int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
-                 const std::string& outcomeFile, tk::Console& console) {
+                 const std::string& outcomeFile, tk::Console& console, tk::Image& pixels) {
   try {
     std::vector<ResultsRow> gaps;
     tk::Failures failures;
     int status = 1;
     try {
-      status = readFiles_KVT(file, "", options, place, console, &gaps, &failures);
+      status = readFiles_KVT(file, "", options, place, console, &gaps, &failures, &pixels);
     } catch (const std::exception& e) {
       console.error(tk::Status::IOError(file + ": internal error: " + e.what()), failures);
     } catch (...) {
@@ -42,6 +42,8 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
 }  // namespace
 
 int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Console& console) {
+  // The figures' pixels, kept from scan to scan (each figure paints them all).
+  tk::Image pixels(0, 0);
   return serveScans([&](const ScanTask& task) {
     OutputPlace here = place;
     here.outputDir = task.outputDir;
@@ -51,7 +53,7 @@ int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Con
     std::ios errFormat(nullptr);
     outFormat.copyfmt(console.out);
     errFormat.copyfmt(console.err);
-    const int status = runBatchScan(task.scan, options, here, task.outcome, console);
+    const int status = runBatchScan(task.scan, options, here, task.outcome, console, pixels);
     console.out.copyfmt(outFormat);
     console.err.copyfmt(errFormat);
     console.out.clear();

@@ -4,6 +4,7 @@
 
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
+#include "aux/TexTables.h"
 #include "tools/ReportInputs.h"
 #include "tools/ReportPage.h"
 
@@ -25,11 +26,25 @@ bool makeReportDirectories(const std::string& dir, std::string& error) {
   return true;
 }
 
+// campaign.tex: every gap of every table read, with its verdict.
+std::string campaignTable(const std::vector<ScanTable>& scans, const CampaignVerdicts& verdicts) {
+  std::vector<ResultsRow> rows;
+  std::vector<std::string> words;
+  for (std::size_t s = 0; s < scans.size(); ++s) {
+    for (std::size_t r = 0; r < scans[s].rows.size(); ++r) {
+      rows.push_back(scans[s].rows[r]);
+      rows.back().scan = scanLabel(scans[s], rows.back());
+      words.emplace_back(verdictWord(verdicts.byScan[s][r].kind));
+    }
+  }
+  return campaignTex(rows, words);
+}
+
 }  // namespace
 
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
                         const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
-                        VerdictCounts* counts) {
+                        std::optional<VerdictCounts>* counts) {
   const std::size_t before = failures.all().size();
   std::string dir = outputDir.empty() ? "./" : outputDir;
   if (dir.back() != '/') dir += '/';
@@ -51,6 +66,9 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
   const ReportProvenance provenance = withHistory(settings.provenance, history);
   const std::string csv = campaignVerdictsCsv(scans, verdicts, provenance, settings.limits, historyComments(history));
   if (!writeFileAtomically(dir + "verdicts.csv", csv, error)) console.error(tk::Status::IOError(error), failures);
+  if (!writeFileAtomically(dir + "campaign.tex", campaignTable(scans, verdicts), error)) {
+    console.error(tk::Status::IOError(error), failures);
+  }
   const PageFacts facts{settings.limits, verdicts, provenance, &history};
   const std::string page = reportPageText(scans, facts, dir, console, failures, settings.stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);

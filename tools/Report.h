@@ -8,6 +8,7 @@
 // and provenance), SummaryFigures, Thumbnail and ReportPage (the page's text).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,18 +30,19 @@ struct ReportSettings {
 
 // Writes the report of the given results.csv files into outputDir (created if
 // missing; figures/ or thumbs/ that is a symbolic link is refused): index.html,
-// verdicts.csv, figures/ and thumbs/, with the history of the gaps measured more
-// than once, their DRIFT rows and the campaign's own temperature coefficient
-// (tools/CampaignHistory.h). Once settings.stopAsked says so, the
+// verdicts.csv, campaign.tex, figures/ and thumbs/, with the history of the gaps
+// measured more than once, their DRIFT rows and the campaign's own temperature
+// coefficient (tools/CampaignHistory.h). Once settings.stopAsked says so, the
 // figures and thumbnails not yet made are left out and the page says so.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Limits lines that hold for no gap
 // are named in one warning. Every failure is added to `failures`. With `counts`,
-// the gaps' verdicts are counted into it. Returns 0, or 1 when a file failed or
-// an output could not be written.
+// the gaps' verdicts are counted into it once they are judged (it stays empty
+// when the output directory cannot be made). Returns 0, or 1 when a file failed
+// or an output could not be written.
 int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std::string& outputDir,
                         const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
-                        VerdictCounts* counts = nullptr);
+                        std::optional<VerdictCounts>* counts = nullptr);
 
 // `gapohm --report`: reads the limits file (when not empty; a malformed one is a
 // usage error, reported before anything is written), finds the results.csv files

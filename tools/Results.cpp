@@ -5,6 +5,7 @@
 
 #include "aux/GapRules.h"
 #include "aux/ResultFlags.h"
+#include "aux/TexTables.h"
 
 
 namespace {
@@ -111,7 +112,7 @@ ResultsRow resultsRowOf(const GapResult& g, const std::string& scan, const Tempe
   kneeResult(g, temperature, row);
   row.figure = figure;
   FlagFacts facts;
-  facts.kneeWidthAtBound = g.kneeRun && g.knee.widthAtBound;
+  facts.kneeWidthAtBound = g.kneeRun && g.knee.widthUnresolved;
   facts.kneeCurved = g.kneeRun && g.knee.curved;
   facts.implausibleLines = static_cast<long>(g.points.implausible.size());
   row.flags = resultFlags(row, facts);

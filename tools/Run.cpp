@@ -341,7 +341,8 @@ namespace {
 // The run of one scan: reads, analyses and renders it; every failure is printed
 // and added to `failures`, which decide how the run ends.
 void runScan(const std::string& file, const std::string& legendtitle, const RunOptions& options,
-             const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows, tk::Failures& failures) {
+             const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows, tk::Failures& failures,
+             tk::Image& pixels) {
   printINFO(file, console.out);
   std::string content;
   const tk::Status home = homeKnown(place, console);
@@ -354,7 +355,7 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   warnImplausible(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
   tk::Log figureLog;
-  const FigureContext figures{place, figureLog, options.extension, options.annotate};
+  const FigureContext figures{place, figureLog, options.extension, options.annotate, &pixels};
   drawCombinedFigure(run, figures);
   console.print(figureLog, failures);
   if (options.entries) {
@@ -376,9 +377,10 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
 
 int readFiles_KVT(const std::string& file, const std::string& legendtitle, const RunOptions& options,
                   const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows,
-                  tk::Failures* failures) {
+                  tk::Failures* failures, tk::Image* pixels) {
   tk::Failures own;
   tk::Failures& kept = failures != nullptr ? *failures : own;
-  runScan(file, legendtitle, options, place, console, rows, kept);
+  tk::Image ownPixels(0, 0);
+  runScan(file, legendtitle, options, place, console, rows, kept, pixels != nullptr ? *pixels : ownPixels);
   return kept.any() ? 1 : 0;
 }

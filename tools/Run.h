@@ -15,6 +15,7 @@
 #include "aux/ResultsTable.h"
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
+#include "toolkit/Png.h"
 #include "toolkit/Status.h"
 #include "tools/CampaignVerdicts.h"
 #include "tools/Limits.h"
@@ -52,7 +53,10 @@ void printINFO(const std::string& filename, std::ostream& out);
 // Figures are painted one after another in this process (options.jobs is for
 // the batch); the run returns once all are written. With `rows`, the run's rows
 // of the results table are appended to it; with `failures`, every failure of
-// the run (what the exit status is made from), in order.
+// the run (what the exit status is made from), in order. With `pixels`, the
+// PNG figures are painted into that image (each figure sets every pixel anew): a
+// batch's worker keeps one for all its scans.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
-                  std::vector<ResultsRow>* rows = nullptr, tk::Failures* failures = nullptr);
+                  std::vector<ResultsRow>* rows = nullptr, tk::Failures* failures = nullptr,
+                  tk::Image* pixels = nullptr);

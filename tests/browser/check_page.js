@@ -1,7 +1,9 @@
 #!/usr/bin/env node
 // Opens a page in headless Chromium through the DevTools protocol on a pipe (no
-// package needed), checks that every image on it loaded and that nothing was
-// asked of a network, and saves a screenshot that must not be blank.
+// package needed), checks that every image on it loaded, that nothing was asked
+// of a network, that every link within the page lands on an element and that no
+// verdict cell wraps, prints the verdict counts it shows, and saves a screenshot
+// that must not be blank.
 // Usage: check_page.js PAGE.html SCREENSHOT.png
 'use strict';
 const { spawn } = require('child_process');
@@ -86,6 +88,17 @@ async function main() {
   const images = await evaluate('JSON.stringify([...document.images].map(i => [i.getAttribute("src"), i.complete && i.naturalWidth > 0]))', sessionId);
   const broken = images.filter(([, ok]) => !ok).map(([src]) => src);
   const remote = requested.filter((u) => !u.startsWith('file:') && !u.startsWith('data:'));
+  // Links within the page must land on an element; a verdict cell must stay on one line.
+  const layout = await evaluate(`JSON.stringify({
+    dangling: [...document.querySelectorAll('a[href^="#"]')].map(a => a.getAttribute('href'))
+      .filter(h => !document.getElementById(decodeURIComponent(h.slice(1)))),
+    wrapped: [...document.querySelectorAll('td.verdict')].filter(td => {
+      const r = document.createRange(); r.selectNodeContents(td);
+      return new Set([...r.getClientRects()].map(b => Math.round(b.top))).size > 1; }).map(td => td.textContent),
+    counts: Object.fromEntries([...document.querySelectorAll('#verdict-counts tr[data-verdict]')]
+      .map(tr => [tr.dataset.verdict, [...tr.querySelectorAll('td.num')].map(c => Number(c.textContent))])),
+    listed: document.querySelectorAll('#verdict-list a').length })`, sessionId);
+  if (Object.keys(layout.counts).length > 0) console.log('verdict counts: ' + JSON.stringify(layout.counts) + '; listed: ' + layout.listed);
   const shot = await send('Page.captureScreenshot', { format: 'png' }, sessionId);
   fs.writeFileSync(screenshot, Buffer.from(shot.data, 'base64'));
   const pixels = await evaluate(countNonWhite(shot.data), sessionId);
@@ -96,6 +109,8 @@ async function main() {
   if (broken.length > 0) failures.push('broken images: ' + broken.join(' '));
   if (remote.length > 0) failures.push('network requests: ' + remote.join(' '));
   if (pixels.count < 0.01 * pixels.total) failures.push('the screenshot is blank');
+  if (layout.dangling.length > 0) failures.push('links to nothing on the page: ' + layout.dangling.join(' '));
+  if (layout.wrapped.length > 0) failures.push('verdict cells on more than one line: ' + layout.wrapped.length);
   await send('Browser.close').catch(() => {});
   finish(failures.length ? 1 : 0, failures.length ? 'FAIL: ' + failures.join('; ') : 'PASS');
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "aux/ResultsTable.h"
+#include "aux/TexTables.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tools/Report.h"
 #include "tools/Verdicts.h"
