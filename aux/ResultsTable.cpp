@@ -126,6 +126,7 @@ std::vector<ResultsColumn> makeColumns() {
       number("reference_temperature_c", "C", [](auto& r) -> auto& { return r.referenceTemperature; }),
       text("scan_date", [](auto& r) -> auto& { return r.scanDate; }),
       text("scan_date_source", [](auto& r) -> auto& { return r.scanDateSource; }),
+      number("knee_temperature_mean", "C", [](auto& r) -> auto& { return r.kneeTemperatureMean; }),
   };
 }
 

@@ -102,6 +102,9 @@ struct ResultsRow {
   // When the scan was taken (aux/ScanDate.h): YYYY-MM-DD and the words of its
   // source; "" in tables written before these columns.
   std::string scanDate, scanDateSource;
+  // The mean temperature (C) of the points the knee fit used above its onset:
+  // the temperature its knee_rho holds at, and the campaign's temperature fit's T.
+  std::optional<double> kneeTemperatureMean;
 
   // The cell of `column` as the file holds it. Throws std::invalid_argument for
   // a name that is not a column: a misspelt name must not read as "no value".

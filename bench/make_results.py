@@ -1,8 +1,12 @@
 #!/usr/bin/env python3
 """Writes N scan folders, each with a results.csv of 8 gaps, as runs of gapohm
 leave them: the campaign tree the report benchmark and the browser test read.
+The same 8 gaps are measured in every scan, a day apart, at 16-28 C with
+rho following exp(-0.1 (T - 20)), so that the report's history and temperature
+fit run over every scan.
 Usage: make_results.py OUTDIR N [FIGURE.png]  (FIGURE, when given, is copied as
 each gap's figure)."""
+import datetime
 import math
 import os
 import random
@@ -15,7 +19,7 @@ COLUMNS = ("scan,gap,status,area_cm2,area_source,points,rho_ohm_cm,rho_err,resis
            "knee_status,knee_rho_ohm_cm,knee_rho_err,knee_resistance_ohm,knee_resistance_err,knee_onset_v,"
            "knee_onset_err,knee_offset_na_cm2,knee_offset_err,knee_width_v,knee_noise,knee_points,"
            "knee_dropped,knee_durbin_watson,rho_ref_ohm_cm,rho_ref_err,knee_rho_ref_ohm_cm,"
-           "knee_rho_ref_err").split(",")
+           "knee_rho_ref_err,knee_temperature_mean,scan_date").split(",")
 GAPS = [("KODEL-HXD-RE4-3-B002", 19660), ("KODEL-HXD-RE4-3-B009", 19660),
         ("RE3-PK-154-BOTTOM", 19660), ("RE3-PK-154-TOPNARROW", 5550),
         ("RE3-PK-154-TOPWIDE", 13130), ("RE3-PK-065-BOTTOM", 19660),
@@ -26,7 +30,7 @@ def g(v):
     return "%.10g" % v
 
 
-def row(scan, gap, area, rnd):
+def row(scan, gap, area, rnd, day):
     cells = dict.fromkeys(COLUMNS, "")
     cells.update(scan=scan, gap=gap, area_cm2=g(area), area_source="type word", points="40")
     if rnd.random() < 0.1:
@@ -38,10 +42,13 @@ def row(scan, gap, area, rnd):
                      rho_area_ohm_cm2=g(rho * 0.4), rho_area_err=g(rho * 0.004),
                      offset_na_cm2=g(rnd.uniform(0.1, 0.8)), offset_err=g(0.05),
                      onset_v=g(rnd.uniform(1850, 1950)), onset_err=g(20))
+    celsius = rnd.uniform(16, 28)
+    cells.update(temperature_mean=g(celsius), knee_temperature_mean=g(celsius),
+                 scan_date=(datetime.date(2024, 1, 1) + datetime.timedelta(days=day)).isoformat())
     if rnd.random() < 0.15:
         cells["knee_status"] = "only 12 points (the fit needs 18)"
     else:
-        rho = 10 ** rnd.uniform(10, 11.5)
+        rho = 10 ** rnd.uniform(10, 11.5) * math.exp(-0.1 * (celsius - 20))
         cells.update(knee_status="fitted", knee_rho_ohm_cm=g(rho), knee_rho_err=g(rho * 0.02),
                      knee_resistance_ohm=g(rho * 0.4 / area), knee_resistance_err=g(rho * 0.008 / area),
                      knee_onset_v=g(rnd.uniform(1850, 1950)), knee_onset_err=g(15),
@@ -57,7 +64,7 @@ def main():
         scan = "hvscan_%04d" % k
         folder = os.path.join(out, "site%d" % (k % 4), scan)
         os.makedirs(folder, exist_ok=True)
-        lines = [",".join(COLUMNS)] + [row(scan + ".csv", gap, area, rnd) for gap, area in GAPS]
+        lines = [",".join(COLUMNS)] + [row(scan + ".csv", gap, area, rnd, k) for gap, area in GAPS]
         with open(os.path.join(folder, "results.csv"), "w") as f:
             f.write("\n".join(lines) + "\n")
         if figure:

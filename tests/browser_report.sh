@@ -22,10 +22,10 @@ mkdir "$work/copy" && cp -r "$work/report" "$work/campaign" "$work/copy/"
 rm -rf "$work/report" "$work/campaign"
 node "$here/browser/check_page.js" "$work/copy/report/index.html" "${2:-$work/screenshot.png}" | tee "$work/page.log"
 # The counts the page shows are those of verdicts.csv, read as pandas reads it
-# (the strict csv module where pandas is missing); every FAIL and MARGINAL gap is listed.
+# (the strict csv module where pandas is missing); every FAIL, DRIFT and MARGINAL gap is listed.
 "${PYTHON:-python3}" - "$work/copy/report/verdicts.csv" "$work/page.log" <<'CHECK'
 import collections, csv, json, re, sys
-severity = ["PASS", "NO RESULT", "MARGINAL", "FAIL"]
+severity = ["PASS", "NO RESULT", "MARGINAL", "DRIFT", "FAIL"]
 header = "scan,gap,verdict,quantity,value,error,min,max,flags".split(",")
 try:
     import pandas
@@ -48,7 +48,7 @@ shown = json.loads(re.search(r"verdict counts: (\{.*\}); listed: (\d+)", open(sy
 listed = int(re.search(r"listed: (\d+)", open(sys.argv[2]).read()).group(1))
 expected = {v: [gaps[v], checks[v]] for v in severity}
 assert shown == expected, (shown, expected)
-assert listed == gaps["FAIL"] + gaps["MARGINAL"] > 0, (listed, gaps)
+assert listed == gaps["FAIL"] + gaps["DRIFT"] + gaps["MARGINAL"] > 0, (listed, gaps)
 print("browser_report: the page's counts are verdicts.csv's:", expected)
 CHECK
 # The check itself must see a broken image: without its thumbnail the page fails.

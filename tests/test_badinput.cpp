@@ -235,7 +235,7 @@ std::vector<Row> rows() {
        {"gapohm: warning: --quiet has no effect with --batch", kLabArea, tooFew}, kBatchOut, "", {},
        files({{"limits.csv", "gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,2e11\nLAB-GAP-07,knee_rho_ohm_cm,,1e11\n"}}),
        [](const std::string& home, const RunResult& r) {
-         const std::string counts = "verdicts of 7 gaps: 1 FAIL, 0 MARGINAL, 1 NO RESULT, 5 PASS\n";
+         const std::string counts = "verdicts of 7 gaps: 1 FAIL, 0 DRIFT, 0 MARGINAL, 1 NO RESULT, 5 PASS\n";
          EXPECT_EQ(r.out, "gapohm: [1/1] scan.csv: ok, 7 gaps, 6 fitted, outputs in out/scan/\n"
                           "gapohm: report of 1 results files in out/index.html; " + counts +
                           "gapohm: 1 scans, 0 failed; summary in out/BatchSummary.csv; " + counts);

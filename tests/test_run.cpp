@@ -140,6 +140,12 @@ TEST(ResultsTable, ReferenceTemperatureScalesEachMethodByItsOwnPoints) {
       EXPECT_NEAR(errors, factor, method.empty() ? factor * 1e-6 : factor * 0.5) << method << k;
     }
     EXPECT_EQ(ref[k].get("alpha_per_c") + " " + ref[k].get("reference_temperature_c"), "-0.1 25");
+    // knee_rho holds at knee_temperature_mean: scaled from there it is knee_rho_ref.
+    const double kneeT = cell(ref[k], "knee_temperature_mean");
+    EXPECT_NEAR(cell(ref[k], "knee_rho_ohm_cm") * std::exp(-0.1 * (kneeT - 25)), cell(ref[k], "knee_rho_ref_ohm_cm"),
+                cell(ref[k], "knee_rho_ref_ohm_cm") * 1e-8) << k;
+    // Without a coefficient the column is there too, within the example's 20-23.5 C.
+    EXPECT_NEAR(cell(base[k], "knee_temperature_mean"), 21.75, 1.75) << k;
     EXPECT_EQ(base[k].get("alpha_per_c") + base[k].get("reference_temperature_c"), "");
   }
 }

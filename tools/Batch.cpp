@@ -371,7 +371,7 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
                       const RunOptions& options, tk::Console& console, tk::Failures& failures,
                       const StopAsked& stopAsked, std::optional<VerdictCounts>& counts) {
   std::vector<std::string> tables;
-  ReportSettings settings{options.limits.get(), options.provenance, stopAsked, {}};
+  ReportSettings settings{options.limits.get(), options.provenance, stopAsked, {}, {}};
   for (const ScanRun& run : runs) {
     if (run.outcome.state == ScanOutcome::State::failed) {
       ScanTable failed;
@@ -386,6 +386,9 @@ void writeBatchReport(const std::vector<ScanRun>& runs, const std::string& direc
     if (::stat((dir + "results.csv").c_str(), &info) == 0) tables.push_back(dir + "results.csv");
   }
   const std::string where = directory.empty() ? "." : directory;
+  settings.history.alpha = options.temperature.coefficient;
+  if (settings.history.alpha) settings.history.reference = options.temperature.reference;
+  settings.history.maxDriftPercent = options.maxDriftPercent;
   writeCampaignReport(tables, where, settings, console, failures, &counts);
 }
 

@@ -131,12 +131,13 @@ std::string unusedLimitsWarning(const CampaignVerdicts& verdicts, const Limits& 
 }
 
 std::string campaignVerdictsCsv(const std::vector<ScanTable>& scans, const CampaignVerdicts& verdicts,
-                                const ReportProvenance& provenance, const Limits* limits) {
+                                const ReportProvenance& provenance, const Limits* limits,
+                                const std::vector<std::string>& moreComments) {
   std::vector<std::string> comments = {
       "gapohm verdicts; " + commentItems({{"date", provenance.date}, {"version", provenance.version}}) + "; " +
       temperatureText(scans, provenance, kCommentWords) + "; " +
       commentItems({{"limits", limits != nullptr ? limits->file : "none"}, {"command", provenance.commandLine}})};
-  comments.insert(comments.end(), verdicts.campaignComments.begin(), verdicts.campaignComments.end());
+  comments.insert(comments.end(), moreComments.begin(), moreComments.end());
   for (const ScanTable& scan : scans) {
     if (!scan.error.empty()) comments.push_back(commentItems({{"not_read", scan.error}}));
   }
@@ -144,7 +145,6 @@ std::string campaignVerdictsCsv(const std::vector<ScanTable>& scans, const Campa
   for (const std::vector<GapVerdict>& scan : verdicts.byScan) {
     for (const GapVerdict& gap : scan) rows.insert(rows.end(), gap.rows.begin(), gap.rows.end());
   }
-  rows.insert(rows.end(), verdicts.campaignRows.begin(), verdicts.campaignRows.end());
   return verdictsCsvText(comments, rows);
 }
 
@@ -157,15 +157,15 @@ std::string verdictsSectionHtml(const std::vector<ScanTable>& scans, const Campa
             std::to_string(verdicts.checks[info->kind]) + "</td></tr>\n";
   }
   html += "</table>\n<p class=\"note\">A gap's verdict is the most severe of its limits'; verdicts.csv has a row "
-          "per gap and limit checked.</p>\n<h3>FAIL and MARGINAL gaps</h3>\n";
+          "per gap and limit checked.</p>\n<h3>FAIL, DRIFT and MARGINAL gaps</h3>\n";
   std::string list;
   for (std::size_t s = 0; s < scans.size() && s < verdicts.byScan.size(); ++s) {
     for (std::size_t r = 0; r < verdicts.byScan[s].size(); ++r) {
       const GapVerdict& gap = verdicts.byScan[s][r];
-      if (gap.kind != VerdictKind::fail && gap.kind != VerdictKind::marginal) continue;
+      if (gap.kind != VerdictKind::fail && gap.kind != VerdictKind::drift && gap.kind != VerdictKind::marginal) continue;
       std::string broke;
       for (const VerdictRow& row : gap.rows) {
-        if (row.verdict == VerdictKind::fail || row.verdict == VerdictKind::marginal) {
+        if (row.verdict == VerdictKind::fail || row.verdict == VerdictKind::drift || row.verdict == VerdictKind::marginal) {
           broke += (broke.empty() ? "" : "; ") + std::string(verdictWord(row.verdict)) + " " + row.why;
         }
       }

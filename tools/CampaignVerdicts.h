@@ -45,12 +45,6 @@ struct CampaignVerdicts {
   VerdictCounts gaps;    // each gap once, by its verdict
   VerdictCounts checks;  // each row of verdicts.csv
   std::vector<long> gapsPerLimit;  // per line of the limits (Limits::rows): the gaps it holds for
-  // Judgements over the whole campaign rather than one scan's gap (a gap's
-  // drift over its scans, the campaign's temperature coefficient): rows and
-  // comment lines ("key=value") that verdicts.csv carries after the gaps' rows
-  // and after the provenance line. Whoever adds a row counts it in `checks`.
-  std::vector<VerdictRow> campaignRows;
-  std::vector<std::string> campaignComments;
 };
 
 // Judges every gap of the tables read (limits: none given).
@@ -67,13 +61,13 @@ std::string scanLabel(const ScanTable& scan, const ResultsRow& row);
 std::string gapAnchor(std::size_t scan, std::size_t row);
 
 // verdicts.csv's text: its first comment line the provenance (date, version,
-// alpha and T0 used, limits file, command line), then the campaign's comments,
-// a comment line per table that could not be read, then the gaps' rows and the
-// campaign's rows.
+// alpha and T0 used, limits file, command line), then `moreComments` (the
+// campaign's own alpha), a comment line per table that could not be read, then the rows.
 std::string campaignVerdictsCsv(const std::vector<ScanTable>& scans, const CampaignVerdicts& verdicts,
-                                const ReportProvenance& provenance, const Limits* limits);
+                                const ReportProvenance& provenance, const Limits* limits,
+                                const std::vector<std::string>& moreComments = {});
 
-// The page's opening: the counts per verdict, the FAIL and MARGINAL gaps each
+// The page's opening: the counts per verdict, the FAIL, DRIFT and MARGINAL gaps each
 // linked to its row, the tables that could not be read with why.
 std::string verdictsSectionHtml(const std::vector<ScanTable>& scans, const CampaignVerdicts& verdicts);
 

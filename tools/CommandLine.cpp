@@ -114,8 +114,10 @@ struct CommandLine {
   std::string areasFile;
   bool report = false;
   std::string limits;
-  double alpha = 0.0;
+  std::string alpha;  // --temperature-coefficient: a number, or "fit" with --report
   CLI::Option* alphaOption = nullptr;
+  CLI::Option* referenceOption = nullptr;
+  HistoryOptions history;  // what --report makes of temperature and drift
   std::string scanDate;
   CLI::Option* scanDateOption = nullptr;
   bool scanWorker = false;  // a batch's worker: analyses the scans the batch hands it
@@ -179,11 +181,13 @@ void defineRunOptions(CLI::App& app, CommandLine& c) {
       ->type_name("FILE");
   c.alphaOption = app.add_option("--temperature-coefficient", c.alpha,
                                  "ALPHA per degree C of the gaps' bakelite: results.csv gains the "
-                                 "resistivities at the reference temperature, rho exp(ALPHA (T - T0))")
-                      ->type_name("ALPHA");
-  app.add_option("--reference-temperature", c.options.temperature.reference,
-                 "T0 in degrees C for --temperature-coefficient (default 20)")
-      ->type_name("T0");
+                                 "resistivities at the reference temperature, rho exp(ALPHA (T - T0)); "
+                                 "with --report: the reference values of the history, or \"fit\": the "
+                                 "campaign's own")
+                      ->type_name("ALPHA|fit");
+  c.referenceOption = app.add_option("--reference-temperature", c.options.temperature.reference,
+                                     "T0 in degrees C for --temperature-coefficient (default 20)")
+                          ->type_name("T0");
   std::map<std::string, ScanType> types;
   for (const ScanType t : {ScanType::argon, ScanType::standard}) types.emplace(scanTypeWord(t), t);
   app.add_option("--scan-type", c.options.scanType,
@@ -228,6 +232,10 @@ void defineCampaignOptions(CLI::App& app, CommandLine& c) {
   app.add_option("--jump-sigma", c.watchSettings.alarms.jumpSigma,
                  "with --watch: alarm on a step of a gap's current beyond N robust deviations (default 8)")
       ->type_name("N");
+  app.add_option("--max-drift", c.history.maxDriftPercent,
+                 "with --report or --batch: a gap whose resistivity drifts by more than PCT % a month "
+                 "(and by more than 3 errors) is DRIFT (default 5)")
+      ->type_name("PCT");
   // Not for users, not in --help.
   app.add_flag("--scan-worker", c.scanWorker)->group("");
 }
@@ -251,6 +259,28 @@ int checkWatch(CommandLine& c, std::ostream& err) {
   return 0;
 }
 
+// The temperature coefficient, T0 and the largest drift as the run, the batch
+// and the report take them; 0, or 2 with the message written.
+int readTemperatureOptions(CommandLine& c, std::ostream& err) {
+  double alpha = 0.0;
+  const bool given = c.alphaOption->count() > 0;
+  c.history.fitAlpha = given && c.alpha == "fit";
+  if (c.history.fitAlpha && !c.report) return usageError(err, "--temperature-coefficient fit needs --report");
+  if (given && !c.history.fitAlpha && !readWholeNumber(c.alpha, alpha)) {
+    return usageError(err, "--temperature-coefficient needs a finite number or \"fit\", not \"" + c.alpha + "\"");
+  }
+  if (!std::isfinite(c.options.temperature.reference)) {
+    return usageError(err, "--reference-temperature needs a finite number");
+  }
+  if (!std::isfinite(c.history.maxDriftPercent) || !(c.history.maxDriftPercent >= 0.0)) {
+    return usageError(err, "--max-drift needs a finite number of percent a month, zero or more");
+  }
+  if (given && !c.history.fitAlpha) c.options.temperature.coefficient = alpha, c.history.alpha = alpha;
+  if (c.referenceOption->count() > 0) c.history.reference = c.options.temperature.reference;
+  c.options.maxDriftPercent = c.history.maxDriftPercent;
+  return 0;
+}
+
 // Checks what the parser cannot and reads the option files; 0 when the run may
 // start, else the usage status (2) with the message written.
 int checkCommandLine(CommandLine& c, std::ostream& err) {
@@ -262,10 +292,7 @@ int checkCommandLine(CommandLine& c, std::ostream& err) {
   }
   if (!c.areasFile.empty() && !readAreas(c.areasFile, c.options.areas, err)) return 2;
   c.options.areasFile = c.areasFile;
-  if (!std::isfinite(c.alpha) || !std::isfinite(c.options.temperature.reference)) {
-    return usageError(err, "--temperature-coefficient and --reference-temperature need finite numbers");
-  }
-  if (c.alphaOption->count() > 0) c.options.temperature.coefficient = c.alpha;
+  if (const int usage = readTemperatureOptions(c, err)) return usage;
   if (c.scanDateOption->count() > 0) {
     c.options.scanDate = isoDate(c.scanDate);
     if (!c.options.scanDate) {
@@ -294,8 +321,8 @@ void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& c
   const Rule rules[] = {
       {"--quiet", c.report, report}, {"--verbose", c.report, report}, {"--annotate", c.report, report},
       {"--entries", c.report, report}, {"--format", c.report, report}, {"--areas", c.report, report},
-      {"--temperature-coefficient", c.report, report}, {"--reference-temperature", c.report, report},
       {"--scan-type", c.report, report}, {"--scan-date", c.report, report}, {"--watch", c.report, report},
+      {"--max-drift", !c.batch && !c.report, "without --batch or --report"},
       {"--quiet", c.batch, "with --batch"}, {"--jobs", !c.batch, "without --batch"},
       {"--summary", !c.batch, "without --batch"},
       {"--limits", !c.batch && !c.report, "without --batch or --report"},
@@ -373,9 +400,11 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   tk::Console console(out, err, c.quiet && !c.batch && !c.report);
   if (c.report || c.batch) c.options.provenance = provenanceOf(argc, argv, env, now, console);
   if (c.report) {
+    if (const int usage = readTemperatureOptions(c, err)) return usage;
     if (!c.batch) warnUnusedOptions(app, c, console);
-    return checkedOutput(
-        reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, c.options.provenance, console), out, err);
+    return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, c.options.provenance,
+                                       c.history, console),
+                         out, err);
   }
   if (const int usage = checkCommandLine(c, err)) return usage;
   warnUnusedOptions(app, c, console);

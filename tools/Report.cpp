@@ -55,18 +55,21 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
   }
   std::vector<ScanTable> scans = readScanTables(resultsFiles, console, failures);
   scans.insert(scans.end(), settings.unread.begin(), settings.unread.end());
-  const CampaignVerdicts verdicts = judgeCampaign(scans, settings.limits);
+  const CampaignHistory history = campaignHistory(scans, settings.history);
+  CampaignVerdicts verdicts = judgeCampaign(scans, settings.limits);
+  addDriftVerdicts(scans, history, verdicts);
   if (settings.limits != nullptr) {
     const std::string unused = unusedLimitsWarning(verdicts, *settings.limits);
     if (!unused.empty()) console.warning(unused);
   }
   if (counts != nullptr) *counts = verdicts.gaps;
-  const std::string csv = campaignVerdictsCsv(scans, verdicts, settings.provenance, settings.limits);
+  const ReportProvenance provenance = withHistory(settings.provenance, history);
+  const std::string csv = campaignVerdictsCsv(scans, verdicts, provenance, settings.limits, historyComments(history));
   if (!writeFileAtomically(dir + "verdicts.csv", csv, error)) console.error(tk::Status::IOError(error), failures);
   if (!writeFileAtomically(dir + "campaign.tex", campaignTable(scans, verdicts), error)) {
     console.error(tk::Status::IOError(error), failures);
   }
-  const PageFacts facts{settings.limits, verdicts, settings.provenance};
+  const PageFacts facts{settings.limits, verdicts, provenance, &history};
   const std::string page = reportPageText(scans, facts, dir, console, failures, settings.stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
   const bool failed = failures.all().size() > before;
@@ -79,7 +82,7 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
 }
 
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir, const std::string& limitsFile,
-              const ReportProvenance& provenance, tk::Console& console) {
+              const ReportProvenance& provenance, const HistoryOptions& history, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
   tk::Failures failures;
@@ -88,12 +91,14 @@ int runReport(const std::vector<std::string>& paths, const std::string& outputDi
   ReportSettings settings;
   settings.limits = limitsFile.empty() ? nullptr : &limits;
   settings.provenance = provenance;
+  settings.history = history;
   writeCampaignReport(files, outputDir, settings, console, failures);
   return failures.any() ? 1 : 0;
 }
 
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths, const std::string& outputDir,
-                  const std::string& limitsFile, const ReportProvenance& provenance, tk::Console& console) {
+                  const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
+                  tk::Console& console) {
   std::string usage;
   if (!report && !batch) usage = "--limits needs --report or --batch";
   else if (batch) usage = "--report and --batch cannot be given together";
@@ -102,5 +107,5 @@ int reportCommand(bool report, bool batch, const std::vector<std::string>& paths
     console.err << "gapohm: " << usage << "\nRun with --help for more information.\n";
     return 2;
   }
-  return runReport(paths, outputDir, limitsFile, provenance, console);
+  return runReport(paths, outputDir, limitsFile, provenance, history, console);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "toolkit/Console.h"
+#include "tools/CampaignHistory.h"
 #include "tools/Limits.h"
 #include "tools/ReportPage.h"
 
@@ -24,11 +25,14 @@ struct ReportSettings {
   // Scans that left no table to read (a batch's failed scans), each with its
   // file and the reason as `error`: named on the page and in verdicts.csv.
   std::vector<ScanTable> unread;
+  HistoryOptions history;  // the history's reference values and largest drift
 };
 
 // Writes the report of the given results.csv files into outputDir (created if
 // missing; figures/ or thumbs/ that is a symbolic link is refused): index.html,
-// verdicts.csv, campaign.tex, figures/ and thumbs/. Once settings.stopAsked says so, the
+// verdicts.csv, campaign.tex, figures/ and thumbs/, with the history of the gaps
+// measured more than once, their DRIFT rows and the campaign's own temperature
+// coefficient (tools/CampaignHistory.h). Once settings.stopAsked says so, the
 // figures and thumbnails not yet made are left out and the page says so.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Limits lines that hold for no gap
@@ -45,11 +49,13 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
 // under `paths` and writes the report. Returns 0, 1 (a file failed, none found,
 // or an output failed) or 2 (usage error).
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
-              const std::string& limitsFile, const ReportProvenance& provenance, tk::Console& console);
+              const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
+              tk::Console& console);
 
 // The command-line dispatch of the report options: checks that --limits comes
 // with --report, that --report is not given with --batch and has a path, then
 // runs it (outputDir "" meaning the working directory). Usage errors go to
 // console.err and return 2.
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths, const std::string& outputDir,
-                  const std::string& limitsFile, const ReportProvenance& provenance, tk::Console& console);
+                  const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
+                  tk::Console& console);

@@ -7,6 +7,7 @@
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "toolkit/SafeFile.h"
+#include "tools/CampaignHistory.h"
 #include "tools/SummaryFigures.h"
 #include "tools/Thumbnail.h"
 
@@ -56,7 +57,7 @@ const char* const kStyleSheet =
     "th{background:#eee}td.num{text-align:right;white-space:nowrap}"
     "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
     "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
-    ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.marginal{background:#fbe2c0}.noresult{background:#f3efd2}"
+    ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.marginal{background:#fbe2c0}.drift{background:#e6d5f5}.noresult{background:#f3efd2}"
     ".note{color:#666;font-style:italic}td.note{min-width:10em}.error{color:#a00}"
     "img.thumb{max-width:none}td.verdict{white-space:nowrap;font-weight:bold}td.checks{min-width:14em}"
     "tr:target{outline:3px solid #36c}";
@@ -293,8 +294,12 @@ std::string pageText(const std::vector<ScanTable>& scans, const PageFacts& facts
   if (failed > 0) html += " <span class=\"error\">" + std::to_string(failed) + " files could not be read.</span>";
   if (facts.limits != nullptr) html += " Verdicts from the limits in " + htmlEscape(facts.limits->file) + ".";
   html += "</p>\n" + verdictsSectionHtml(scans, facts.verdicts) +
-          provenanceSectionHtml(scans, facts.verdicts, facts.provenance, facts.limits) + summarySection(scans, place) +
-          "<h2>Scans</h2>\n";
+          provenanceSectionHtml(scans, facts.verdicts, facts.provenance, facts.limits) + summarySection(scans, place);
+  if (facts.history != nullptr) {
+    html += historySections(*facts.history, facts.limits, place.dir + "figures/", place.console, place.failures,
+                            place.stopAsked);
+  }
+  html += "<h2>Scans</h2>\n";
   for (std::size_t s = 0; s < scans.size(); ++s) html += scanSection(scans, s, facts, place);
   return html + "</body>\n</html>\n";
 }

@@ -15,6 +15,8 @@
 #include "tools/Limits.h"
 #include "tools/ReportInputs.h"
 
+struct CampaignHistory;
+
 // Escapes & < > " ' for HTML text and attribute values.
 std::string htmlEscape(const std::string& text);
 
@@ -41,6 +43,7 @@ struct PageFacts {
   const Limits* limits = nullptr;
   const CampaignVerdicts& verdicts;
   const ReportProvenance& provenance;
+  const CampaignHistory* history = nullptr;  // the history and alpha sections after the summary (none: left out)
 };
 std::string reportPageText(const std::vector<ScanTable>& scans, const PageFacts& facts, const std::string& dir,
                            tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked = {});

@@ -89,6 +89,7 @@ void kneeResult(const GapResult& g, const TemperatureReference& t, ResultsRow& r
   row.kneeWidth = shown(k.width);
   row.kneeWidthLow = shown(k.widthLow);
   row.kneeWidthHigh = shown(k.widthHigh);
+  row.kneeTemperatureMean = shown(meanOf(g.points.temperature, k.usedAboveOnset));
   // The knee fit carries the temperature in its model: rho_ref is its own parameter.
   if (t.coefficient) m.rhoRef = measured(k.referenceResistivity, k.referenceResistivityError);
 }

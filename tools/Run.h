@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "aux/CampaignFit.h"
 #include "aux/GapAreas.h"
 #include "aux/OutputPlaces.h"
 #include "aux/ResultsTable.h"
@@ -34,6 +35,7 @@ struct RunOptions {
   ReportProvenance provenance;     // --batch: what its report page was made with
   bool defaultScan = false;        // no scan was named: the historical default path is read
   TemperatureReference temperature;  // the rho_ref columns of results.csv
+  double maxDriftPercent = kDefaultMaxDriftPercent;  // --max-drift: DRIFT on a batch's report page
   ScanType scanType = ScanType::told;  // --scan-type: which analyses run, if not told by the data
   std::optional<std::string> scanDate;  // --scan-date, YYYY-MM-DD: when the file name tells none
   // The program itself, started once for each scan of a batch; empty: the running

@@ -91,6 +91,7 @@ const std::vector<VerdictKindInfo>& verdictKinds() {
       {VerdictKind::pass, "PASS", "pass"},
       {VerdictKind::noResult, "NO RESULT", "noresult"},
       {VerdictKind::marginal, "MARGINAL", "marginal"},
+      {VerdictKind::drift, "DRIFT", "drift"},  // a gap's history (tools/CampaignHistory.h)
       {VerdictKind::fail, "FAIL", "fail"},
   };
   return kinds;

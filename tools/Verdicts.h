@@ -5,7 +5,8 @@
 // A value is judged with its error σ (the results.csv column its entry names):
 // FAIL when it lies outside a limit by more than 2σ, MARGINAL when it lies
 // outside by less or inside within 2σ of an edge, else PASS. A value without an
-// error is judged as it stands (outside: FAIL). A gap's verdict is the most
+// error is judged as it stands (outside: FAIL). DRIFT comes from a gap's history
+// (tools/CampaignHistory.h), on the row of its latest scan. A gap's verdict is the most
 // severe of its rows'.
 #pragma once
 
@@ -21,7 +22,7 @@
 // The verdicts, from the least to the most severe (a gap's verdict is the most
 // severe of its rows'). Adding one is an entry here and its line in
 // verdictKinds(); the page's style sheet may give its class a colour.
-enum class VerdictKind { pass, noResult, marginal, fail };
+enum class VerdictKind { pass, noResult, marginal, drift, fail };
 
 struct VerdictKindInfo {
   VerdictKind kind;
@@ -66,7 +67,7 @@ struct VerdictCounts {
   long& operator[](VerdictKind k) { return of.at(static_cast<std::size_t>(k)); }
   long operator[](VerdictKind k) const { return of.at(static_cast<std::size_t>(k)); }
   long total() const;
-  // "2 FAIL, 1 MARGINAL, 3 NO RESULT, 12 PASS": every kind, the most severe first.
+  // "2 FAIL, 0 DRIFT, 1 MARGINAL, 3 NO RESULT, 12 PASS": every kind, the most severe first.
   std::string text() const;
 };
 
