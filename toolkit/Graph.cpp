@@ -36,4 +36,15 @@ AxisRange layoutRange(const std::vector<double>& values, bool clampUpper) {
 AxisRange Graph::xAxis() const { return layoutRange(x_, true); }
 AxisRange Graph::yAxis() const { return layoutRange(y_, false); }
 
+Graph frameGraph(double x0, double x1, double y0, double y1, const std::string& xTitle, const std::string& yTitle) {
+  Graph frame;
+  frame.AddPoint(x0, y0);
+  frame.AddPoint(x1, y1);
+  frame.markerStyle = 20;
+  frame.markerSize = 0.0;
+  frame.xTitle = xTitle;
+  frame.yTitle = yTitle;
+  return frame;
+}
+
 }  // namespace tk

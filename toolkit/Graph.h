@@ -93,4 +93,8 @@ class Graph {
 // clampUpper is set, the upper end clamped at 0 when all values are non-positive.
 AxisRange layoutRange(const std::vector<double>& values, bool clampUpper);
 
+// An invisible graph that sets a frame over [x0, x1] x [y0, y1] with its axis
+// titles: drawn first, it fixes the axes the graphs drawn on it share.
+Graph frameGraph(double x0, double x1, double y0, double y1, const std::string& xTitle, const std::string& yTitle);
+
 }  // namespace tk

@@ -160,18 +160,6 @@ ReportProvenance withHistory(ReportProvenance provenance, const CampaignHistory&
 
 namespace {
 
-// The frame of a figure: an invisible graph spanning [x0, x1] x [y0, y1].
-tk::Graph frameOf(double x0, double x1, double y0, double y1, const std::string& xTitle, const std::string& yTitle) {
-  tk::Graph frame;
-  frame.AddPoint(x0, y0);
-  frame.AddPoint(x1, y1);
-  frame.markerStyle = 20;
-  frame.markerSize = 0.0;
-  frame.xTitle = xTitle;
-  frame.yTitle = yTitle;
-  return frame;
-}
-
 tk::Graph series(int colour, int marker) {
   tk::Graph g;
   g.markerColor = colour;
@@ -229,7 +217,7 @@ bool paintGapHistory(const CampaignHistory& h, const GapDrift& d, const Limits* 
   if (limit != nullptr && limit->max && *limit->max > 0) band.push_back(std::log10(*limit->max));
   const auto [low, high] = yRange({&measured, &reference}, band);
   const double margin = std::max(3.0, 0.1 * (last - first));
-  tk::Graph frame = frameOf(first - margin, last + margin, low - 0.1 * (high - low), high + 0.1 * (high - low),
+  tk::Graph frame = tk::frameGraph(first - margin, last + margin, low - 0.1 * (high - low), high + 0.1 * (high - low),
                             "scan date", "log_{10}(#rho [#Omega cm])");
   frame.xCategoryLabels = labels;
   tk::Canvas canvas("history", d.gap, 900, 450, figureStyle());
@@ -269,7 +257,7 @@ bool paintDrifts(const CampaignHistory& h, double maxDrift, const std::string& p
   }
   if (labels.empty()) return true;
   const auto [low, high] = yRange({&steady, &drifting}, {-maxDrift, maxDrift});
-  tk::Graph frame = frameOf(-0.5, static_cast<double>(labels.size()) - 0.5, low - 0.1 * (high - low),
+  tk::Graph frame = tk::frameGraph(-0.5, static_cast<double>(labels.size()) - 0.5, low - 0.1 * (high - low),
                             high + 0.1 * (high - low), "gap", "drift [% per month]");
   frame.xCategoryLabels = labels;
   tk::Style style = figureStyle();
@@ -303,7 +291,7 @@ bool paintAlpha(const CampaignHistory& h, bool partial, const std::string& path,
   const double line1 = partial ? -100.0 * a.alpha * (warm - h.reference) : 0.0;
   const auto [low, high] = yRange({&points}, {line0, line1});
   const double pad = 0.05 * (warm - cold);
-  const tk::Graph frame = frameOf(cold - pad, warm + pad, low - 0.1 * (high - low), high + 0.1 * (high - low),
+  const tk::Graph frame = tk::frameGraph(cold - pad, warm + pad, low - 0.1 * (high - low), high + 0.1 * (high - low),
                                   "T above the knee [C]",
                                   partial ? "100 (ln #rho - a_{gap} - b_{gap} t)" : "100 x residual of ln #rho");
   tk::Canvas canvas(partial ? "alpha_partial" : "alpha_residuals", "alpha", 900, 450, figureStyle());

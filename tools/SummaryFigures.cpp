@@ -67,19 +67,6 @@ void fillSeries(const std::vector<ScanTable>& scans, const std::map<std::string,
   graph.markerSize = 1.5;
 }
 
-// An invisible graph that sets the frame over [x0, x1] x [y0, y1] with titles.
-tk::Graph frameGraph(double x0, double x1, double y0, double y1, const std::string& xTitle,
-                     const std::string& yTitle) {
-  tk::Graph frame;
-  frame.AddPoint(x0, y0);
-  frame.AddPoint(x1, y1);
-  frame.markerStyle = 20;
-  frame.markerSize = 0.0;
-  frame.xTitle = xTitle;
-  frame.yTitle = yTitle;
-  return frame;
-}
-
 // The y span of the graphs' points with their error bars.
 std::pair<double, double> ySpan(const std::vector<const tk::Graph*>& graphs) {
   double low = std::numeric_limits<double>::infinity();
@@ -117,7 +104,7 @@ bool paintPerGap(const std::vector<ScanTable>& scans, const Series (&series)[2],
     return true;
   }
   const double n = static_cast<double>(category.size());
-  tk::Graph frame = frameGraph(-0.5, n - 0.5, low, high, "gap", yTitle);
+  tk::Graph frame = tk::frameGraph(-0.5, n - 0.5, low, high, "gap", yTitle);
   frame.xCategoryLabels = labels;
   const tk::AxisRange yRange = frame.yAxis();
   tk::Graph separators;
@@ -160,7 +147,7 @@ bool paintKneeHistogram(const std::vector<ScanTable>& scans, const std::string& 
   if (entries == 0) return true;
   double top = 0.0;
   for (int b = 0; b < histogram.bins(); ++b) top = std::max(top, histogram.content(b));
-  const tk::Graph frame = frameGraph(histogram.low(), histogram.high(), 0.0, top,
+  const tk::Graph frame = tk::frameGraph(histogram.low(), histogram.high(), 0.0, top,
                                      "log_{10}(#rho_{knee} [#Omega cm])", "gaps");
   tk::Canvas canvas("knee_rho_" + type, type, 1000, 600, tk::Style{});
   canvas.DrawGraph(&frame, true);
