@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Time and peak memory of `gapohm --report` over a campaign of SCANS results.csv
-# files (8 gaps each, default 1000; target: under 5 s on two cores). With
+# files (8 gaps each, default 1000; target: at most 3 s on two cores, history and the campaign alpha fit included). With
 # FIGURES=1 every gap also has a per-gap figure, so that the report makes one
 # thumbnail per gap (the figure of the bundled argon scan).
 # Usage: bench/report_bench.sh BUILD_DIR [SCANS]
