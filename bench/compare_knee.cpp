@@ -10,6 +10,8 @@
 //
 // The window search runs quiet, as in a run without --verbose: what it says is
 // dropped and it writes no file.
+#include <gsl/gsl_statistics_double.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -41,12 +43,11 @@ struct Tally {
   }
 };
 
+// GSL's quantile, interpolated between the sorted values.
 double quantile(std::vector<double> v, double q) {
   if (v.empty()) return std::nan("");
   std::sort(v.begin(), v.end());
-  const double at = q * static_cast<double>(v.size() - 1);
-  const auto i = static_cast<std::size_t>(at);
-  return i + 1 < v.size() ? v[i] + (at - static_cast<double>(i)) * (v[i + 1] - v[i]) : v[i];
+  return gsl_stats_quantile_from_sorted_data(v.data(), 1, v.size(), q);
 }
 
 void row(const char* method, const Tally& t) {
