@@ -15,7 +15,7 @@ inline constexpr double kFlagOnsetError = 100.0;  // V
 
 // What the flags need that the row does not hold.
 struct FlagFacts {
-  bool kneeWidthAtBound = false;  // the knee width held or at its lower bound
+  bool kneeWidthAtBound = false;  // KneeFit::widthUnresolved: at its bound or held, with a set wider than two HV steps
   bool kneeCurved = false;        // the knee fit's curvature test
   long implausibleLines = 0;      // lines of the gap left out for implausible conditions
 };

@@ -68,7 +68,7 @@ enum class ResultFlag {
   windowOnsetUncertain,  // its onset error is above 100 V
   kneeRhoUncertain,      // the knee fit's resistivity error is above 20 %
   kneeOnsetUncertain,    // the knee fit's onset error is above 100 V
-  kneeWidthAtBound,      // the knee width held or at its lower bound
+  kneeWidthAtBound,      // the knee width held or at its bound, its 68 % set wider than two HV steps
   kneeCurved,            // the knee fit's residuals above the knee bend
   implausibleLines,      // lines with implausible conditions left out of the knee fit and the means
 };
