@@ -73,8 +73,13 @@ TEST(Batch, EachScanIsWrittenAsASingleRunWouldAndFailuresStopNothing) {
 TEST(Batch, AScanAfterFiftyOthersGivesTheBytesItGivesFirst) {
   ScratchDir dir;
   const std::string argon = readFile(examplePath("argon_scan.csv"));
-  const std::string others[] = {argon, readFile(examplePath("standard_scan.csv")),
-                                argon + "LAB-GAP-07,x,,,\n,,,\n", "DETECTOR,HVeff\n"};
+  // Two of the argon gaps keep both fits and the figures busy at a third of the cost.
+  std::string twoGaps;
+  for (const std::string& l : lines(argon)) {
+    if (l.rfind("DETECTOR", 0) == 0 || l.rfind("LAB-GAP-07,", 0) == 0 || l.rfind("RE3-PK-154-BOTTOM,", 0) == 0) twoGaps += l + "\n";
+  }
+  const std::string others[] = {twoGaps, readFile(examplePath("standard_scan.csv")),
+                                twoGaps + "LAB-GAP-07,x,,,\n,,,\n", "DETECTOR,HVeff\n"};
   std::vector<std::string> alone = {"--batch", "-j", "1", "--annotate", "--entries", "--format", "svg", "-o", "alone"};
   std::vector<std::string> many = alone;
   many.back() = "many";
