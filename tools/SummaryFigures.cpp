@@ -285,12 +285,13 @@ SummaryFigure paintPanel(const SummaryPanel& panel, const QuantityPanels& qp, co
   const tk::AxisRange y = frame.yAxis();
   canvas.DrawGraph(&frame, true);
   PanelLegend legend{qp.classes};
-  for (int m = 0; m < 2; ++m) legend.limitsDrawn[m] = drawLimits(canvas, panel, qp.q, qp.limits, m);
   PanelPoints points = panelPoints(panel, qp.placed, qp.q, y);
   for (const auto& [key, graph] : points.series) {
     canvas.DrawGraph(&graph, false);
     legend.undated = legend.undated || key.second == kNoDateColour;
   }
+  // Over the points, so that a column crowded with results still shows its limits.
+  for (int m = 0; m < 2; ++m) legend.limitsDrawn[m] = drawLimits(canvas, panel, qp.q, qp.limits, m);
   canvas.DrawGraph(&points.clipUp, false);
   canvas.DrawGraph(&points.clipDown, false);
   legend.clipped = points.clipped > 0;
