@@ -5,13 +5,7 @@
 # not be blank. Exit 77 (skipped) when Chromium or Node.js is missing.
 # Usage: tests/browser_report.sh GAPOHM_BINARY [SCREENSHOT.png]
 set -euo pipefail
-gapohm=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-here=$(cd "$(dirname "$0")" && pwd)
-for tool in "${CHROMIUM:-/usr/bin/chromium}" node python3; do
-  command -v "$tool" > /dev/null || { echo "browser_report: $tool not installed: skipped"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/browser/setup.sh" browser_report "$1"
 # Real per-gap figures from the bundled argon scan, one copied as every gap's figure.
 "$gapohm" -o "$work/run" "$here/../examples/argon_scan.csv" > "$work/run.log" 2>&1
 python3 "$here/../bench/make_results.py" "$work/campaign" 6 "$work/run/RE3-PK-154-BOTTOM.png"

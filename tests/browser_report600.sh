@@ -9,13 +9,7 @@
 # Exit 77 (skipped) when Chromium or Node.js is missing.
 # Usage: tests/browser_report600.sh GAPOHM_BINARY [SCREENSHOT.png]
 set -euo pipefail
-gapohm=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
-here=$(cd "$(dirname "$0")" && pwd)
-for tool in "${CHROMIUM:-/usr/bin/chromium}" node python3; do
-  command -v "$tool" > /dev/null || { echo "browser_report600: $tool not installed: skipped"; exit 77; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/browser/setup.sh" browser_report600 "$1"
 python3 "$here/../bench/make_results.py" "$work/campaign" 75 --gaps 600
 printf 'gap,quantity,min,max\n*,knee_rho_ohm_cm,1e10,1e11\nbottom,onset_v,1860,\n' > "$work/limits.csv"
 (cd "$work" && "$gapohm" --report -o report --limits limits.csv campaign > report.log)
