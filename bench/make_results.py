@@ -4,8 +4,13 @@ leave them: the campaign tree the report benchmark and the browser test read.
 The same 8 gaps are measured in every scan, a day apart, at 16-28 C with
 rho following exp(-0.1 (T - 20)), so that the report's history and temperature
 fit run over every scan.
-Usage: make_results.py OUTDIR N [FIGURE.png]  (FIGURE, when given, is copied as
-each gap's figure)."""
+Usage: make_results.py OUTDIR N [FIGURE.png] [--gaps G [--seed S]]  (FIGURE,
+when given, is copied as each gap's figure).
+With --gaps, the campaign holds G gaps of their own (chambers of a BOTTOM, a
+TOPNARROW and a TOPWIDE gap, some named as long as real ones), dealt out over the
+N scans in order; about one chamber in eight is measured again in a later scan,
+and one knee onset has a wild error (+-3600 V), as a QC campaign of many chambers
+has them: the case of the report's summary figures at scale."""
 import datetime
 import math
 import os
@@ -56,9 +61,65 @@ def row(scan, gap, area, rnd, day):
     return ",".join(cells[c] for c in COLUMNS)
 
 
+def many_gaps(count, rnd):
+    """`count` gap names with their areas, three to a chamber, names of 17 to 31 characters."""
+    gaps, k = [], 0
+    while len(gaps) < count:
+        chamber = rnd.choice(["RE3-PK-%03d", "RE4-2-BARC-%03d", "KODEL-RE4-3-PROD-%04d"]) % k
+        for word, area in (("BOTTOM", 19660), ("TOPNARROW", 5550), ("TOPWIDE", 13130))[:count - len(gaps)]:
+            gaps.append((chamber + "-" + word, area))
+        k += 1
+    return gaps
+
+
+def write_scan(out, k, figure, rows, gaps):
+    scan = "hvscan_%04d" % k
+    folder = os.path.join(out, "site%d" % (k % 4), scan)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "results.csv"), "w") as f:
+        f.write("\n".join([",".join(COLUMNS)] + rows) + "\n")
+    if figure:
+        for gap, _ in gaps:
+            shutil.copyfile(figure, os.path.join(folder, gap + ".png"))
+
+
+def many_gap_campaign(out, n, figure, count, seed):
+    rnd = random.Random(seed)
+    gaps = many_gaps(count, rnd)
+    share = [gaps[k * len(gaps) // n:(k + 1) * len(gaps) // n] for k in range(n)]
+    chamber = {gap: i // 3 for i, gap in enumerate(gaps)}
+    for k in range(n - 1):  # a chamber in eight measured again in a later scan
+        again = [gap for gap in share[k] if chamber[gap] % 8 == 3]
+        share[k + 1 + rnd.randrange(n - 1 - k)] += again
+    wild = rnd.randrange(len(gaps))
+    for k in range(n):
+        rows = [row("hvscan_%04d.csv" % k, gap, area, rnd, 7 * k) for gap, area in share[k]]
+        rows = [wild_onset(line) if gap == gaps[wild] else line for line, gap in zip(rows, share[k])]
+        write_scan(out, k, figure, rows, share[k])
+
+
+def wild_onset(line):
+    """The row with each onset it has given an error of 3600 V."""
+    cells = dict(zip(COLUMNS, line.split(",")))
+    for column in ("onset_v", "knee_onset_v"):
+        if cells[column]:
+            cells[column.replace("_v", "_err")] = "3600"
+    return ",".join(cells[c] for c in COLUMNS)
+
+
 def main():
-    out, n = sys.argv[1], int(sys.argv[2])
-    figure = sys.argv[3] if len(sys.argv) > 3 else None
+    args = sys.argv[1:]
+    options = {}
+    for name in ("--gaps", "--seed"):
+        if name in args:
+            at = args.index(name)
+            options[name] = int(args[at + 1])
+            del args[at:at + 2]
+    out, n = args[0], int(args[1])
+    figure = args[2] if len(args) > 2 else None
+    if "--gaps" in options:
+        many_gap_campaign(out, n, figure, options["--gaps"], options.get("--seed", 1))
+        return
     rnd = random.Random(12345)
     for k in range(n):
         scan = "hvscan_%04d" % k

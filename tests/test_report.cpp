@@ -9,15 +9,20 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <stdexcept>
 
 #include "aux/ResultsTable.h"
+#include "aux/ScanDate.h"
 #include "aux/TexTables.h"
 #include "tests/TestSupport.h"
 #include "tools/Report.h"
+#include "tools/SummaryFigures.h"
+#include "tools/SummaryPanels.h"
 #include "tools/Thumbnail.h"
 #include "tools/gapohm.h"
 #include "toolkit/Canvas.h"
+#include "toolkit/Look.h"
 #include "toolkit/Png.h"
 
 namespace {
@@ -369,6 +374,146 @@ TEST(ToolkitAdditions, ErrorBarsAndCategoryLabelsArePaintedOnlyWhenGiven) {
   EXPECT_EQ(countPixels(plain, 196, 204, 370, 398, false), 0);
 }
 
+// ------------------------------------------------------------ summary figures
+
+TEST(SummaryPanels, GapsByTypeInEvenPagesOfAtMostTheMostEachOnce) {
+  struct Case {
+    std::size_t bottoms, untyped, most;
+    std::vector<std::size_t> sizes;
+  };
+  const Case cases[] = {{0, 0, 40, {}},        {1, 0, 40, {1}},           {40, 0, 40, {40}},
+                        {41, 0, 40, {20, 21}}, {95, 2, 40, {31, 32, 32, 2}}, {7, 0, 3, {2, 2, 3}},
+                        {1000, 0, 40, std::vector<std::size_t>(25, 40)}};
+  for (const Case& c : cases) {
+    std::vector<std::string> gaps;
+    for (std::size_t k = c.bottoms; k-- > 0;) gaps.push_back("CH-" + std::to_string(1000 + k) + "-BOTTOM");
+    for (std::size_t k = 0; k < c.untyped; ++k) gaps.push_back("LAB-" + std::to_string(k));
+    const std::vector<std::string> again(gaps.begin(), gaps.begin() + static_cast<long>(gaps.size() / 2));
+    gaps.insert(gaps.end(), again.begin(), again.end());  // measured again
+    std::vector<std::size_t> sizes;
+    std::vector<std::string> seen;
+    for (const SummaryPanel& p : summaryPanels(gaps, c.most)) {
+      sizes.push_back(p.gaps.size());
+      EXPECT_EQ(p.type, seen.size() < c.bottoms ? "bottom" : "");
+      EXPECT_EQ(p.first, seen.size() < c.bottoms ? seen.size() : seen.size() - c.bottoms);
+      seen.insert(seen.end(), p.gaps.begin(), p.gaps.end());
+    }
+    EXPECT_EQ(sizes, c.sizes) << c.bottoms;
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.begin() + static_cast<long>(c.bottoms)));
+    EXPECT_EQ(seen.size(), c.bottoms + c.untyped);
+    EXPECT_EQ(std::set<std::string>(seen.begin(), seen.end()).size(), seen.size());
+  }
+}
+
+TEST(SummaryPanels, RepeatedResultsRankByDateAndDatesFallInOrderedClasses) {
+  const std::pair<std::vector<std::string>, std::vector<std::size_t>> ranks[] = {
+      {{}, {}},
+      {{"2024-03-01"}, {0}},
+      {{"2024-03-01", "2023-12-31", "", "2024-03-01"}, {1, 0, 3, 2}},
+      {{"not a date", "2024-01-02", "2024-02-30", "2024-01-01"}, {2, 1, 3, 0}}};
+  for (const auto& [dates, expected] : ranks) EXPECT_EQ(dateRanks(dates), expected);
+  for (std::size_t n = 1; n < 12; ++n) {  // oldest to newest left to right, the methods apart, inside the column
+    for (std::size_t r = 0; r < n; ++r) {
+      EXPECT_TRUE(offsetInCategory(r, n, 0) > -0.5 && offsetInCategory(r, n, 0) < offsetInCategory(0, n, 1) &&
+                  offsetInCategory(r, n, 1) < 0.5);
+      if (r > 0) {
+        EXPECT_GT(offsetInCategory(r, n, 1), offsetInCategory(r - 1, n, 1));
+      }
+    }
+  }
+  for (const std::size_t distinct : {1, 3, 6, 7, 40}) {
+    std::vector<std::string> dates = {"", "junk"};
+    for (std::size_t d = distinct; d-- > 0;) dates.push_back(utcDate(static_cast<std::time_t>(86400 * (19000 + 3 * d))));
+    const DateClasses classes = dateClasses(dates);
+    EXPECT_EQ(classes.first.size(), std::min<std::size_t>(distinct, kDateClasses));
+    EXPECT_EQ(classes.classOf(dates[0]), -1);
+    std::vector<int> of;
+    for (std::size_t k = dates.size(); k-- > 2;) of.push_back(classes.classOf(dates[k]));  // oldest first
+    EXPECT_TRUE(std::is_sorted(of.begin(), of.end()) && of.front() == 0);
+    EXPECT_EQ(of.back(), static_cast<int>(classes.first.size()) - 1);  // every class used, none skipped
+    EXPECT_EQ(std::set<int>(of.begin(), of.end()).size(), classes.first.size());
+  }
+}
+
+TEST(SummaryPanels, OneWildValueOrErrorBarDoesNotSetTheAxisAndCountAxesTickWhole) {
+  std::vector<double> onsets, errors(21, 20.0);
+  for (int k = 0; k <= 20; ++k) onsets.push_back(1850.0 + 5.0 * k);
+  struct Case {
+    double value, error, extra, low, high;  // one more result, a limit; the range expected about
+  };
+  const Case cases[] = {{1900, 3600, 1900, 1810, 1990},   // a wild error bar
+                        {50000, 20, 1900, 1810, 1990},    // a wild value
+                        {1900, 20, 1700, 1700, 1990},     // a limit beyond the values is shown
+                        {NAN, INFINITY, 1900, 1810, 1990}};  // no number: nothing
+  for (const Case& c : cases) {
+    std::vector<double> v = onsets, e = errors;
+    v.push_back(c.value), e.push_back(c.error);
+    const ValueRange r = robustRange(v, e, {c.extra});
+    EXPECT_NEAR(r.low, c.low, 1e-9) << c.value << " " << c.error;
+    EXPECT_NEAR(r.high, c.high, 1e-9) << c.value << " " << c.error;
+  }
+  const ValueRange same = robustRange({5, 5, 5}, {}, {}), none = robustRange({NAN}, {1}, {});
+  EXPECT_TRUE(same.low < 5 && same.high > 5 && none.low == 0 && none.high == 1);
+  for (const double top : {0.0, 1.0, 1.5, 2.0, 3.0, 5.0, 6.0, 11.0, 37.0, 120.0, 999.0}) {
+    const tk::AxisRange axis = tk::frameGraph(0, 1, 0, countAxisTop(top), "", "").yAxis();
+    const tk::Ticks ticks = tk::chooseTicks(axis.low, axis.high);
+    EXPECT_GE(axis.high, top);
+    EXPECT_GE(ticks.primary.size(), 2u) << top;
+    for (const double t : ticks.primary) EXPECT_EQ(t, std::round(t)) << top;
+  }
+}
+
+// A campaign of 95 bottom gaps named as long as real ones and two untyped, a
+// third measured again on two later dates, one onset with a wild error, one
+// resistivity that is not positive.
+std::vector<ScanTable> manyGaps() {
+  std::vector<ScanTable> scans(3);
+  for (int s = 0; s < 3; ++s) {
+    for (int k = 0; k < 97; ++k) {
+      if (s > 0 && k % 3 != 0) continue;
+      const std::string gap = k < 95 ? "KODEL-RE4-3-PRODUCTION-0" + std::to_string(100 + k) + "-BOTTOM" : "LAB-" + std::to_string(k);
+      ResultsRow row = fittedRow("s" + std::to_string(s), gap, 2e10 * (1 + 0.01 * k), 3e10 * (1 + 0.01 * s));
+      row.scanDate = "2024-0" + std::to_string(s + 1) + "-15";
+      if (k == 7 && s == 0) row.set("knee_onset_err", "3600");
+      if (k == 8 && s == 0) row.set("rho_ohm_cm", "-1e10");
+      scans[s].rows.push_back(row);
+    }
+  }
+  return scans;
+}
+
+TEST(SummaryFigures, EveryGapLabelledLegiblyAtThePagesWidthDatesToldApartNothingDropped) {
+  ScratchDir dir;
+  const std::vector<ScanTable> scans = manyGaps();
+  const Limits limits{"limits.csv", {{"bottom", "knee_rho_ohm_cm", 1e10, 5e10, 2}}};
+  std::map<std::string, SummaryFigure> figures;
+  for (const SummaryFigure& f : paintSummaryFigures(scans, &limits, dir.path() + "/")) figures[f.name] = f;
+  for (const char* quantity : {"resistivity", "onset"}) {
+    std::size_t gaps = 0;
+    for (const char* panel : {"_bottom_1.png", "_bottom_2.png", "_bottom_3.png", "_other_1.png"}) {
+      const SummaryFigure& f = figures[quantity + std::string(panel)];
+      EXPECT_TRUE(f.painted && f.error.empty()) << f.name << f.error;
+      EXPECT_EQ(f.gapLabels, f.gaps) << f.name;
+      EXPECT_GE(f.labelPx * kShownFigureWidth / kPanelWidth, kLegibleTextPx) << f.name;
+      gaps += f.gaps;
+    }
+    EXPECT_EQ(gaps, 97u);
+  }
+  EXPECT_TRUE(contains(figures["onset_bottom_1.png"].note, "1 point reaches beyond the axis range (error bars only)"));
+  EXPECT_TRUE(contains(figures["resistivity_bottom_1.png"].note, "1 result with a resistivity that is not positive is not shown"));
+  EXPECT_TRUE(figures["resistivity_bottom_2.png"].note.empty());
+  // The knee fit's points of gap 0 (measured three times) in its right half: the three date colours.
+  const Picture p = decodePng(dir.file("resistivity_bottom_1.png"));
+  const Rgb dateColours[] = {{0, 0, 153}, {51, 153, 255}, {0, 153, 0}};
+  for (const Rgb c : dateColours) {
+    int n = 0;
+    for (int row = 0; row < p.height / 2; ++row) {
+      for (int col = 160; col < 200; ++col) n += p.is(col, row, c) ? 1 : 0;
+    }
+    EXPECT_GT(n, 20) << c.r << "," << c.g << "," << c.b;
+  }
+}
+
 // ------------------------------------------------------------ the page
 
 // Box-filtered copies at most the width asked are checked on the report's own
@@ -483,7 +628,7 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
     EXPECT_TRUE(contains(r.err, "campaign/site3/results.csv:3: rho_ohm_cm \"oops\" is not a finite number")) << r.err;
     EXPECT_TRUE(contains(r.err, "warning: limits.csv: line 3 (X-Y-BOTTOM, onset_v) holds for no gap")) << r.err;
     // Alike but for the command line, which names the output.
-    std::string page = readFile(dir.file(out + "/index.html")) + readFile(dir.file(out + "/figures/resistivity.png")) +
+    std::string page = readFile(dir.file(out + "/index.html")) + readFile(dir.file(out + "/figures/resistivity_other_1.png")) +
                        readFile(dir.file(out + "/verdicts.csv")) + readFile(dir.file(out + "/campaign.tex"));
     const std::string option = "-o " + out + " ";
     for (std::size_t at; (at = page.find(option)) != std::string::npos;) page.replace(at, option.size(), "-o OUT ");
@@ -560,7 +705,7 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
     EXPECT_TRUE(contains(html, "<tr data-verdict=\"" + verdict + "\">")) << verdict;
     EXPECT_TRUE(contains(between(html, "<tr data-verdict=\"" + verdict + "\">", "</tr>")[0], ">" + std::to_string(n) + "</td>"));
   }
-  for (const char* figure : {"resistivity.png", "onset.png", "knee_rho_bottom.png", "knee_rho_top-wide.png"}) {
+  for (const char* figure : {"resistivity_bottom_1.png", "onset_other_1.png", "onset_top-wide_1.png", "knee_rho_bottom.png", "knee_rho_top-wide.png"}) {
     EXPECT_GT(decodePng(dir.file(std::string("report/figures/") + figure)).width, 0) << figure;
   }
   // Without limits no verdicts; a path that is missing and no results.csv at all are named.

@@ -9,6 +9,7 @@
 
 #include "aux/ScanDate.h"
 #include "toolkit/Canvas.h"
+#include "tools/ReportFigures.h"
 
 namespace {
 
@@ -160,67 +161,29 @@ ReportProvenance withHistory(ReportProvenance provenance, const CampaignHistory&
 
 namespace {
 
-tk::Graph series(int colour, int marker) {
-  tk::Graph g;
-  g.markerColor = colour;
-  g.markerStyle = marker;
-  g.markerSize = 1.3;
-  return g;
-}
-
-void addPoint(tk::Graph& g, double x, double y, double error) {
-  g.AddPoint(x, y);
-  g.errorY.push_back(error);
-}
-
-// Lowest and highest y of the graphs with their error bars, and of `extra`.
-std::pair<double, double> yRange(const std::vector<const tk::Graph*>& graphs, const std::vector<double>& extra) {
-  double low = std::numeric_limits<double>::infinity(), high = -low;
-  for (const tk::Graph* g : graphs) {
-    for (std::size_t i = 0; i < g->GetY().size(); ++i) {
-      low = std::min(low, g->GetY()[i] - g->errorY[i]);
-      high = std::max(high, g->GetY()[i] + g->errorY[i]);
-    }
-  }
-  for (const double v : extra) low = std::min(low, v), high = std::max(high, v);
-  if (!(high > low)) low -= 0.5, high += 0.5;
-  return {low, high};
-}
-
-tk::Style figureStyle() {
-  tk::Style style;
-  style.padRightMargin = 0.24;  // the legend stands beside the data, never on it
-  style.padBottomMargin = 0.2;
-  style.padLeftMargin = 0.12;
-  return style;
-}
-
 // One gap's history: log10 rho as measured and at T0 against the scan date, the
 // drift line through rho_ref, the limits of knee_rho_ohm_cm as a band.
 bool paintGapHistory(const CampaignHistory& h, const GapDrift& d, const Limits* limits, const std::string& path,
                      std::string& error) {
-  tk::Graph measured = series(1, 20), reference = series(4, 21);
+  tk::Graph measured = markerSeries(1, 20), reference = markerSeries(4, 21);
   const bool corrected = h.fit.alphaUsed != 0.0;
   double first = HUGE_VAL, last = -HUGE_VAL;
   std::vector<std::pair<double, std::string>> labels;
   for (const std::size_t k : d.records) {
     const CampaignRecord& r = h.records[k];
     const double e = r.lnRhoError / std::log(10.0);
-    addPoint(measured, r.days, r.lnRho / std::log(10.0), e);
-    if (corrected) addPoint(reference, r.days, lnRhoReference(r, h.fit.alphaUsed, h.reference) / std::log(10.0), e);
+    addPointWithError(measured, r.days, r.lnRho / std::log(10.0), e);
+    if (corrected) addPointWithError(reference, r.days, lnRhoReference(r, h.fit.alphaUsed, h.reference) / std::log(10.0), e);
     first = std::min(first, r.days), last = std::max(last, r.days);
     labels.emplace_back(r.days, h.points[k].date);
   }
-  std::vector<double> band;
-  const Limit* limit = limits != nullptr ? limitFor(d.gap, "knee_rho_ohm_cm", *limits) : nullptr;
-  if (limit != nullptr && limit->min && *limit->min > 0) band.push_back(std::log10(*limit->min));
-  if (limit != nullptr && limit->max && *limit->max > 0) band.push_back(std::log10(*limit->max));
-  const auto [low, high] = yRange({&measured, &reference}, band);
+  const std::vector<double> band = limitBounds(d.gap, "knee_rho_ohm_cm", limits, true);
+  const auto [low, high] = spanWithErrors({&measured, &reference}, band);
   const double margin = std::max(3.0, 0.1 * (last - first));
   tk::Graph frame = tk::frameGraph(first - margin, last + margin, low - 0.1 * (high - low), high + 0.1 * (high - low),
                             "scan date", "log_{10}(#rho [#Omega cm])");
   frame.xCategoryLabels = labels;
-  tk::Canvas canvas("history", d.gap, 900, 450, figureStyle());
+  tk::Canvas canvas("history", d.gap, 900, 450, sideLegendStyle());
   canvas.DrawGraph(&frame, true);
   for (const double b : band) canvas.DrawLine(first - margin, b, last + margin, b, 3, 2, 2);
   if (d.fitted) {
@@ -228,7 +191,7 @@ bool paintGapHistory(const CampaignHistory& h, const GapDrift& d, const Limits* 
     canvas.DrawLine(first, at, last, at + slope * (last - first), corrected ? 4 : 1, 1, 2);
   }
   tk::Legend legend;
-  legend.x1 = 0.77, legend.y1 = 0.62, legend.x2 = 0.99, legend.y2 = 0.9;
+  legend.x1 = kSideLegendX, legend.y1 = 0.62, legend.x2 = 0.99, legend.y2 = 0.9;
   legend.header = d.gap;
   canvas.DrawGraph(&measured, false);
   legend.AddEntry(&measured, "#rho at its T", "p");
@@ -237,7 +200,7 @@ bool paintGapHistory(const CampaignHistory& h, const GapDrift& d, const Limits* 
     legend.AddEntry(&reference, "#rho_{ref} at " + shortText(h.reference) + " C", "p");
   }
   canvas.DrawLegend(legend);
-  if (!band.empty()) canvas.DrawText(0.77, 0.55, "limits: green dashes", 0.03);
+  if (!band.empty()) canvas.DrawText(kSideLegendX, 0.55, "limits: green dashes", 0.03);
   return canvas.SaveAs(path, error);
 }
 
@@ -247,20 +210,20 @@ namespace {
 
 // Each gap's drift in percent per month; DRIFT in red, the largest drift allowed dashed.
 bool paintDrifts(const CampaignHistory& h, double maxDrift, const std::string& path, std::string& error) {
-  tk::Graph steady = series(1, 20), drifting = series(2, 21);
+  tk::Graph steady = markerSeries(1, 20), drifting = markerSeries(2, 21);
   std::vector<std::pair<double, std::string>> labels;
   for (const GapDrift& d : h.fit.drifts) {
     if (!d.fitted) continue;
     const double x = static_cast<double>(labels.size());
-    addPoint(d.drifting ? drifting : steady, x, d.perMonth, d.perMonthError);
+    addPointWithError(d.drifting ? drifting : steady, x, d.perMonth, d.perMonthError);
     labels.emplace_back(x, d.gap);
   }
   if (labels.empty()) return true;
-  const auto [low, high] = yRange({&steady, &drifting}, {-maxDrift, maxDrift});
+  const auto [low, high] = spanWithErrors({&steady, &drifting}, {-maxDrift, maxDrift});
   tk::Graph frame = tk::frameGraph(-0.5, static_cast<double>(labels.size()) - 0.5, low - 0.1 * (high - low),
                             high + 0.1 * (high - low), "gap", "drift [% per month]");
   frame.xCategoryLabels = labels;
-  tk::Style style = figureStyle();
+  tk::Style style = sideLegendStyle();
   style.padBottomMargin = 0.3;
   tk::Canvas canvas("drift", "drift", 1200, 600, style);
   canvas.DrawGraph(&frame, true);
@@ -268,7 +231,7 @@ bool paintDrifts(const CampaignHistory& h, double maxDrift, const std::string& p
   canvas.DrawLine(x0, 0.0, x1, 0.0, 16, 1, 1);
   for (const double b : {-maxDrift, maxDrift}) canvas.DrawLine(x0, b, x1, b, 2, 1, 2);
   tk::Legend legend;
-  legend.x1 = 0.77, legend.y1 = 0.75, legend.x2 = 0.99, legend.y2 = 0.9;
+  legend.x1 = kSideLegendX, legend.y1 = 0.75, legend.x2 = 0.99, legend.y2 = 0.9;
   canvas.DrawGraph(&steady, false);
   canvas.DrawGraph(&drifting, false);
   legend.AddEntry(&steady, "drift", "p");
@@ -281,55 +244,31 @@ bool paintDrifts(const CampaignHistory& h, double maxDrift, const std::string& p
 // partial residuals ln rho - a_g - b_g t beside the line -alpha (T - T0).
 bool paintAlpha(const CampaignHistory& h, bool partial, const std::string& path, std::string& error) {
   const AlphaFit& a = h.fit.alphaFit;
-  tk::Graph points = series(4, 20);
+  tk::Graph points = markerSeries(4, 20);
   double cold = HUGE_VAL, warm = -HUGE_VAL;
   for (const AlphaResidual& r : a.residuals) {
-    addPoint(points, r.temperature, 100.0 * (partial ? r.partial : r.residual), 100.0 * r.error);
+    addPointWithError(points, r.temperature, 100.0 * (partial ? r.partial : r.residual), 100.0 * r.error);
     cold = std::min(cold, r.temperature), warm = std::max(warm, r.temperature);
   }
   const double line0 = partial ? -100.0 * a.alpha * (cold - h.reference) : 0.0;
   const double line1 = partial ? -100.0 * a.alpha * (warm - h.reference) : 0.0;
-  const auto [low, high] = yRange({&points}, {line0, line1});
+  const auto [low, high] = spanWithErrors({&points}, {line0, line1});
   const double pad = 0.05 * (warm - cold);
   const tk::Graph frame = tk::frameGraph(cold - pad, warm + pad, low - 0.1 * (high - low), high + 0.1 * (high - low),
                                   "T above the knee [C]",
                                   partial ? "100 (ln #rho - a_{gap} - b_{gap} t)" : "100 x residual of ln #rho");
-  tk::Canvas canvas(partial ? "alpha_partial" : "alpha_residuals", "alpha", 900, 450, figureStyle());
+  tk::Canvas canvas(partial ? "alpha_partial" : "alpha_residuals", "alpha", 900, 450, sideLegendStyle());
   canvas.DrawGraph(&frame, true);
   canvas.DrawLine(cold - pad, line0 - (partial ? -100.0 * a.alpha * pad : 0.0), warm + pad,
                   line1 + (partial ? -100.0 * a.alpha * pad : 0.0), 2, 2, 1);
   canvas.DrawGraph(&points, false);
   tk::Legend legend;
-  legend.x1 = 0.77, legend.y1 = 0.75, legend.x2 = 0.99, legend.y2 = 0.9;
+  legend.x1 = kSideLegendX, legend.y1 = 0.75, legend.x2 = 0.99, legend.y2 = 0.9;
   legend.AddEntry(&points, "knee results", "p");
   canvas.DrawLegend(legend);
-  canvas.DrawText(0.77, 0.68, partial ? "red: -#alpha (T - T_{0})" : "red: zero", 0.03);
+  canvas.DrawText(kSideLegendX, 0.68, partial ? "red: -#alpha (T - T_{0})" : "red: zero", 0.03);
   return canvas.SaveAs(path, error);
 }
-
-// A figure on the page, or its failure reported; "" when it was not painted.
-struct FigurePlace {
-  const std::string& dir;
-  tk::Console& console;
-  tk::Failures& failures;
-  const StopAsked& stopAsked;
-  bool stopped = false;
-
-  template <class Paint>
-  std::string figure(const std::string& name, const std::string& caption, bool small, Paint paint) {
-    if (stopped || (stopAsked && stopAsked())) {
-      stopped = true;
-      return "";
-    }
-    std::string error;
-    if (!paint(dir + name, error)) {
-      console.error(tk::Status::IOError(error), failures);
-      return "";
-    }
-    return std::string(small ? "<figure class=\"small\">" : "<figure>") + "<img src=\"figures/" + name +
-           "\" alt=\"" + htmlEscape(caption) + "\"><figcaption>" + htmlEscape(caption) + "</figcaption></figure>\n";
-  }
-};
 
 std::string driftCell(const GapDrift& d) {
   if (!d.fitted) return "<td class=\"note\">one date</td>";

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "toolkit/SafeFile.h"
 #include "tools/CampaignHistory.h"
+#include "tools/ReportFigures.h"
 #include "tools/SummaryFigures.h"
+#include "tools/SummaryPanels.h"
 #include "tools/Thumbnail.h"
 
 namespace fs = std::filesystem;
@@ -50,17 +54,20 @@ namespace {
 // Thumbnails are made up to kThumbnailWidth pixels wide and shown 160 wide.
 constexpr int kThumbShown = 160;
 
-const char* const kStyleSheet =
-    "body{font-family:sans-serif;margin:1.5em;color:#111;background:#fff}"
+// Figures are shown at most kShownFigureWidth wide: the summary panels' labels
+// are sized for it.
+std::string styleSheet() {
+  return std::string("body{font-family:sans-serif;margin:1.5em;color:#111;background:#fff}"
     "table{border-collapse:collapse;margin:0.5em 0 1.5em}"
     "th,td{border:1px solid #bbb;padding:3px 6px;vertical-align:middle;text-align:left}"
     "th{background:#eee}td.num{text-align:right;white-space:nowrap}"
-    "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:1100px}"
+    "img{max-width:100%;height:auto}figure{margin:0.5em 0;max-width:") + std::to_string(kShownFigureWidth) + "px}"
     "figure.small{display:inline-block;width:32%;min-width:300px;margin-right:1%;vertical-align:top}"
     ".pass{background:#d8f5d8}.fail{background:#f8d0d0}.marginal{background:#fbe2c0}.drift{background:#e6d5f5}.noresult{background:#f3efd2}"
     ".note{color:#666;font-style:italic}td.note{min-width:10em}.error{color:#a00}"
     "img.thumb{max-width:none}td.verdict{white-space:nowrap;font-weight:bold}td.checks{min-width:14em}"
     "tr:target{outline:3px solid #36c}";
+}
 
 // "value ± error" in HTML, the rounding of results.tex; "" for no value.
 std::string htmlValue(const Measured& m) {
@@ -260,18 +267,66 @@ std::string scanSection(const std::vector<ScanTable>& scans, std::size_t s, cons
   return html + "</table>\n</section>\n";
 }
 
+// What the page says of the summary panels, once above them.
+std::string panelsIntro() {
+  return "<p>Each gap type in panels of at most " + std::to_string(kGapsPerPanel) +
+         " gaps, in chamber order, one axis for all panels of a quantity. Circles: window search; squares: knee "
+         "fit. A gap's results stand oldest to newest from left to right in its column, coloured by scan date "
+         "(legend). Dashed lines: the limits that hold for each gap. The axis range is set by the values within "
+         "the far fences of their quartiles and by the median error, so that one wild value or error bar does not "
+         "set it: what reaches beyond it is marked by an open triangle at the frame's edge and counted in the "
+         "caption.</p>\n";
+}
+
+// A summary figure on the page: a panel carries its gap and label counts and
+// its labels' size, for a reader (or a test) to check that they are legible.
+std::string summaryFigureHtml(const SummaryFigure& figure) {
+  std::string attributes;
+  if (figure.gaps > 0) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%.1f", std::floor(figure.labelPx * 10.0) / 10.0);
+    attributes = " id=\"fig-" + htmlEscape(fs::path(figure.name).stem().string()) + "\" data-gaps=\"" +
+                 std::to_string(figure.gaps) + "\" data-gap-labels=\"" + std::to_string(figure.gapLabels) +
+                 "\" data-label-px=\"" + size + "\"";
+  }
+  return figureHtml(figure.name, figure.note.empty() ? figure.caption : figure.caption + ". " + figure.note,
+                    figure.small, attributes);
+}
+
+// Links to a quantity's panels, by type and page, where it has several.
+std::string panelIndex(const std::vector<SummaryFigure>& figures, const std::string& group) {
+  std::string links, type;
+  std::size_t count = 0;
+  for (const SummaryFigure& f : figures) {
+    if (f.group != group || f.gaps == 0 || !f.painted) continue;
+    const std::string stem = fs::path(f.name).stem().string();
+    const std::string ofType = stem.substr(0, stem.rfind('_'));
+    if (ofType != type) links += std::string(links.empty() ? "" : " &middot; ") + htmlEscape(ofType.substr(ofType.find('_') + 1)) + ":";
+    type = ofType;
+    links += " <a href=\"#fig-" + htmlEscape(stem) + "\">" + htmlEscape(stem.substr(stem.rfind('_') + 1)) + "</a>";
+    ++count;
+  }
+  return count > 3 ? "<p>Panels: " + links + "</p>\n" : "";
+}
+
 // The summary figures into figures/, and their part of the page.
-std::string summarySection(const std::vector<ScanTable>& scans, ReportPlace& place) {
-  std::string html = "<h2>Summary</h2>\n";
+std::string summarySection(const std::vector<ScanTable>& scans, const Limits* limits, ReportPlace& place) {
+  std::string html = "<h2 id=\"summary\">Summary</h2>\n";
   if (place.stopped()) return html + "<p class=\"note\">The report was stopped before its summary figures were painted.</p>\n";
-  for (const SummaryFigure& figure : paintSummaryFigures(scans, place.dir + "figures/")) {
+  const std::vector<SummaryFigure> figures = paintSummaryFigures(scans, limits, place.dir + "figures/", place.stopAsked);
+  if (std::any_of(figures.begin(), figures.end(), [](const SummaryFigure& f) { return f.gaps > 0; })) html += panelsIntro();
+  std::string group;
+  for (const SummaryFigure& figure : figures) {
+    if (figure.group != group) {
+      group = figure.group;
+      html += "<h3>" + htmlEscape(group) + "</h3>\n" + panelIndex(figures, group);
+    }
     if (!figure.error.empty()) place.console.error(tk::Status::IOError(figure.error), place.failures);
     if (figure.painted && figure.error.empty()) {
-      html += std::string(figure.small ? "<figure class=\"small\">" : "<figure>") + "<img src=\"figures/" +
-              figure.name + "\" alt=\"" + htmlEscape(figure.caption) + "\"><figcaption>" +
-              htmlEscape(figure.caption) + "</figcaption></figure>\n";
+      html += summaryFigureHtml(figure);
+    } else if (!figure.note.empty()) {
+      html += "<p class=\"note\">" + htmlEscape(figure.caption + ": " + figure.note) + "</p>\n";
     }
-    if (!figure.note.empty()) html += "<p class=\"note\">" + htmlEscape(figure.caption + ": " + figure.note) + "</p>\n";
   }
   return html;
 }
@@ -287,14 +342,14 @@ std::string pageText(const std::vector<ScanTable>& scans, const PageFacts& facts
     }
   }
   std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n") +
-                     "<title>gapohm campaign report</title>\n<style>" + kStyleSheet + "</style>\n</head>\n<body>\n" +
+                     "<title>gapohm campaign report</title>\n<style>" + styleSheet() + "</style>\n</head>\n<body>\n" +
                      "<h1>gapohm campaign report</h1>\n<p>" + std::to_string(scans.size()) + " results files, " +
                      std::to_string(gaps) + " gaps: " + std::to_string(window) + " with a window-search result, " +
                      std::to_string(knee) + " with a knee-fit result.";
   if (failed > 0) html += " <span class=\"error\">" + std::to_string(failed) + " files could not be read.</span>";
   if (facts.limits != nullptr) html += " Verdicts from the limits in " + htmlEscape(facts.limits->file) + ".";
   html += "</p>\n" + verdictsSectionHtml(scans, facts.verdicts) +
-          provenanceSectionHtml(scans, facts.verdicts, facts.provenance, facts.limits) + summarySection(scans, place);
+          provenanceSectionHtml(scans, facts.verdicts, facts.provenance, facts.limits) + summarySection(scans, facts.limits, place);
   if (facts.history != nullptr) {
     html += historySections(*facts.history, facts.limits, place.dir + "figures/", place.console, place.failures,
                             place.stopAsked);

@@ -1,10 +1,12 @@
 #!/usr/bin/env node
 // Opens a page in headless Chromium through the DevTools protocol on a pipe (no
 // package needed), checks that every image on it loaded, that nothing was asked
-// of a network, that every link within the page lands on an element and that no
-// verdict cell wraps, prints the verdict counts it shows, and saves a screenshot
-// that must not be blank.
-// Usage: check_page.js PAGE.html SCREENSHOT.png
+// of a network, that every link within the page lands on an element, that no
+// verdict cell wraps and that every summary panel labels each of its gaps with
+// text at least 10 px high as shown (its figure's label size times the scale the
+// page shows it at), prints the verdict counts and the panels' gaps it shows, and
+// saves a screenshot that must not be blank.
+// Usage: [WIDTH=px] check_page.js PAGE.html SCREENSHOT.png  (WIDTH: the window's, 1200 unless given)
 'use strict';
 const { spawn } = require('child_process');
 const fs = require('fs');
@@ -12,11 +14,13 @@ const os = require('os');
 const path = require('path');
 
 const [page, screenshot] = process.argv.slice(2);
+const width = Number(process.env.WIDTH || 1200);
+const kLegiblePx = 10;
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'gapohm-chromium-'));
 const browser = spawn(process.env.CHROMIUM || '/usr/bin/chromium', [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
-  '--window-size=1200,2000', `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank',
+  `--window-size=${width},2000`, `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank',
 ], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
 let browserLog = '';
 browser.stderr.on('data', (d) => { browserLog += d; });
@@ -82,7 +86,7 @@ async function main() {
   });
   await send('Network.enable', {}, sessionId);
   await send('Page.enable', {}, sessionId);
-  await send('Emulation.setDeviceMetricsOverride', { width: 1200, height: 2000, deviceScaleFactor: 1, mobile: false }, sessionId);
+  await send('Emulation.setDeviceMetricsOverride', { width, height: 2000, deviceScaleFactor: 1, mobile: false }, sessionId);
   await send('Page.navigate', { url: 'file://' + path.resolve(page) }, sessionId);
   await load;
   const images = await evaluate('JSON.stringify([...document.images].map(i => [i.getAttribute("src"), i.complete && i.naturalWidth > 0]))', sessionId);
@@ -97,11 +101,29 @@ async function main() {
       return new Set([...r.getClientRects()].map(b => Math.round(b.top))).size > 1; }).map(td => td.textContent),
     counts: Object.fromEntries([...document.querySelectorAll('#verdict-counts tr[data-verdict]')]
       .map(tr => [tr.dataset.verdict, [...tr.querySelectorAll('td.num')].map(c => Number(c.textContent))])),
-    listed: document.querySelectorAll('#verdict-list a').length })`, sessionId);
+    listed: document.querySelectorAll('#verdict-list a').length,
+    panels: [...document.querySelectorAll('img[data-gaps]')].map(i => ({ id: i.id, gaps: Number(i.dataset.gaps),
+      labels: Number(i.dataset.gapLabels), shownPx: Number(i.dataset.labelPx) * i.getBoundingClientRect().width / i.naturalWidth })) })`, sessionId);
   if (Object.keys(layout.counts).length > 0) console.log('verdict counts: ' + JSON.stringify(layout.counts) + '; listed: ' + layout.listed);
+  const panels = layout.panels;
+  const unlabelled = panels.filter((p) => p.labels !== p.gaps).map((p) => p.id);
+  const small = panels.filter((p) => !(p.shownPx >= kLegiblePx)).map((p) => `${p.id} (${p.shownPx.toFixed(1)} px)`);
+  if (panels.length > 0) {
+    const gaps = {};
+    for (const p of panels) { const q = p.id.split('_')[0].replace('fig-', ''); gaps[q] = (gaps[q] || 0) + p.gaps; }
+    console.log(`summary panels: ${panels.length}; gaps per quantity: ${JSON.stringify(gaps)}; smallest gap label ` +
+                `shown ${Math.min(...panels.map((p) => p.shownPx)).toFixed(1)} px`);
+  }
   const shot = await send('Page.captureScreenshot', { format: 'png' }, sessionId);
   fs.writeFileSync(screenshot, Buffer.from(shot.data, 'base64'));
   const pixels = await evaluate(countNonWhite(shot.data), sessionId);
+  if (panels.length > 0) {  // the first panel as shown, for a person to look at its labels
+    const clip = await evaluate(`(() => { const r = document.getElementById(${JSON.stringify(panels[0].id)})
+      .getBoundingClientRect(); return JSON.stringify({ x: r.left + scrollX, y: r.top + scrollY, width: r.width,
+      height: r.height, scale: 1 }); })()`, sessionId);
+    const panelShot = await send('Page.captureScreenshot', { format: 'png', clip, captureBeyondViewport: true }, sessionId);
+    fs.writeFileSync(screenshot.replace(/\.png$/, '') + '-panel.png', Buffer.from(panelShot.data, 'base64'));
+  }
   console.log(`images: ${images.length}, broken: ${broken.length}; requests off the file system: ${remote.length}; ` +
               `screenshot ${pixels.width}x${pixels.height}, ${pixels.count} pixels not white`);
   const failures = [];
@@ -111,6 +133,8 @@ async function main() {
   if (pixels.count < 0.01 * pixels.total) failures.push('the screenshot is blank');
   if (layout.dangling.length > 0) failures.push('links to nothing on the page: ' + layout.dangling.join(' '));
   if (layout.wrapped.length > 0) failures.push('verdict cells on more than one line: ' + layout.wrapped.length);
+  if (unlabelled.length > 0) failures.push('panels without a label for every gap: ' + unlabelled.join(' '));
+  if (small.length > 0) failures.push(`gap labels under ${kLegiblePx} px as shown: ` + small.join(' '));
   await send('Browser.close').catch(() => {});
   finish(failures.length ? 1 : 0, failures.length ? 'FAIL: ' + failures.join('; ') : 'PASS');
 }
