@@ -236,15 +236,16 @@ bool paintChanges(const std::vector<BaselineChange>& changes, std::size_t first,
   std::vector<std::pair<double, std::string>> labels;
   for (std::size_t k = first; k < last; ++k) {
     const BaselineChange& c = changes[k];
-    const double x = static_cast<double>(k - first);
+    const double x = static_cast<double>(k - first + 1);
     tk::Graph& g = c.flagged ? changed : within;
     g.AddPoint(x, c.percent);
     g.errorY.push_back(c.percentError);
     labels.emplace_back(x, c.gap);
   }
-  // The frame adds a tenth of its points' span on each side: these give it -0.5 to x1.
-  const double x1 = static_cast<double>(kBaselineGapsPerFigure) - 0.5, inset = (x1 + 0.5) / 12;
-  tk::Graph frame = tk::frameGraph(-0.5 + inset, x1 - inset, y.first, y.second, "gap", "#rho_{ref} now / baseline - 1 [%]");
+  // Gaps at 1, 2, ...; the frame adds a tenth of its points' span on each side
+  // (an x range from 0 up would be clamped at 0): these give it 0.5 to x1.
+  const double x0 = 0.5, x1 = static_cast<double>(kBaselineGapsPerFigure) + 0.5, inset = (x1 - x0) / 12;
+  tk::Graph frame = tk::frameGraph(x0 + inset, x1 - inset, y.first, y.second, "", "#rho_{ref} now / baseline - 1 [%]");
   frame.xCategoryLabels = labels;
   tk::Style style;
   style.padRightMargin = 0.2;  // the legend beside the data, never on it
@@ -252,7 +253,7 @@ bool paintChanges(const std::vector<BaselineChange>& changes, std::size_t first,
   style.padLeftMargin = 0.1;
   tk::Canvas canvas("baseline", "baseline", 1200, 600, style);
   canvas.DrawGraph(&frame, true);
-  canvas.DrawLine(-0.5, 0.0, x1, 0.0, 16, 1, 1);
+  canvas.DrawLine(x0, 0.0, x1, 0.0, 16, 1, 1);
   canvas.DrawGraph(&within, false);
   canvas.DrawGraph(&changed, false);
   tk::Legend legend;
