@@ -216,8 +216,8 @@ tk::Graph series(int colour, int marker) {
 // that one wild error bar does not set the axis for all (it runs off the frame,
 // clipped); every value is inside.
 std::pair<double, double> changeRange(const std::vector<BaselineChange>& changes) {
-  std::vector<double> errors;
-  for (const BaselineChange& c : changes) errors.push_back(c.percentError);
+  std::vector<double> errors(changes.size());
+  std::transform(changes.begin(), changes.end(), errors.begin(), [](const BaselineChange& c) { return c.percentError; });
   std::nth_element(errors.begin(), errors.begin() + static_cast<long>(errors.size() / 2), errors.end());
   const double cap = 3.0 * errors[errors.size() / 2];
   double low = 0.0, high = 0.0;
