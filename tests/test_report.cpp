@@ -602,7 +602,8 @@ TEST(Report, BaselineComparesEachGapsRhoRefAndABadPathIsAUsageError) {
   const std::string page = readFile(dir.file("out/index.html"));
   for (const char* part : {"<h2 id=\"baseline\">Baseline</h2>", "1 gap only in the baseline: G-OLD.", "1 gap only in this campaign: G-NEW.",
                            "<td>G-UP</td><td class=\"num\">(100.0 &plusmn; 2.0) &times; 10<sup>9</sup></td>",
-                           "<td class=\"num\">30.0 &plusmn; 3.7</td><td class=\"num\">9.3</td><td class=\"verdict drift\">CHANGED</td>"}) {
+                           "<td class=\"num\">30.0 &plusmn; 3.7</td><td class=\"num\">9.3</td><td class=\"verdict drift\">CHANGED</td>",
+                           "data-gaps=\"2\" data-gap-labels=\"2\""}) {
     EXPECT_TRUE(contains(page, part)) << part;
   }
   const Picture figure = decodePng(dir.file("out/figures/baseline_1.png"));

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <set>
 
 #include "aux/ScanInput.h"
 #include "toolkit/Canvas.h"
+#include "toolkit/Layout.h"
 
 namespace fs = std::filesystem;
 
@@ -49,17 +49,23 @@ int readBaseline(const std::string& path, BaselineCampaign& out, tk::Console& co
 }
 
 std::string baselineOverlapWarning(const BaselineCampaign& baseline, const std::vector<std::string>& resultsFiles) {
+  // The files themselves, whatever path names them; "" for one that cannot be told.
+  const auto canonical = [](const std::string& file) {
+    std::error_code ec;
+    fs::path path = fs::weakly_canonical(file, ec);
+    return ec ? fs::path() : path;
+  };
   std::set<fs::path> own;
-  std::error_code ec;
-  for (const std::string& file : resultsFiles) own.insert(fs::weakly_canonical(file, ec));
+  for (const std::string& file : resultsFiles) own.insert(canonical(file));
+  own.erase(fs::path());
   std::size_t both = 0;
   std::string first;
   for (const ScanTable& table : baseline.tables) {
-    if (own.count(fs::weakly_canonical(table.file, ec)) == 0) continue;
+    if (own.count(canonical(table.file)) == 0) continue;
     if (both++ == 0) first = table.file;
   }
   if (both == 0) return "";
-  return std::to_string(both) + " results files of the baseline are also the campaign's own (" + first +
+  return std::to_string(both) + (both == 1 ? " results file" : " results files") + " of the baseline are also the campaign's own (" + first +
          (both > 1 ? ", ..." : "") + "): their gaps are compared with themselves";
 }
 
@@ -229,11 +235,38 @@ std::pair<double, double> changeRange(const std::vector<BaselineChange>& changes
   return {low, high};
 }
 
+// A figure's size: frame and legend of fixed height, the bottom margin tall
+// enough for the gaps' names (`longest` characters) to read upwards at the size
+// their spacing allows.
+constexpr int kFigureWidth = 1200;
+constexpr double kTopPx = 40.0, kFramePx = 400.0;
+tk::Style figureStyle(std::size_t longest, int& height) {
+  tk::Style style;
+  style.padRightMargin = 0.2;  // the legend beside the data, never on it
+  style.padLeftMargin = 0.1;
+  const double spacing = kFigureWidth * (1.0 - style.padLeftMargin - style.padRightMargin) /
+                         static_cast<double>(kBaselineGapsPerFigure);
+  const double label = std::min(0.9 * spacing, 32.0);
+  const double bottom =
+      std::clamp(20.0 + label * tk::advancePerSize(style.font) * static_cast<double>(longest), 60.0, 900.0);
+  height = static_cast<int>(std::ceil(kTopPx + kFramePx + bottom));
+  style.padTopMargin = kTopPx / height;
+  style.padBottomMargin = bottom / height;
+  return style;
+}
+
+// What a figure's gap labels came to: how many were written and the smallest size (px).
+struct GapLabels {
+  std::size_t gaps = 0, written = 0;
+  double smallestPx = 0.0;
+};
+
 // Changes [first, last) against their gaps, a zero line, CHANGED ones as red squares.
 bool paintChanges(const std::vector<BaselineChange>& changes, std::size_t first, std::size_t last,
-                  std::pair<double, double> y, const std::string& path, std::string& error) {
+                  std::pair<double, double> y, const std::string& path, GapLabels& shown, std::string& error) {
   tk::Graph within = series(1, 20), changed = series(2, 21);
   std::vector<std::pair<double, std::string>> labels;
+  std::size_t longest = 1;
   for (std::size_t k = first; k < last; ++k) {
     const BaselineChange& c = changes[k];
     const double x = static_cast<double>(k - first + 1);
@@ -241,26 +274,28 @@ bool paintChanges(const std::vector<BaselineChange>& changes, std::size_t first,
     g.AddPoint(x, c.percent);
     g.errorY.push_back(c.percentError);
     labels.emplace_back(x, c.gap);
+    longest = std::max(longest, c.gap.size());
   }
   // Gaps at 1, 2, ...; the frame adds a tenth of its points' span on each side
   // (an x range from 0 up would be clamped at 0): these give it 0.5 to x1.
   const double x0 = 0.5, x1 = static_cast<double>(kBaselineGapsPerFigure) + 0.5, inset = (x1 - x0) / 12;
   tk::Graph frame = tk::frameGraph(x0 + inset, x1 - inset, y.first, y.second, "", "#rho_{ref} now / baseline - 1 [%]");
   frame.xCategoryLabels = labels;
-  tk::Style style;
-  style.padRightMargin = 0.2;  // the legend beside the data, never on it
-  style.padBottomMargin = 0.34;
-  style.padLeftMargin = 0.1;
-  tk::Canvas canvas("baseline", "baseline", 1200, 600, style);
+  int height = 0;
+  const tk::Style style = figureStyle(longest, height);
+  tk::Canvas canvas("baseline", "baseline", kFigureWidth, height, style);
   canvas.DrawGraph(&frame, true);
   canvas.DrawLine(x0, 0.0, x1, 0.0, 16, 1, 1);
   canvas.DrawGraph(&within, false);
   canvas.DrawGraph(&changed, false);
   tk::Legend legend;
-  legend.x1 = 0.81, legend.y1 = 0.78, legend.x2 = 0.99, legend.y2 = 0.9;
+  legend.x1 = 0.81, legend.x2 = 0.99, legend.y2 = 1.0 - style.padTopMargin, legend.y1 = legend.y2 - 80.0 / height;
   legend.AddEntry(&within, "within 3#sigma", "p");
   legend.AddEntry(&changed, "CHANGED", "p");
   canvas.DrawLegend(legend);
+  const tk::FigureLayout layout = tk::layoutFigure(canvas);
+  shown = {last - first, layout.xLabels.size(), layout.xLabels.empty() ? 0.0 : HUGE_VAL};
+  for (const tk::PlacedText& label : layout.xLabels) shown.smallestPx = std::min(shown.smallestPx, label.sizePx);
   return canvas.SaveAs(path, error);
 }
 
@@ -276,15 +311,21 @@ std::string changeFigures(const std::vector<BaselineChange>& changes, const std:
     const std::size_t last = std::min(changes.size(), first + kBaselineGapsPerFigure);
     const std::string name = "baseline_" + std::to_string(n) + ".png";
     std::string error;
-    if (!paintChanges(changes, first, last, y, figuresDir + name, error)) {
+    GapLabels shown;
+    if (!paintChanges(changes, first, last, y, figuresDir + name, shown, error)) {
       console.error(tk::Status::IOError(error), failures);
       continue;
     }
     const std::string caption = "Change of rho_ref against the baseline, gaps " + std::to_string(first + 1) + "-" +
                                 std::to_string(last) + " of " + std::to_string(changes.size()) +
                                 " in the table's order (red squares: CHANGED)";
-    html += "<figure><img src=\"figures/" + name + "\" alt=\"" + htmlEscape(caption) + "\"><figcaption>" +
-            htmlEscape(caption) + "</figcaption></figure>\n";
+    // The gaps and their labels as painted, for a browser check of what the reader sees.
+    char size[32];
+    std::snprintf(size, sizeof size, "%.1f", std::floor(shown.smallestPx * 10.0) / 10.0);
+    html += "<figure><img id=\"fig-baseline_" + std::to_string(n) + "\" src=\"figures/" + name + "\" alt=\"" +
+            htmlEscape(caption) + "\" data-gaps=\"" + std::to_string(shown.gaps) + "\" data-gap-labels=\"" +
+            std::to_string(shown.written) + "\" data-label-px=\"" + size + "\"><figcaption>" + htmlEscape(caption) +
+            "</figcaption></figure>\n";
   }
   return html;
 }
