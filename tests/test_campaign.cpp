@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 
+#include "aux/BaselineCompare.h"
 #include "aux/CampaignFit.h"
 #include "tests/TestSupport.h"
 
@@ -126,6 +127,48 @@ TEST(CampaignFit, SpreadDatesAndDriftThresholds) {
       EXPECT_EQ(fit.drifts[k].drifting, c.drifting[k]) << c.what;
     }
   }
+}
+
+// A gap's rho_ref in one campaign: ln of rho, its relative error, the temperature.
+GapReference reference(const std::string& gap, double rho, double error = 0.02, double celsius = 20) {
+  return {gap, std::log(rho), error, celsius};
+}
+
+// The change of rho_ref, its error from both sides (and alpha's), combined repeats, the flags and the lists.
+TEST(BaselineCompare, ChangeErrorFlagsAndGapsInOneOnly) {
+  const std::vector<GapReference> before = {
+      reference("UP10", 1e11), reference("SAME", 2e11), reference("SAME", 2e11),
+      reference("DOWN30", 1e11, 0.05), reference("WARM", 1e11, 0.02, 18), reference("OLD", 1e11),
+      reference("NOREF", 1e11), reference("SCATTER", 1e11), reference("SCATTER", 1.2e11)};
+  std::vector<GapReference> now = {
+      reference("UP10", 1.1e11), reference("SAME", 2e11), reference("DOWN30", 0.7e11, 0.05),
+      reference("WARM", 1e11, 0.02, 26), reference("NEW", 1e11), {"NOREF", std::nullopt, 0.02, 20},
+      reference("NOREF", 1e11, 0.0), reference("SCATTER", 1.1e11)};
+  const BaselineComparison c = compareCampaigns(before, now, 0.005);
+  // Flagged first, the larger |sigma| first; then by name.
+  std::vector<std::string> order;
+  for (const BaselineChange& ch : c.changes) order.push_back(ch.gap + (ch.flagged ? "!" : ""));
+  EXPECT_EQ(order, (std::vector<std::string>{"DOWN30!", "UP10!", "SAME", "SCATTER", "WARM"}));
+  EXPECT_EQ(c.flagged, 2u);
+  const BaselineChange& up = c.changes[1];
+  EXPECT_NEAR(up.percent, 10.0, 1e-9);
+  EXPECT_NEAR(up.percentError, 110 * 0.02 * std::sqrt(2.0), 1e-9);  // 100 e^d sigma_d
+  EXPECT_NEAR(up.sigma, std::log(1.1) / (0.02 * std::sqrt(2.0)), 1e-9);
+  EXPECT_NEAR(c.changes[0].percent, -30.0, 1e-9);
+  const BaselineChange& same = c.changes[2];  // two results of 2 %: 1.41 %
+  EXPECT_NEAR(same.baseline.lnError, 0.02 / std::sqrt(2.0), 1e-12);
+  EXPECT_EQ(same.baseline.results, 2u);
+  EXPECT_FALSE(same.baseline.errorScaled);
+  // 1e11 and 1.2e11 at 2 % disagree: their mean's error is scaled by sqrt(chi2).
+  const CombinedReference& scatter = c.changes[3].baseline;
+  EXPECT_TRUE(scatter.errorScaled);
+  EXPECT_NEAR(scatter.lnError, 0.02 / std::sqrt(2.0) * std::sqrt(scatter.chi2), 1e-12);
+  EXPECT_NEAR(scatter.chi2, std::pow(std::log(1.2) / 0.02, 2) / 2, 1e-9);
+  // 8 C warmer now: alpha's error 0.005 adds 4 % in quadrature.
+  EXPECT_NEAR(c.changes[4].lnChangeError, std::sqrt(0.02 * 0.02 * 2 + 0.04 * 0.04), 1e-12);
+  EXPECT_EQ(c.baselineOnly, std::vector<std::string>{"OLD"});
+  EXPECT_EQ(c.nowOnly, std::vector<std::string>{"NEW"});
+  EXPECT_EQ(c.noReference, std::vector<std::string>{"NOREF"});
 }
 
 // A campaign's page: a gap ageing 20 % a month is DRIFT, steady ones are not,

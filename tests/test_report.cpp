@@ -717,4 +717,58 @@ TEST(Report, PageLinksEachGapsOwnFigureEscapesNamesNamesFailuresAndIsReproducibl
   EXPECT_TRUE(contains(none.err, "no results.csv found")) << none.err;
 }
 
+// Against an earlier campaign: a gap 30 % up is CHANGED with its error, one steady,
+// one in each campaign only; the figure marks the change; a bad PATH is a usage error.
+TEST(Report, BaselineComparesEachGapsRhoRefAndABadPathIsAUsageError) {
+  ScratchDir dir;
+  fs::create_directories(dir.file("then/a"));
+  fs::create_directories(dir.file("now/b"));
+  writeFile(dir.file("then/a/results.csv"), resultsCsvText({fittedRow("a", "G-UP", 1e10, 1e11), fittedRow("a", "G-SAME", 1e10, 1e11),
+                                                            fittedRow("a", "G-OLD", 1e10, 1e11)}));
+  writeFile(dir.file("now/b/results.csv"), resultsCsvText({fittedRow("b", "G-UP", 1e10, 1.3e11), fittedRow("b", "G-SAME", 1e10, 1e11),
+                                                           fittedRow("b", "G-NEW", 1e10, 1e11)}));
+  const RunResult r = runGapohm({"--report", "--baseline", "then", "-o", "out", "now"}, inHome(dir));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(contains(r.out, "; 2 gaps compared with the baseline, 1 changed beyond 3 sigma")) << r.out;
+  std::vector<CsvRecord> csv;
+  std::string error;
+  ASSERT_TRUE(readCsvRecords(readFile(dir.file("out/baseline.csv")), "b", csv, error)) << error;
+  ASSERT_EQ(csv.size(), 5u);
+  EXPECT_EQ(csv[0].fields, (std::vector<std::string>{"gap", "baseline_rho_ref", "baseline_err", "rho_ref", "err",
+                                                     "change_pct", "change_err_pct", "sigma", "flag"}));
+  const std::vector<std::string>& up = csv[1].fields;  // 2 % on each side
+  ASSERT_EQ(up.size(), 9u);
+  EXPECT_EQ(up[0] + "|" + up[8], "G-UP|CHANGED");
+  const double expected[] = {1e11, 2e9, 1.3e11, 2.6e9, 30, 130 * 0.02 * std::sqrt(2.0), std::log(1.3) / (0.02 * std::sqrt(2.0))};
+  for (int k = 0; k < 7; ++k) EXPECT_NEAR(std::stod(up[k + 1]), expected[k], 1e-6 * expected[k]) << k;
+  EXPECT_EQ(csv[2].fields[0] + "|" + csv[2].fields[5] + "|" + csv[2].fields[8], "G-SAME|0|");
+  EXPECT_EQ(csv[3].fields[0] + "|" + csv[3].fields[1] + "|" + csv[3].fields[8], "G-OLD||ONLY BASELINE");
+  EXPECT_EQ(csv[4].fields[0] + "|" + csv[4].fields[8], "G-NEW|ONLY NOW");
+  const std::string page = readFile(dir.file("out/index.html"));
+  for (const char* part : {"<h2 id=\"baseline\">Baseline</h2>", "1 gap only in the baseline: G-OLD.", "1 gap only in this campaign: G-NEW.",
+                           "<td>G-UP</td><td class=\"num\">(100.0 &plusmn; 2.0) &times; 10<sup>9</sup></td>",
+                           "<td class=\"num\">30.0 &plusmn; 3.7</td><td class=\"num\">9.3</td><td class=\"verdict drift\">CHANGED</td>",
+                           "data-gaps=\"2\" data-gap-labels=\"2\""}) {
+    EXPECT_TRUE(contains(page, part)) << part;
+  }
+  const Picture figure = decodePng(dir.file("out/figures/baseline_1.png"));
+  long red = 0;
+  for (std::size_t k = 0; k + 2 < figure.rgb.size(); k += 3) red += figure.rgb[k] > 200 && figure.rgb[k + 1] < 60 && figure.rgb[k + 2] < 60;
+  EXPECT_GT(red, 100);  // the CHANGED square and its error bar
+  // A bad PATH: a usage error before anything is written, the path and what is wrong named.
+  fs::create_directories(dir.file("empty"));
+  writeFile(dir.file("bad.csv"), "gap,knee_rho_ohm_cm\nG,x\n");
+  fs::create_symlink(dir.file("then"), dir.file("link"));
+  const std::pair<std::string, std::string> bad[] = {
+      {"missing", "--baseline missing: no such file or directory"}, {"empty", "--baseline empty: no results.csv under it"},
+      {"bad.csv", "bad.csv:2: knee_rho_ohm_cm \"x\" is not a finite number"}, {"link", "--baseline link: a symbolic link"},
+      {"", "--baseline : needs a results.csv"}};
+  for (const auto& [path, message] : bad) {
+    const RunResult b = runGapohm({"--report", "--baseline", path, "-o", "bad", "now"}, inHome(dir));
+    EXPECT_EQ(b.status, 2) << path;
+    EXPECT_TRUE(contains(b.err, message)) << b.err;
+    EXPECT_FALSE(fs::exists(dir.file("bad"))) << path;
+  }
+}
+
 }  // namespace

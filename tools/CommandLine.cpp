@@ -114,6 +114,8 @@ struct CommandLine {
   std::string areasFile;
   bool report = false;
   std::string limits;
+  std::string baseline;  // --baseline: an earlier campaign to compare with
+  CLI::Option* baselineOption = nullptr;
   std::string alpha;  // --temperature-coefficient: a number, or "fit" with --report
   CLI::Option* alphaOption = nullptr;
   CLI::Option* referenceOption = nullptr;
@@ -218,6 +220,10 @@ void defineCampaignOptions(CLI::App& app, CommandLine& c) {
   app.add_option("--limits", c.limits,
                  "with --report or --batch: verdict limits, CSV gap,quantity,min,max")
       ->type_name("FILE");
+  c.baselineOption = app.add_option("--baseline", c.baseline,
+                                    "with --report: an earlier campaign (a results.csv, or a directory tree of "
+                                    "them) to compare each gap's rho_ref with: baseline.csv and the page's Baseline")
+                         ->type_name("PATH");
   app.add_flag("--watch", c.watch,
                "follow SCAN while it is being written: re-analyse what was appended, live.html, alarms; "
                "at the end (see --idle) a plain run on the whole file");
@@ -326,6 +332,7 @@ void warnUnusedOptions(const CLI::App& app, const CommandLine& c, tk::Console& c
       {"--quiet", c.batch, "with --batch"}, {"--jobs", !c.batch, "without --batch"},
       {"--summary", !c.batch, "without --batch"},
       {"--limits", !c.batch && !c.report, "without --batch or --report"},
+      {"--baseline", !c.report, "without --report"},
       {"--reference-temperature", c.alphaOption->count() == 0, "without --temperature-coefficient"},
       {"--interval", !c.watch, "without --watch"}, {"--idle", !c.watch, "without --watch"},
       {"--max-current", !c.watch, "without --watch"}, {"--jump-sigma", !c.watch, "without --watch"}};
@@ -402,8 +409,10 @@ int gapohmMain(int argc, const char* const* argv, std::ostream& out, std::ostrea
   if (c.report) {
     if (const int usage = readTemperatureOptions(c, err)) return usage;
     if (!c.batch) warnUnusedOptions(app, c, console);
+    const std::optional<std::string> baseline =
+        c.baselineOption->count() > 0 ? std::optional<std::string>(c.baseline) : std::nullopt;
     return checkedOutput(reportCommand(c.report, c.batch, c.positional, c.outputDir, c.limits, c.options.provenance,
-                                       c.history, console),
+                                       c.history, baseline, console),
                          out, err);
   }
   if (const int usage = checkCommandLine(c, err)) return usage;

@@ -69,26 +69,37 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
   if (!writeFileAtomically(dir + "campaign.tex", campaignTable(scans, verdicts), error)) {
     console.error(tk::Status::IOError(error), failures);
   }
-  const PageFacts facts{settings.limits, verdicts, provenance, &history};
+  std::optional<BaselineReport> baseline;
+  if (settings.baseline != nullptr) {
+    baseline = compareWithBaseline(scans, *settings.baseline, history);
+    if (!writeFileAtomically(dir + "baseline.csv", baselineCsv(*baseline), error)) console.error(tk::Status::IOError(error), failures);
+  }
+  const PageFacts facts{settings.limits, verdicts, provenance, &history, baseline ? &*baseline : nullptr};
   const std::string page = reportPageText(scans, facts, dir, console, failures, settings.stopAsked);
   if (!writeFileAtomically(dir + "index.html", page, error)) console.error(tk::Status::IOError(error), failures);
   const bool failed = failures.all().size() > before;
   if (!failed) {
     console.out << "gapohm: report of " << scans.size() << " results files in " << dir << "index.html; verdicts of "
                 << verdicts.gaps.total() << " gaps: "
-                << verdicts.gaps.text() << std::endl;
+                << verdicts.gaps.text() << (baseline ? "; " + baselineSummary(*baseline) : "") << std::endl;
   }
   return failed ? 1 : 0;
 }
 
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir, const std::string& limitsFile,
-              const ReportProvenance& provenance, const HistoryOptions& history, tk::Console& console) {
+              const ReportProvenance& provenance, const HistoryOptions& history,
+              const std::optional<std::string>& baselinePath, tk::Console& console) {
   Limits limits;
   if (!limitsFile.empty() && !loadLimits(limitsFile, limits, console.err)) return 2;
   tk::Failures failures;
+  BaselineCampaign baseline;
+  if (baselinePath && readBaseline(*baselinePath, baseline, console, failures) != 0) return 2;
   const std::vector<std::string> files = findResultsFiles(paths, console, failures);
   if (files.empty()) console.error(tk::Status::InvalidArgument("no results.csv found under the paths given"), failures);
+  const std::string overlap = baselinePath ? baselineOverlapWarning(baseline, files) : "";
+  if (!overlap.empty()) console.warning(overlap);
   ReportSettings settings;
+  settings.baseline = baselinePath ? &baseline : nullptr;
   settings.limits = limitsFile.empty() ? nullptr : &limits;
   settings.provenance = provenance;
   settings.history = history;
@@ -98,7 +109,7 @@ int runReport(const std::vector<std::string>& paths, const std::string& outputDi
 
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths, const std::string& outputDir,
                   const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
-                  tk::Console& console) {
+                  const std::optional<std::string>& baseline, tk::Console& console) {
   std::string usage;
   if (!report && !batch) usage = "--limits needs --report or --batch";
   else if (batch) usage = "--report and --batch cannot be given together";
@@ -107,5 +118,5 @@ int reportCommand(bool report, bool batch, const std::vector<std::string>& paths
     console.err << "gapohm: " << usage << "\nRun with --help for more information.\n";
     return 2;
   }
-  return runReport(paths, outputDir, limitsFile, provenance, history, console);
+  return runReport(paths, outputDir, limitsFile, provenance, history, baseline, console);
 }

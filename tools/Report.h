@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "toolkit/Console.h"
+#include "tools/Baseline.h"
 #include "tools/CampaignHistory.h"
 #include "tools/Limits.h"
 #include "tools/ReportPage.h"
@@ -26,13 +27,15 @@ struct ReportSettings {
   // file and the reason as `error`: named on the page and in verdicts.csv.
   std::vector<ScanTable> unread;
   HistoryOptions history;  // the history's reference values and largest drift
+  const BaselineCampaign* baseline = nullptr;  // an earlier campaign to compare with (none: no comparison)
 };
 
 // Writes the report of the given results.csv files into outputDir (created if
 // missing; figures/ or thumbs/ that is a symbolic link is refused): index.html,
 // verdicts.csv, campaign.tex, figures/ and thumbs/, with the history of the gaps
 // measured more than once, their DRIFT rows and the campaign's own temperature
-// coefficient (tools/CampaignHistory.h). Once settings.stopAsked says so, the
+// coefficient (tools/CampaignHistory.h), and with a baseline baseline.csv and
+// the page's comparison with it (tools/Baseline.h). Once settings.stopAsked says so, the
 // figures and thumbnails not yet made are left out and the page says so.
 // A file that cannot be read or parsed is reported ("file:line: what") and named
 // on the page; the others are still reported. Limits lines that hold for no gap
@@ -44,13 +47,14 @@ int writeCampaignReport(const std::vector<std::string>& resultsFiles, const std:
                         const ReportSettings& settings, tk::Console& console, tk::Failures& failures,
                         std::optional<VerdictCounts>* counts = nullptr);
 
-// `gapohm --report`: reads the limits file (when not empty; a malformed one is a
-// usage error, reported before anything is written), finds the results.csv files
+// `gapohm --report`: reads the limits file and the baseline (when not empty; a
+// malformed limits file or an unusable baseline is a usage error, reported
+// before anything is written), finds the results.csv files
 // under `paths` and writes the report. Returns 0, 1 (a file failed, none found,
 // or an output failed) or 2 (usage error).
 int runReport(const std::vector<std::string>& paths, const std::string& outputDir,
               const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
-              tk::Console& console);
+              const std::optional<std::string>& baseline, tk::Console& console);
 
 // The command-line dispatch of the report options: checks that --limits comes
 // with --report, that --report is not given with --batch and has a path, then
@@ -58,4 +62,4 @@ int runReport(const std::vector<std::string>& paths, const std::string& outputDi
 // console.err and return 2.
 int reportCommand(bool report, bool batch, const std::vector<std::string>& paths, const std::string& outputDir,
                   const std::string& limitsFile, const ReportProvenance& provenance, const HistoryOptions& history,
-                  tk::Console& console);
+                  const std::optional<std::string>& baseline, tk::Console& console);

@@ -9,6 +9,7 @@
 #include "aux/OutputPlaces.h"
 #include "aux/ScanInput.h"
 #include "toolkit/SafeFile.h"
+#include "tools/Baseline.h"
 #include "tools/CampaignHistory.h"
 #include "tools/ReportFigures.h"
 #include "tools/SummaryFigures.h"
@@ -354,6 +355,7 @@ std::string pageText(const std::vector<ScanTable>& scans, const PageFacts& facts
     html += historySections(*facts.history, facts.limits, place.dir + "figures/", place.console, place.failures,
                             place.stopAsked);
   }
+  if (facts.baseline != nullptr) html += baselineSection(*facts.baseline, place.dir + "figures/", place.console, place.failures, place.stopAsked);
   html += "<h2>Scans</h2>\n";
   for (std::size_t s = 0; s < scans.size(); ++s) html += scanSection(scans, s, facts, place);
   return html + "</body>\n</html>\n";

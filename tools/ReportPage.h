@@ -16,6 +16,7 @@
 #include "tools/ReportInputs.h"
 
 struct CampaignHistory;
+struct BaselineReport;
 
 // Escapes & < > " ' for HTML text and attribute values.
 std::string htmlEscape(const std::string& text);
@@ -44,6 +45,7 @@ struct PageFacts {
   const CampaignVerdicts& verdicts;
   const ReportProvenance& provenance;
   const CampaignHistory* history = nullptr;  // the history and alpha sections after the summary (none: left out)
+  const BaselineReport* baseline = nullptr;  // the comparison with an earlier campaign, after them (none: left out)
 };
 std::string reportPageText(const std::vector<ScanTable>& scans, const PageFacts& facts, const std::string& dir,
                            tk::Console& console, tk::Failures& failures, const StopAsked& stopAsked = {});
