@@ -58,6 +58,10 @@ void boxFilter(const Image& in, int factor, Image& out);
 // same bytes in every process, see Canvas::kPngLevel). Returns false, with the reason
 // in `error`, when the file cannot be opened or written completely; a partly
 // written file is left for the caller to remove.
-bool writePng(const std::string& path, const Image& image, int level, std::string& error);
+// With `shrunk`, sized as boxFilter wants it, the image is also box-filtered
+// into it by `factor` in the same pass over its pixels (a thumbnail without
+// reading 8 MB again); it is complete when the PNG is.
+bool writePng(const std::string& path, const Image& image, int level, std::string& error, Image* shrunk = nullptr,
+              int factor = 1);
 
 }  // namespace tk
