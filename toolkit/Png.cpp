@@ -80,34 +80,32 @@ namespace {
 
 constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-// 0x00RRGGBB as the word whose bytes in memory are R, G, B, 0.
-inline std::uint32_t rgbBytes(std::uint32_t word) { return __builtin_bswap32(word) >> 8; }
+// Loops over every pixel of a row, made in an AVX2 version too, which the
+// processor picks when it has it: written byte by byte or word by word the
+// compiler vectorises them, and twice as wide halves the time of the PNG pass.
+#define GAPOHM_PIXEL_LOOP __attribute__((target_clones("avx2", "default")))
 
 // One PNG row as the file holds it: filter byte 0 (none), then R, G, B a pixel.
-// Four pixels at a time go out as three 4-byte words; the rest, and a
-// big-endian machine's whole row, byte by byte.
-void packRow(const unsigned char* in, int width, unsigned char* out) {
+GAPOHM_PIXEL_LOOP void packRow(const unsigned char* __restrict in, int width, unsigned char* __restrict out) {
+  // Where red, green and blue lie in a pixel's four bytes.
+  constexpr int kRed = kLittleEndian ? 2 : 1;
+  constexpr int kGreen = kLittleEndian ? 1 : 2;
+  constexpr int kBlue = kLittleEndian ? 0 : 3;
   *out++ = 0;
-  const unsigned char* const end = in + 4 * static_cast<std::size_t>(std::max(width, 0));
-  for (; kLittleEndian && end - in >= 16; in += 16, out += 12) {
-    std::uint32_t q[4];
-    std::memcpy(q, in, 16);
-    for (std::uint32_t& word : q) word = rgbBytes(word);
-    // Stored one by one: a 12-byte copy of three words just made would wait for
-    // them to reach memory.
-    const std::uint32_t first = q[0] | q[1] << 24;
-    const std::uint32_t second = q[1] >> 8 | q[2] << 16;
-    const std::uint32_t third = q[2] >> 16 | q[3] << 8;
-    std::memcpy(out, &first, 4);
-    std::memcpy(out + 4, &second, 4);
-    std::memcpy(out + 8, &third, 4);
+  for (int x = 0; x < width; ++x) {
+    out[3 * x] = in[4 * x + kRed];
+    out[3 * x + 1] = in[4 * x + kGreen];
+    out[3 * x + 2] = in[4 * x + kBlue];
   }
-  for (; in < end; in += 4, out += 3) {
-    std::uint32_t word = 0;
-    std::memcpy(&word, in, 4);
-    out[0] = static_cast<unsigned char>(word >> 16);
-    out[1] = static_cast<unsigned char>(word >> 8);
-    out[2] = static_cast<unsigned char>(word);
+}
+
+// Adds each pixel's red, green and blue to its column's sums.
+GAPOHM_PIXEL_LOOP void addColumns(const std::uint32_t* __restrict p, std::size_t width, std::uint32_t* __restrict red,
+                                  std::uint32_t* __restrict green, std::uint32_t* __restrict blue) {
+  for (std::size_t x = 0; x < width; ++x) {
+    red[x] += p[x] >> 16 & 0xFFU;
+    green[x] += p[x] >> 8 & 0xFFU;
+    blue[x] += p[x] & 0xFFU;
   }
 }
 
@@ -133,14 +131,7 @@ class BoxShrinker {
   void addRow(int y) {
     const auto width = static_cast<std::size_t>(in_.width());
     const auto* p = reinterpret_cast<const std::uint32_t*>(in_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(in_.stride()));
-    std::uint32_t* red = sums_.data();
-    std::uint32_t* green = red + width;
-    std::uint32_t* blue = green + width;
-    for (std::size_t x = 0; x < width; ++x) {
-      red[x] += p[x] >> 16 & 0xFFU;
-      green[x] += p[x] >> 8 & 0xFFU;
-      blue[x] += p[x] & 0xFFU;
-    }
+    addColumns(p, width, sums_.data(), sums_.data() + width, sums_.data() + 2 * width);
     if ((y + 1) % factor_ == 0 || y + 1 == in_.height()) finishRow(y / factor_, y + 1 - y / factor_ * factor_);
   }
 
