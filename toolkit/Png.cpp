@@ -92,7 +92,8 @@ GAPOHM_PIXEL_LOOP void packRow(const unsigned char* __restrict in, int width, un
   constexpr int kGreen = kLittleEndian ? 1 : 2;
   constexpr int kBlue = kLittleEndian ? 0 : 3;
   *out++ = 0;
-  for (int x = 0; x < width; ++x) {
+  const auto pixels = static_cast<std::size_t>(std::max(width, 0));
+  for (std::size_t x = 0; x < pixels; ++x) {
     out[3 * x] = in[4 * x + kRed];
     out[3 * x + 1] = in[4 * x + kGreen];
     out[3 * x + 2] = in[4 * x + kBlue];
