@@ -221,7 +221,10 @@ TEST(ImagePixels, BoxFilterAndPngRowsMatchAPlainReckoning) {
     std::string error;
     tk::RgbPixels back;
     tk::Image shrunk(out.width(), out.height());  // made in the PNG pass
-    ASSERT_TRUE(tk::writePng(dir.file("image.png"), in, 0, error, &shrunk, factor)) << error;
+    tk::PngPass pass;
+    pass.shrunk = &shrunk;
+    pass.factor = factor;
+    ASSERT_TRUE(tk::writePng(dir.file("image.png"), in, 0, error, pass)) << error;
     for (int oy = 0; oy < out.height(); ++oy) {
       for (int ox = 0; ox < out.width(); ++ox) ASSERT_EQ(shrunk.pixel(ox, oy), out.pixel(ox, oy)) << width << " / " << factor;
     }

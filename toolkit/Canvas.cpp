@@ -678,14 +678,14 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
 
 }  // namespace
 
-bool Canvas::Paint(Image& image, std::string& error, MarkerStampBook* stamps) const {
+bool Canvas::Paint(Image& image, std::string& error, MarkerStampBook* stamps, bool blank) const {
   if (image.data() == nullptr || image.width() != width_ || image.height() != height_) {
     error = "no room for a " + std::to_string(width_) + "x" + std::to_string(height_) + " image";
     return false;
   }
   // The page is painted straight into the image, over the canvas colour.
   const Rgb background = colourOf(style_.canvasColor);
-  image.fill(background.r, background.g, background.b);
+  if (!blank) image.fill(background.r, background.g, background.b);
   cairo_surface_t* surface = cairo_image_surface_create_for_data(image.data(), CAIRO_FORMAT_RGB24, width_,
                                                                  height_, image.stride());
   cairo_t* context = cairo_create(surface);
@@ -772,7 +772,10 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
     Easel own;
     if (easel == nullptr) easel = &own;
     Image& pixels = easel->pixels;
-    if (pixels.width() != width_ || pixels.height() != height_) pixels = Image(width_, height_);
+    if (pixels.width() != width_ || pixels.height() != height_) {
+      pixels = Image(width_, height_);
+      easel->blankPixel.reset();
+    }
     // The thumbnail is shrunk from the pixels as they are encoded.
     const int factor = thumbnail.empty() ? 1 : shrinkFactor(width_, thumbnailWidth);
     Image& small = easel->thumbnail;
@@ -781,12 +784,21 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
     if (!thumbnail.empty() && (small.width() != smallWidth || small.height() != smallHeight)) {
       small = Image(smallWidth, smallHeight);
     }
-    Image* shrunk = thumbnail.empty() || small.data() == nullptr ? nullptr : &small;
-    if (!Paint(pixels, reason, &easel->stamps) || !writePng(temporary, pixels, kPngLevel, reason, shrunk, factor)) {
+    PngPass pass;
+    pass.shrunk = thumbnail.empty() || small.data() == nullptr ? nullptr : &small;
+    pass.factor = factor;
+    // The page is left blank in the canvas colour for the next figure.
+    const Rgb background = colourOf(style_.canvasColor);
+    pass.blank = true;
+    pass.blankPixel = static_cast<std::uint32_t>((background.r & 0xff) << 16 | (background.g & 0xff) << 8 | (background.b & 0xff));
+    const bool blank = easel->blankPixel == pass.blankPixel;
+    easel->blankPixel.reset();  // until the pass has gone through
+    if (!Paint(pixels, reason, &easel->stamps, blank) || !writePng(temporary, pixels, kPngLevel, reason, pass)) {
       discardTempFile(-1, temporary);
       error = "cannot write figure " + path + ": " + reason;
       return false;
     }
+    easel->blankPixel = pass.blankPixel;
     if (!commitTempFile(-1, temporary, path, false, reason)) {
       error = "cannot write figure " + path + ": " + reason;
       return false;

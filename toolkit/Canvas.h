@@ -11,6 +11,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,9 @@ struct Easel {
   Image pixels{0, 0};
   Image thumbnail{0, 0};
   MarkerStampBook stamps;
+  // Set when every one of `pixels` holds this (0xRRGGBB): the PNG pass blanks
+  // the page for the next figure, which then needs no clearing pass.
+  std::optional<std::uint32_t> blankPixel;
 };
 
 class Canvas {
@@ -127,9 +132,10 @@ class Canvas {
               int thumbnailWidth = 0, Easel* easel = nullptr) const;
   // Paints everything drawn so far into `image`, which must have the canvas's
   // size; every pixel is set. Markers are stamped from `stamps` (a fresh book
-  // when null). Returns false, with a reason in `error`, when the image has no
-  // pixels or another size.
-  bool Paint(Image& image, std::string& error, MarkerStampBook* stamps = nullptr) const;
+  // when null). `blank`: every pixel already holds the canvas colour, so the
+  // page is not cleared first. Returns false, with a reason in `error`, when
+  // the image has no pixels or another size.
+  bool Paint(Image& image, std::string& error, MarkerStampBook* stamps = nullptr, bool blank = false) const;
   // ISA-L deflate level of PNG figures. Level 0 is as fast as level 1 on figures
   // (bench_figures) but its files are about 30 % larger. Levels 1 and 2 are not
   // used because their assembly matchers are not repeatable: in about one figure

@@ -166,10 +166,12 @@ class BoxShrinker {
 // front, so that nothing with a destructor is made while libpng may jump.
 class RowDeflater {
  public:
-  // Each row packed is also added to `shrinker` when there is one.
-  RowDeflater(const Image& image, int level, BoxShrinker* shrinker)
+  // Each row packed is also added to `shrinker` when there is one, and set to
+  // *blank when that is given once the row below has been compared with it.
+  RowDeflater(const Image& image, int level, BoxShrinker* shrinker, const std::uint32_t* blank)
       : image_(image),
         shrinker_(shrinker),
+        blank_(blank),
         level_(level),
         rowBytes_(1 + 3 * static_cast<std::size_t>(std::max(image.width(), 0))),
         rows_(kReadAround + rowBytes_ * kRowsAPass + kReadAround),
@@ -211,6 +213,7 @@ class RowDeflater {
       for (int k = 0; k < count; ++k) {
         packRowOnce(y + k, k);
         if (shrinker_ != nullptr) shrinker_->addRow(y + k);
+        if (y + k > 0) blankRow(y + k - 1);
       }
       stream.next_in = rows_.data() + kReadAround;
       stream.avail_in = static_cast<std::uint32_t>(rowBytes_ * static_cast<std::size_t>(count));
@@ -224,10 +227,17 @@ class RowDeflater {
       } while (stream.avail_in > 0 || stream.avail_out == 0 ||
                (stream.end_of_stream != 0 && stream.internal_state.state != ZSTATE_END));
     }
+    blankRow(image_.height() - 1);
     return true;
   }
 
  private:
+  void blankRow(int y) {
+    if (blank_ == nullptr || y < 0) return;
+    auto* row = reinterpret_cast<std::uint32_t*>(image_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image_.stride()));
+    std::fill(row, row + image_.width(), *blank_);
+  }
+
   // Small enough for the buffers to come from, and go back to, the heap: fresh
   // pages cost a fault each.
   static constexpr int kRowsAPass = 16;
@@ -237,6 +247,7 @@ class RowDeflater {
   static constexpr std::size_t kReadAround = 64;
   const Image& image_;
   BoxShrinker* shrinker_;
+  const std::uint32_t* blank_;
   int level_;
   std::size_t rowBytes_;
   std::vector<unsigned char> rows_;
@@ -272,15 +283,14 @@ void boxFilter(const Image& in, int factor, Image& out) {
   for (int y = 0; y < in.height(); ++y) shrinker.addRow(y);
 }
 
-bool writePng(const std::string& path, const Image& image, int level, std::string& error, Image* shrunk,
-              int factor) {
+bool writePng(const std::string& path, const Image& image, int level, std::string& error, const PngPass& pass) {
   if (image.data() == nullptr) {
     error = "no pixels to write";
     return false;
   }
   std::unique_ptr<BoxShrinker> shrinker;
-  if (shrunk != nullptr) shrinker = std::make_unique<BoxShrinker>(image, factor, *shrunk);
-  RowDeflater deflater(image, level, shrinker.get());
+  if (pass.shrunk != nullptr) shrinker = std::make_unique<BoxShrinker>(image, pass.factor, *pass.shrunk);
+  RowDeflater deflater(image, level, shrinker.get(), pass.blank ? &pass.blankPixel : nullptr);
   Output output;
   output.file = std::fopen(path.c_str(), "wb");
   if (output.file == nullptr) {
