@@ -81,7 +81,7 @@ void saveFigure(const tk::Canvas& canvas, const std::string& path, const FigureC
   std::string error;
   std::string folderError;
   const bool folder = thumbnail.empty() || makeDirectories(ExtractDirectory(thumbnail), folderError);
-  if (!canvas.SaveAs(path, error, folder ? thumbnail : "", kThumbnailWidth, context.pixels)) {
+  if (!canvas.SaveAs(path, error, folder ? thumbnail : "", kThumbnailWidth, context.easel)) {
     figureFailed(context, tk::Status::IOError(error));
   } else if (!folder) {
     figureFailed(context, tk::Status::IOError("cannot write the thumbnail of " + path + ": " + folderError));

@@ -36,9 +36,9 @@ struct FigureContext {
   tk::Log& log;                 // what the figures say: progress lines, warnings, failures
   std::string extension = ".png";  // figure file format: ".png", ".svg" or ".pdf"
   bool annotate = false;  // --annotate: results drawn on the figures (see aux/Annotation.h)
-  // Where PNG figures are painted (tk::Canvas::SaveAs): one block of pixels for
-  // all of a run's figures, and a batch worker's scans; null: a fresh one each.
-  tk::Image* pixels = nullptr;
+  // Where PNG figures are painted (tk::Canvas::SaveAs): one easel for all of a
+  // run's figures, and a batch worker's scans; null: a fresh one each.
+  tk::Easel* easel = nullptr;
 };
 
 // Says `failure` as an error in the context's log.

@@ -177,7 +177,7 @@ std::string safeFileName(const std::string& name) {
   return safe;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error, bool durable) {
   std::string temporary;
   std::string reason;
   const int fd = tk::createTempFile(path, temporary, reason);
@@ -192,7 +192,7 @@ bool writeFileAtomically(const std::string& path, const std::string& content, st
   }
   // Flushed before the rename: after a crash of the machine the name holds the
   // old report or the new one, never an empty file.
-  if (!tk::commitTempFile(fd, temporary, path, true, reason)) {
+  if (!tk::commitTempFile(fd, temporary, path, durable, reason)) {
     error = "cannot write " + path + ": " + reason;
     return false;
   }

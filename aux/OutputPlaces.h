@@ -89,4 +89,8 @@ std::string thumbnailName(const std::string& figureBase, const std::string& exte
 // device and renamed into place, so readers never see a half-written file and a
 // link at `path` is replaced, not followed. False, with "cannot write <path>:
 // <reason>" in `error` and no temporary file left, when it cannot.
-bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error);
+// `durable` false skips the flush to the device, for files that do not outlive
+// the process that reads them (a batch's outcome files in its private
+// directory): the flush waits for the disk, several milliseconds a file.
+bool writeFileAtomically(const std::string& path, const std::string& content, std::string& error,
+                         bool durable = true);

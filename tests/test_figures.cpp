@@ -97,6 +97,38 @@ TEST(CanvasFiles, FormatByExtensionSameBytesAgainNamesKeptFailuresLeaveNoFile) {
   EXPECT_EQ(testsupport::listDir(dir.path()), (std::vector<std::string>{"50%n.PDF", "50%n.png", "50%n.svg", "plain"}));
 }
 
+// What an easel keeps (pixels of another size, a page the last figure's PNG
+// pass blanked, a book of stamps filled past its bound and emptied) never
+// shows: a figure and its thumbnail painted on a used easel have the bytes they
+// have on a fresh one.
+TEST(Easel, AFigureOnAUsedEaselHasTheBytesOfAFreshOne) {
+  ScratchDir dir;
+  tk::Graph g = rising(65);
+  g.markerStyle = 8;
+  g.markerColor = 2;
+  tk::Canvas figure("f", "f", 2000, 1000, tk::Style{});
+  figure.DrawGraph(&g, true);
+  tk::Canvas small("s", "s", 640, 480, tk::Style{});
+  small.DrawGraph(&g, true);
+  tk::Canvas other("o", "o", 2000, 1000, tk::Style{});
+  std::vector<tk::Graph> looks(70, rising(65, 430));  // more looks than the book keeps
+  for (std::size_t k = 0; k < looks.size(); ++k) {
+    looks[k].markerStyle = k % 2 == 0 ? 8 : 21;
+    looks[k].markerColor = static_cast<int>(k % 35) + 1;
+    other.DrawGraph(&looks[k], k == 0);
+  }
+  std::string error;
+  tk::Easel fresh, used;
+  ASSERT_TRUE(figure.SaveAs(dir.file("fresh.png"), error, dir.file("fresh-thumb.png"), 400, &fresh)) << error;
+  ASSERT_TRUE(small.SaveAs(dir.file("s.png"), error, dir.file("t.png"), 100, &used)) << error;
+  for (const char* name : {"o1.png", "o2.png"}) ASSERT_TRUE(other.SaveAs(dir.file(name), error, dir.file("t.png"), 100, &used)) << error;
+  EXPECT_TRUE(testsupport::readFile(dir.file("o1.png")) == testsupport::readFile(dir.file("o2.png")));
+  ASSERT_TRUE(figure.SaveAs(dir.file("used.png"), error, dir.file("used-thumb.png"), 400, &used)) << error;
+  EXPECT_TRUE(testsupport::readFile(dir.file("fresh.png")) == testsupport::readFile(dir.file("used.png")));
+  EXPECT_TRUE(testsupport::readFile(dir.file("fresh-thumb.png")) == testsupport::readFile(dir.file("used-thumb.png")));
+  EXPECT_EQ(testsupport::decodePng(dir.file("used-thumb.png")).width, 400);
+}
+
 // Figures drawn into a scratch directory; what they said is printed as a run
 // prints it, on demand.
 struct FigureRun {

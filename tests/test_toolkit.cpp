@@ -220,7 +220,14 @@ TEST(ImagePixels, BoxFilterAndPngRowsMatchAPlainReckoning) {
     }
     std::string error;
     tk::RgbPixels back;
-    ASSERT_TRUE(tk::writePng(dir.file("image.png"), in, 0, error)) << error;
+    tk::Image shrunk(out.width(), out.height());  // made in the PNG pass
+    tk::PngPass pass;
+    pass.shrunk = &shrunk;
+    pass.factor = factor;
+    ASSERT_TRUE(tk::writePng(dir.file("image.png"), in, 0, error, pass)) << error;
+    for (int oy = 0; oy < out.height(); ++oy) {
+      for (int ox = 0; ox < out.width(); ++ox) ASSERT_EQ(shrunk.pixel(ox, oy), out.pixel(ox, oy)) << width << " / " << factor;
+    }
     ASSERT_EQ(tk::readPngRgb(dir.file("image.png"), 1UL << 24, back, error), tk::PngReadStatus::Ok) << error;
     for (int y = 0; y < height; ++y) {
       for (int x = 0; x < width; ++x) {

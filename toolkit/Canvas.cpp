@@ -137,8 +137,9 @@ class Painter {
  public:
   // `raster` is the context of a PNG page (markers are then stamped), null for
   // vector figures (every marker stays a path of its own).
-  Painter(const FigureLayout& layout, const Style& style, cairo_t* raster)
-      : W_(layout.width), H_(layout.height), style_(style), layout_(layout), raster_(raster) {
+  // `stamps` gives the markers stamped on a raster page.
+  Painter(const FigureLayout& layout, const Style& style, cairo_t* raster, MarkerStampBook* stamps)
+      : W_(layout.width), H_(layout.height), style_(style), layout_(layout), raster_(raster), stamps_(stamps) {
     left_ = layout.frame.x1;
     right_ = layout.frame.x2;
     bottom_ = layout.frame.y1;
@@ -329,9 +330,8 @@ class Painter {
     plwidth(1.0);
     const auto& xs = graph.GetX();
     const auto& ys = graph.GetY();
-    RasterPage page = rasterPage(look);
-    std::unique_ptr<MarkerStamps> stamps;
-    if (page.data != nullptr) stamps = std::make_unique<MarkerStamps>(look, outline, colourOf(graph.markerColor));
+    RasterPage page = stamps_ != nullptr ? rasterPage(look) : RasterPage{};
+    MarkerStamps* stamps = page.data != nullptr ? &stamps_->stampsFor(look, colourOf(graph.markerColor)) : nullptr;
     // Markers whose centre lies outside the frame are not drawn, the part of a
     // marker at the frame's edge is clipped. Stamped markers are written into
     // the pixels behind cairo's back, so they all go first and cairo is told
@@ -340,7 +340,7 @@ class Painter {
     for (std::size_t i = 0; i < xs.size(); ++i) {
       if (!std::isfinite(xs[i]) || !std::isfinite(ys[i])) continue;
       if (xs[i] < xlo_ || xs[i] > xhi_ || ys[i] < ylo_ || ys[i] > yhi_) continue;
-      if (stamps) {
+      if (stamps != nullptr) {
         stamp(*stamps, page, pxOfX(xs[i]), H_ - pxOfY(ys[i]));
       } else {
         drawn.push_back(i);
@@ -557,6 +557,7 @@ class Painter {
   const Style& style_;
   const FigureLayout& layout_;
   cairo_t* raster_;
+  MarkerStampBook* stamps_;
   double left_ = 0, right_ = 0, bottom_ = 0, top_ = 0;  // frame edges, page pixels
   double xlo_ = 0, xhi_ = 1, ylo_ = 0, yhi_ = 1;        // frame ranges, data units
 };
@@ -653,7 +654,8 @@ bool makeReproducible(const std::string& file, const char* device, std::string& 
 
 // Paints the canvas's page with the PLplot device, into `output` (vector
 // devices) or onto `context` (extcairo).
-void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cairo_t* context) {
+void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cairo_t* context,
+               MarkerStampBook* stamps) {
   const Rgb background = colourOf(canvas.style().canvasColor);
   std::lock_guard<std::mutex> guard(plplotLock());
   PLINT previous = 0;
@@ -668,7 +670,7 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
   if (context != nullptr) pl_cmd(PLESC_DEVINIT, context);
   pladv(0);
   const FigureLayout layout = layoutFigure(canvas);
-  Painter painter(layout, canvas.style(), context);
+  Painter painter(layout, canvas.style(), context, stamps);
   painter.paint(canvas.items());
   plend1();
   plsstrm(previous);
@@ -676,19 +678,20 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
 
 }  // namespace
 
-bool Canvas::Paint(Image& image, std::string& error) const {
+bool Canvas::Paint(Image& image, std::string& error, MarkerStampBook* stamps, bool blank) const {
   if (image.data() == nullptr || image.width() != width_ || image.height() != height_) {
     error = "no room for a " + std::to_string(width_) + "x" + std::to_string(height_) + " image";
     return false;
   }
   // The page is painted straight into the image, over the canvas colour.
   const Rgb background = colourOf(style_.canvasColor);
-  image.fill(background.r, background.g, background.b);
+  if (!blank) image.fill(background.r, background.g, background.b);
   cairo_surface_t* surface = cairo_image_surface_create_for_data(image.data(), CAIRO_FORMAT_RGB24, width_,
                                                                  height_, image.stride());
   cairo_t* context = cairo_create(surface);
   const bool ready = cairo_status(context) == CAIRO_STATUS_SUCCESS;
-  if (ready) paintPage(*this, "extcairo", nullptr, context);
+  MarkerStampBook own;
+  if (ready) paintPage(*this, "extcairo", nullptr, context, stamps != nullptr ? stamps : &own);
   cairo_destroy(context);
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
@@ -698,17 +701,13 @@ bool Canvas::Paint(Image& image, std::string& error) const {
 
 namespace {
 
-// The image shrunk to at most maxWidth wide, written to `path` through a
-// temporary file.
-bool saveThumbnail(const Image& image, const std::string& path, int maxWidth, std::string& error) {
-  const int factor = shrinkFactor(image.width(), maxWidth);
-  Image small((image.width() + factor - 1) / factor, (image.height() + factor - 1) / factor);
+// The shrunk image written to `path` through a temporary file.
+bool saveThumbnail(const Image& small, const std::string& path, std::string& error) {
   std::string temporary;
   std::string reason = "no memory for it";
   const int fd = small.data() == nullptr ? -1 : createTempFile(path, temporary, reason);
   if (fd >= 0) {
     ::close(fd);
-    boxFilter(image, factor, small);
     if (!writePng(temporary, small, Canvas::kPngLevel, reason)) {
       discardTempFile(-1, temporary);
     } else if (commitTempFile(-1, temporary, path, false, reason)) {
@@ -722,7 +721,7 @@ bool saveThumbnail(const Image& image, const std::string& path, int maxWidth, st
 }  // namespace
 
 bool Canvas::SaveAs(const std::string& path, std::string& error, const std::string& thumbnail,
-                    int thumbnailWidth, Image* pixels) const {
+                    int thumbnailWidth, Easel* easel) const {
   const char* device = deviceFor(path);
   if (device == nullptr) {
     error = "cannot save figure " + path + ": unknown format (use .png, .svg or .pdf)";
@@ -770,22 +769,43 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
   const bool inMemory = std::strcmp(device, "extcairo") == 0;
   if (inMemory) {
     std::fclose(output);  // encoded and written after painting
-    Image own(0, 0);
-    if (pixels == nullptr) pixels = &own;
-    if (pixels->width() != width_ || pixels->height() != height_) *pixels = Image(width_, height_);
-    const Image& image = *pixels;
-    if (!Paint(*pixels, reason) || !writePng(temporary, image, kPngLevel, reason)) {
+    Easel own;
+    if (easel == nullptr) easel = &own;
+    Image& pixels = easel->pixels;
+    if (pixels.width() != width_ || pixels.height() != height_) {
+      pixels = Image(width_, height_);
+      easel->blankPixel.reset();
+    }
+    // The thumbnail is shrunk from the pixels as they are encoded.
+    const int factor = thumbnail.empty() ? 1 : shrinkFactor(width_, thumbnailWidth);
+    Image& small = easel->thumbnail;
+    const int smallWidth = (width_ + factor - 1) / factor;
+    const int smallHeight = (height_ + factor - 1) / factor;
+    if (!thumbnail.empty() && (small.width() != smallWidth || small.height() != smallHeight)) {
+      small = Image(smallWidth, smallHeight);
+    }
+    PngPass pass;
+    pass.shrunk = thumbnail.empty() || small.data() == nullptr ? nullptr : &small;
+    pass.factor = factor;
+    // The page is left blank in the canvas colour for the next figure.
+    const Rgb background = colourOf(style_.canvasColor);
+    pass.blank = true;
+    pass.blankPixel = static_cast<std::uint32_t>((background.r & 0xff) << 16 | (background.g & 0xff) << 8 | (background.b & 0xff));
+    const bool blank = easel->blankPixel == pass.blankPixel;
+    easel->blankPixel.reset();  // until the pass has gone through
+    if (!Paint(pixels, reason, &easel->stamps, blank) || !writePng(temporary, pixels, kPngLevel, reason, pass)) {
       discardTempFile(-1, temporary);
       error = "cannot write figure " + path + ": " + reason;
       return false;
     }
+    easel->blankPixel = pass.blankPixel;
     if (!commitTempFile(-1, temporary, path, false, reason)) {
       error = "cannot write figure " + path + ": " + reason;
       return false;
     }
-    return thumbnail.empty() || saveThumbnail(image, thumbnail, thumbnailWidth, error);
+    return thumbnail.empty() || saveThumbnail(small, thumbnail, error);
   }
-  paintPage(*this, device, output, nullptr);
+  paintPage(*this, device, output, nullptr, nullptr);
 
   // PLplot does not report a vector file it could not finish; a complete one
   // ends in its format's closing mark.

@@ -11,11 +11,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "toolkit/Graph.h"
 #include "toolkit/Histogram.h"
+#include "toolkit/MarkerStamps.h"
 #include "toolkit/Png.h"
 #include "toolkit/Style.h"
 
@@ -64,6 +67,21 @@ struct Text {
   int align = 11;
 };
 
+// What painting keeps from one PNG figure to the next, for a caller that saves
+// many (a run, a batch worker): the block of pixels the figures are painted in
+// (mapping, and the kernel zeroing, 8 MB afresh for each costs more than
+// painting it), the one their thumbnails are shrunk into, and the marker
+// stamps made so far. None of it shows in a figure: a figure painted on a used
+// easel has the bytes it has on a fresh one.
+struct Easel {
+  Image pixels{0, 0};
+  Image thumbnail{0, 0};
+  MarkerStampBook stamps;
+  // Set when every one of `pixels` holds this (0xRRGGBB): the PNG pass blanks
+  // the page for the next figure, which then needs no clearing pass.
+  std::optional<std::uint32_t> blankPixel;
+};
+
 class Canvas {
  public:
   Canvas(std::string name, std::string title, int width, int height, Style style);
@@ -108,16 +126,16 @@ class Canvas {
   // thumbnailWidth pixels wide (written as the figure is; other formats leave
   // none). Its directory must exist. A thumbnail that cannot be written is an
   // error too; the figure is then in place.
-  // With `pixels`, a PNG figure is painted into that image, made the canvas's
-  // size first if it is not: a caller saving many figures keeps one block of
-  // pixels instead of mapping (and the kernel zeroing) 8 MB afresh for each.
-  // Every pixel is painted anew, so nothing of an earlier figure shows.
+  // With an `easel`, a PNG figure is painted on it (its pixels made the
+  // canvas's size first if they are not) instead of on a fresh one.
   bool SaveAs(const std::string& path, std::string& error, const std::string& thumbnail = "",
-              int thumbnailWidth = 0, Image* pixels = nullptr) const;
+              int thumbnailWidth = 0, Easel* easel = nullptr) const;
   // Paints everything drawn so far into `image`, which must have the canvas's
-  // size; every pixel is set. Returns false, with a reason in `error`, when the
-  // image has no pixels or another size.
-  bool Paint(Image& image, std::string& error) const;
+  // size; every pixel is set. Markers are stamped from `stamps` (a fresh book
+  // when null). `blank`: every pixel already holds the canvas colour, so the
+  // page is not cleared first. Returns false, with a reason in `error`, when
+  // the image has no pixels or another size.
+  bool Paint(Image& image, std::string& error, MarkerStampBook* stamps = nullptr, bool blank = false) const;
   // ISA-L deflate level of PNG figures. Level 0 is as fast as level 1 on figures
   // (bench_figures) but its files are about 30 % larger. Levels 1 and 2 are not
   // used because their assembly matchers are not repeatable: in about one figure

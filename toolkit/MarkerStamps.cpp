@@ -134,4 +134,13 @@ void MarkerStamps::paint(double x, double y, std::uint8_t* data, int stride, int
   for (int row = rowFrom; left + stamp.lastCol >= x1 && row <= rowTo; ++row) over(pixel(row, colTo + 1), half(row, colTo));
 }
 
+MarkerStamps& MarkerStampBook::stampsFor(const MarkerLook& look, Rgb colour) {
+  const Key key{static_cast<int>(look.shape), look.filled, look.sizePx, colour.r, colour.g, colour.b};
+  auto found = book_.find(key);
+  if (found != book_.end()) return *found->second;
+  if (book_.size() >= kMaxLooks) book_.clear();
+  auto made = std::make_unique<MarkerStamps>(look, markerOutline(look), colour);
+  return *book_.emplace(key, std::move(made)).first->second;
+}
+
 }  // namespace tk

@@ -12,7 +12,11 @@
 // marker are blended once instead of twice (a unit or so in a channel).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -57,6 +61,26 @@ class MarkerStamps {
   int pad_;   // pixels from a stamp's edge to the pixel holding the centre
   int size_;  // a stamp's width and height
   std::vector<Stamp> stamps_;  // kPhases * kPhases, row-major by vertical phase
+};
+
+// The stamps of every marker look and colour painted so far, so that figures
+// painted one after another (a run's, a batch worker's) rasterise each stamp
+// once: a 65-point curve lands on about as many phases as it has points, so
+// stamps made afresh for each graph cost more than the markers they replace.
+// A stamp depends on nothing but its look, colour and phase, so a figure's
+// pixels are the same whatever the book held before.
+class MarkerStampBook {
+ public:
+  // The stamps of `look` in `colour`, made on first use. The reference holds
+  // until the next call (a full book is emptied first).
+  MarkerStamps& stampsFor(const MarkerLook& look, Rgb colour);
+
+ private:
+  // Looks kept at most: a worker's figures use a handful; the bound keeps a
+  // long run of odd styles from growing the book without end.
+  static constexpr std::size_t kMaxLooks = 64;
+  using Key = std::tuple<int, bool, double, int, int, int>;
+  std::map<Key, std::unique_ptr<MarkerStamps>> book_;
 };
 
 }  // namespace tk

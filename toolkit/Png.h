@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tk {
@@ -58,6 +59,19 @@ void boxFilter(const Image& in, int factor, Image& out);
 // same bytes in every process, see Canvas::kPngLevel). Returns false, with the reason
 // in `error`, when the file cannot be opened or written completely; a partly
 // written file is left for the caller to remove.
-bool writePng(const std::string& path, const Image& image, int level, std::string& error);
+// What the PNG pass does besides encoding, with each row while it is in the
+// cache anyway (a thumbnail or a blank page without a pass of its own over 8 MB).
+struct PngPass {
+  // When set, sized as boxFilter wants it, the image is box-filtered into it by
+  // `factor`; it is complete when the PNG is.
+  Image* shrunk = nullptr;
+  int factor = 1;
+  // When true, every row of the image is set to `blankPixel` once encoded (the
+  // pixels are the caller's to change, as Image::data gives them): the page is
+  // left blank for the next figure. A failed pass leaves the rows undefined.
+  bool blank = false;
+  std::uint32_t blankPixel = 0;
+};
+bool writePng(const std::string& path, const Image& image, int level, std::string& error, const PngPass& pass = {});
 
 }  // namespace tk

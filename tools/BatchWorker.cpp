@@ -13,13 +13,13 @@ namespace {
 // written atomically to `outcomeFile`. Lets no exception out. Returns the run's
 // exit status (1 also when the outcome file cannot be written).
 int runBatchScan(const std::string& file, const RunOptions& options, const OutputPlace& place,
-                 const std::string& outcomeFile, tk::Console& console, tk::Image& pixels) {
+                 const std::string& outcomeFile, tk::Console& console, tk::Easel& easel) {
   try {
     std::vector<ResultsRow> gaps;
     tk::Failures failures;
     int status = 1;
     try {
-      status = readFiles_KVT(file, "", options, place, console, &gaps, &failures, &pixels);
+      status = readFiles_KVT(file, "", options, place, console, &gaps, &failures, &easel);
     } catch (const std::exception& e) {
       console.error(tk::Status::IOError(file + ": internal error: " + e.what()), failures);
     } catch (...) {
@@ -28,7 +28,9 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
     std::vector<std::string> reasons;
     for (const tk::Status& failure : failures.all()) reasons.push_back(failure.message());
     std::string error;
-    if (!writeFileAtomically(outcomeFile, outcomeFileText(status, reasons, gaps), error)) {
+    // The outcome lives in the batch's private directory until the batch has
+    // read it: no flush to the device.
+    if (!writeFileAtomically(outcomeFile, outcomeFileText(status, reasons, gaps), error, false)) {
       console.error(tk::Status::IOError(error), failures);
       return 1;
     }
@@ -42,8 +44,8 @@ int runBatchScan(const std::string& file, const RunOptions& options, const Outpu
 }  // namespace
 
 int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Console& console) {
-  // The figures' pixels, kept from scan to scan (each figure paints them all).
-  tk::Image pixels(0, 0);
+  // Kept from scan to scan: nothing on it shows in a figure (tk::Easel).
+  tk::Easel easel;
   return serveScans([&](const ScanTask& task) {
     OutputPlace here = place;
     here.outputDir = task.outputDir;
@@ -53,7 +55,7 @@ int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Con
     std::ios errFormat(nullptr);
     outFormat.copyfmt(console.out);
     errFormat.copyfmt(console.err);
-    const int status = runBatchScan(task.scan, options, here, task.outcome, console, pixels);
+    const int status = runBatchScan(task.scan, options, here, task.outcome, console, easel);
     console.out.copyfmt(outFormat);
     console.err.copyfmt(errFormat);
     console.out.clear();

@@ -350,7 +350,7 @@ namespace {
 // `text`: the scan's bytes as already read (the watch mode); null: read from `file`.
 void runScan(const std::string& file, const std::string& legendtitle, const RunOptions& options,
              const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows, tk::Failures& failures,
-             tk::Image& pixels, std::string* text, RunRecord* record) {
+             tk::Easel& easel, std::string* text, RunRecord* record) {
   printINFO(file, console.out);
   std::string content;
   const tk::Status home = homeKnown(place, console);
@@ -369,7 +369,7 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
   warnImplausible(run, console);
   const std::set<std::string> before = earlierOutputs(run, place);
   tk::Log figureLog;
-  const FigureContext figures{place, figureLog, options.extension, options.annotate, &pixels};
+  const FigureContext figures{place, figureLog, options.extension, options.annotate, &easel};
   drawCombinedFigure(run, figures);
   console.print(figureLog, failures);
   if (options.entries) {
@@ -392,11 +392,11 @@ void runScan(const std::string& file, const std::string& legendtitle, const RunO
 
 int readFiles_KVT(const std::string& file, const std::string& legendtitle, const RunOptions& options,
                   const OutputPlace& place, tk::Console& console, std::vector<ResultsRow>* rows,
-                  tk::Failures* failures, tk::Image* pixels) {
+                  tk::Failures* failures, tk::Easel* easel) {
   tk::Failures own;
   tk::Failures& kept = failures != nullptr ? *failures : own;
-  tk::Image ownPixels(0, 0);
-  runScan(file, legendtitle, options, place, console, rows, kept, pixels != nullptr ? *pixels : ownPixels, nullptr, nullptr);
+  tk::Easel ownEasel;
+  runScan(file, legendtitle, options, place, console, rows, kept, easel != nullptr ? *easel : ownEasel, nullptr, nullptr);
   return kept.any() ? 1 : 0;
 }
 
@@ -404,7 +404,7 @@ int runScanText(const std::string& file, const std::string& legendtitle, std::st
                 const OutputPlace& place, tk::Console& console, RunRecord& record) {
   tk::Failures failures;
   record = RunRecord{};
-  tk::Image pixels(0, 0);
-  runScan(file, legendtitle, options, place, console, nullptr, failures, pixels, &text, &record);
+  tk::Easel easel;
+  runScan(file, legendtitle, options, place, console, nullptr, failures, easel, &text, &record);
   return failures.any() ? 1 : 0;
 }

@@ -16,7 +16,7 @@
 #include "aux/ResultsTable.h"
 #include "toolkit/Console.h"
 #include "toolkit/Graph.h"
-#include "toolkit/Png.h"
+#include "toolkit/Canvas.h"
 #include "toolkit/Status.h"
 #include "tools/CampaignVerdicts.h"
 #include "tools/Limits.h"
@@ -54,13 +54,13 @@ void printINFO(const std::string& filename, std::ostream& out);
 // Figures are painted one after another in this process (options.jobs is for
 // the batch); the run returns once all are written. With `rows`, the run's rows
 // of the results table are appended to it; with `failures`, every failure of
-// the run (what the exit status is made from), in order. With `pixels`, the
-// PNG figures are painted into that image (each figure sets every pixel anew): a
-// batch's worker keeps one for all its scans.
+// the run (what the exit status is made from), in order. With an `easel`, the
+// PNG figures are painted on it (tk::Easel): a batch's worker keeps one for all
+// its scans.
 int readFiles_KVT(const std::string& file, const std::string& legendtitle,
                   const RunOptions& options, const OutputPlace& place, tk::Console& console,
                   std::vector<ResultsRow>* rows = nullptr, tk::Failures* failures = nullptr,
-                  tk::Image* pixels = nullptr);
+                  tk::Easel* easel = nullptr);
 
 // What a run on a scan's text left for its caller (the watch mode): the outcome
 // it rendered (none when it ended before analysing) and the names of the files
