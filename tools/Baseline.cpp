@@ -8,7 +8,7 @@
 
 #include "aux/ScanInput.h"
 #include "toolkit/Canvas.h"
-#include "toolkit/Layout.h"
+#include "tools/ReportFigures.h"
 
 namespace fs = std::filesystem;
 
@@ -244,22 +244,13 @@ tk::Style figureStyle(std::size_t longest, int& height) {
   tk::Style style;
   style.padRightMargin = 0.2;  // the legend beside the data, never on it
   style.padLeftMargin = 0.1;
-  const double spacing = kFigureWidth * (1.0 - style.padLeftMargin - style.padRightMargin) /
-                         static_cast<double>(kBaselineGapsPerFigure);
-  const double label = std::min(0.9 * spacing, 32.0);
-  const double bottom =
-      std::clamp(20.0 + label * tk::advancePerSize(style.font) * static_cast<double>(longest), 60.0, 900.0);
+  const double bottom = gapNameMarginPx(style, kFigureWidth * (1.0 - style.padLeftMargin - style.padRightMargin),
+                                        kBaselineGapsPerFigure, longest);
   height = static_cast<int>(std::ceil(kTopPx + kFramePx + bottom));
   style.padTopMargin = kTopPx / height;
   style.padBottomMargin = bottom / height;
   return style;
 }
-
-// What a figure's gap labels came to: how many were written and the smallest size (px).
-struct GapLabels {
-  std::size_t gaps = 0, written = 0;
-  double smallestPx = 0.0;
-};
 
 // Changes [first, last) against their gaps, a zero line, CHANGED ones as red squares.
 bool paintChanges(const std::vector<BaselineChange>& changes, std::size_t first, std::size_t last,
@@ -293,9 +284,7 @@ bool paintChanges(const std::vector<BaselineChange>& changes, std::size_t first,
   legend.AddEntry(&within, "within 3#sigma", "p");
   legend.AddEntry(&changed, "CHANGED", "p");
   canvas.DrawLegend(legend);
-  const tk::FigureLayout layout = tk::layoutFigure(canvas);
-  shown = {last - first, layout.xLabels.size(), layout.xLabels.empty() ? 0.0 : HUGE_VAL};
-  for (const tk::PlacedText& label : layout.xLabels) shown.smallestPx = std::min(shown.smallestPx, label.sizePx);
+  shown = gapLabelsOf(canvas, last - first);
   return canvas.SaveAs(path, error);
 }
 
@@ -320,12 +309,7 @@ std::string changeFigures(const std::vector<BaselineChange>& changes, const std:
                                 std::to_string(last) + " of " + std::to_string(changes.size()) +
                                 " in the table's order (red squares: CHANGED)";
     // The gaps and their labels as painted, for a browser check of what the reader sees.
-    char size[32];
-    std::snprintf(size, sizeof size, "%.1f", std::floor(shown.smallestPx * 10.0) / 10.0);
-    html += "<figure><img id=\"fig-baseline_" + std::to_string(n) + "\" src=\"figures/" + name + "\" alt=\"" +
-            htmlEscape(caption) + "\" data-gaps=\"" + std::to_string(shown.gaps) + "\" data-gap-labels=\"" +
-            std::to_string(shown.written) + "\" data-label-px=\"" + size + "\"><figcaption>" + htmlEscape(caption) +
-            "</figcaption></figure>\n";
+    html += figureHtml(name, caption, false, gapLabelAttributes("baseline_" + std::to_string(n), shown));
   }
   return html;
 }

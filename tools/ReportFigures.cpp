@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+
+#include "toolkit/Layout.h"
 
 tk::Graph markerSeries(int colour, int marker, double size) {
   tk::Graph g;
@@ -57,4 +60,24 @@ std::vector<double> limitBounds(const std::string& gap, const std::string& quant
 std::string figureHtml(const std::string& name, const std::string& caption, bool small, const std::string& attributes) {
   return std::string(small ? "<figure class=\"small\">" : "<figure>") + "<img src=\"figures/" + name + "\" alt=\"" +
          htmlEscape(caption) + "\"" + attributes + "><figcaption>" + htmlEscape(caption) + "</figcaption></figure>\n";
+}
+
+double gapNameMarginPx(const tk::Style& style, double frameWidthPx, std::size_t gaps, std::size_t longest) {
+  const double spacing = frameWidthPx / static_cast<double>(std::max<std::size_t>(gaps, 1));
+  const double label = std::min(0.9 * spacing, 32.0);
+  return std::clamp(20.0 + label * tk::advancePerSize(style.font) * static_cast<double>(longest), 60.0, 900.0);
+}
+
+GapLabels gapLabelsOf(const tk::Canvas& canvas, std::size_t gaps) {
+  const tk::FigureLayout layout = tk::layoutFigure(canvas);
+  GapLabels shown{gaps, layout.xLabels.size(), layout.xLabels.empty() ? 0.0 : HUGE_VAL};
+  for (const tk::PlacedText& label : layout.xLabels) shown.smallestPx = std::min(shown.smallestPx, label.sizePx);
+  return shown;
+}
+
+std::string gapLabelAttributes(const std::string& id, const GapLabels& labels) {
+  char size[32];
+  std::snprintf(size, sizeof size, "%.1f", std::floor(labels.smallestPx * 10.0) / 10.0);
+  return " id=\"fig-" + htmlEscape(id) + "\" data-gaps=\"" + std::to_string(labels.gaps) + "\" data-gap-labels=\"" +
+         std::to_string(labels.written) + "\" data-label-px=\"" + size + "\"";
 }

@@ -3,6 +3,7 @@
 // bounds a limit draws, and a painted figure's place on the page.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,26 @@ std::vector<double> limitBounds(const std::string& gap, const std::string& quant
 // added to its image.
 std::string figureHtml(const std::string& name, const std::string& caption, bool small,
                        const std::string& attributes = "");
+
+// The bottom margin (px) of a figure whose `gaps` gap names, the longest
+// `longest` characters, read upwards under a frame `frameWidthPx` wide: tall
+// enough for the names at the size their spacing allows (at most 32 px), within
+// 60 to 900 px.
+double gapNameMarginPx(const tk::Style& style, double frameWidthPx, std::size_t gaps, std::size_t longest);
+
+// The gap labels a painted figure holds, as its layout places them: how many
+// of its gaps got one, and the smallest text height in the figure's pixels (0
+// without labels).
+struct GapLabels {
+  std::size_t gaps = 0, written = 0;
+  double smallestPx = 0.0;
+};
+GapLabels gapLabelsOf(const tk::Canvas& canvas, std::size_t gaps);
+
+// The image attributes (each starting with a space, for figureHtml) that tell a
+// reader or a browser check what the figure shows: id "fig-<id>", data-gaps,
+// data-gap-labels and data-label-px (rounded down to a tenth).
+std::string gapLabelAttributes(const std::string& id, const GapLabels& labels);
 
 // Paints figures into `dir` (ending in "/") for the page: a figure that cannot
 // be written is printed through `console`, added to `failures` and left off;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 
 #include "aux/OutputPlaces.h"
@@ -282,14 +281,10 @@ std::string panelsIntro() {
 // A summary figure on the page: a panel carries its gap and label counts and
 // its labels' size, for a reader (or a test) to check that they are legible.
 std::string summaryFigureHtml(const SummaryFigure& figure) {
-  std::string attributes;
-  if (figure.gaps > 0) {
-    char size[32];
-    std::snprintf(size, sizeof size, "%.1f", std::floor(figure.labelPx * 10.0) / 10.0);
-    attributes = " id=\"fig-" + htmlEscape(fs::path(figure.name).stem().string()) + "\" data-gaps=\"" +
-                 std::to_string(figure.gaps) + "\" data-gap-labels=\"" + std::to_string(figure.gapLabels) +
-                 "\" data-label-px=\"" + size + "\"";
-  }
+  const std::string attributes =
+      figure.gaps == 0 ? ""
+                       : gapLabelAttributes(fs::path(figure.name).stem().string(),
+                                            GapLabels{figure.gaps, figure.gapLabels, figure.labelPx});
   return figureHtml(figure.name, figure.note.empty() ? figure.caption : figure.caption + ". " + figure.note,
                     figure.small, attributes);
 }

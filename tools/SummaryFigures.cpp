@@ -6,7 +6,6 @@
 
 #include "aux/GapRules.h"
 #include "toolkit/Canvas.h"
-#include "toolkit/Layout.h"
 #include "tools/ReportFigures.h"
 #include "tools/SummaryPanels.h"
 
@@ -171,13 +170,11 @@ tk::Canvas panelCanvas(const std::string& name, std::size_t gaps, std::size_t lo
   tk::Style style = sideLegendStyle();
   style.padLeftMargin = 0.1;
   const double frameWidth = kPanelWidth * (1.0 - style.padLeftMargin - style.padRightMargin);
-  const double spacing = frameWidth / static_cast<double>(std::max<std::size_t>(gaps, 1));
-  const double labelPx = std::min(0.9 * spacing, 32.0);
   const double top = 50.0, frameHeight = 520.0;
-  const double bottom = std::min(900.0, 20.0 + labelPx * tk::advancePerSize(style.font) * static_cast<double>(longest));
-  const double height = std::ceil(top + frameHeight + std::max(bottom, 60.0));
+  const double bottom = gapNameMarginPx(style, frameWidth, gaps, longest);
+  const double height = std::ceil(top + frameHeight + bottom);
   style.padTopMargin = top / height;
-  style.padBottomMargin = std::max(bottom, 60.0) / height;
+  style.padBottomMargin = bottom / height;
   return tk::Canvas(name, name, kPanelWidth, static_cast<int>(height), style);
 }
 
@@ -296,11 +293,9 @@ SummaryFigure paintPanel(const SummaryPanel& panel, const QuantityPanels& qp, co
   canvas.DrawGraph(&points.clipDown, false);
   legend.clipped = points.clipped > 0;
   drawPanelLegend(canvas, legend);
-  const tk::FigureLayout layout = tk::layoutFigure(canvas);
-  figure.gapLabels = layout.xLabels.size();
-  figure.labelPx = HUGE_VAL;
-  for (const tk::PlacedText& label : layout.xLabels) figure.labelPx = std::min(figure.labelPx, label.sizePx);
-  if (layout.xLabels.empty()) figure.labelPx = 0.0;
+  const GapLabels shown = gapLabelsOf(canvas, figure.gaps);
+  figure.gapLabels = shown.written;
+  figure.labelPx = shown.smallestPx;
   figure.note = clippedNote(points, qp.q);
   figure.painted = canvas.SaveAs(dir + figure.name, figure.error);
   return figure;
