@@ -163,8 +163,8 @@ struct Band {
   std::size_t lo = 0, hi = 0;                // the band's points [lo, hi)
   std::size_t onset = 0;                     // the first point at or above the onset
   std::vector<double> e;
-  Band(double width, std::size_t n)
-      : w(width), up(std::exp(kGridStep / width)), down(1.0 / up), e(n, kNaN) {}
+  Band(double width, std::size_t n, int stride = 1)
+      : w(width), up(std::exp(stride * kGridStep / width)), down(1.0 / up), e(n, kNaN) {}
 };
 
 struct KneeSums {
@@ -232,6 +232,35 @@ Points thinned(const Points& p, std::size_t stride) {
 // chosen on an even thinning of them (each grid node costs a pass over the
 // points of its band, all of them for the wide knees, and the grid only starts
 // the polish, which takes every point); c and s then come from all the points.
+// The best onset node of one width on the nodes from..to (inclusive, to < 0: to
+// the highest HV), every `every`-th: its knee and SSR (infinite when none).
+Model bestOnset(const GridSums& g, const Points& p, double w, int from, int to, int every) {
+  Band band(w, g.x.size(), every);
+  Model best;
+  best.ssr = kInf;
+  for (int m = std::max(from, 0); to < 0 || m <= to; m += every) {
+    Knee k;
+    k.w = w;
+    k.v0 = p.hv[2] + kGridStep * m;
+    if (!(k.v0 < p.hv.back())) break;
+    const double ssr = lineOnKnee(g, k, band);
+    if (ssr < best.ssr) best.ssr = ssr, best.k = k;
+  }
+  return best;
+}
+
+// One width's best onset. A wide knee's SSR changes smoothly over a quarter of
+// its width, so the onset is first stepped by about half the width, then the
+// fine steps are tried around the best coarse node only: the grid's cost is in
+// the wide knees, whose bands hold every point.
+Model widthStart(const GridSums& g, const Points& p, double w) {
+  const int every = std::max(1, static_cast<int>(std::lround(0.5 * w / kGridStep)));
+  const Model coarse = bestOnset(g, p, w, 0, -1, every);
+  if (every == 1 || !std::isfinite(coarse.ssr)) return coarse;
+  const int node = static_cast<int>(std::lround((coarse.k.v0 - p.hv[2]) / kGridStep));
+  return bestOnset(g, p, w, node - every + 1, node + every - 1, 1);
+}
+
 Model gridStart(const Points& p) {
   const std::size_t stride = (p.size() + kGridPoints - 1) / kGridPoints;
   const Points few = stride > 1 ? thinned(p, stride) : Points{};
@@ -240,15 +269,8 @@ Model gridStart(const Points& p) {
   Model best;
   double bestSsr = kInf;
   for (int kw = 0; kw < kGridWidths; ++kw) {
-    Band band(0.5 * std::pow(1.5, kw), grid.size());
-    for (int m = 0;; ++m) {
-      Knee k;
-      k.w = band.w;
-      k.v0 = p.hv[2] + kGridStep * m;
-      if (!(k.v0 < p.hv.back())) break;
-      const double ssr = lineOnKnee(g, k, band);
-      if (ssr < bestSsr) bestSsr = ssr, best.k = k;
-    }
+    const Model m = widthStart(g, p, 0.5 * std::pow(1.5, kw));
+    if (m.ssr < bestSsr) bestSsr = m.ssr, best.k = m.k;
   }
   if (stride > 1 && std::isfinite(bestSsr)) {
     Band band(best.k.w, p.size());
