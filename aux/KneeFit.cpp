@@ -32,6 +32,8 @@ constexpr double kLowestDurbinWatson = 1.0;
 constexpr double kSharpWidth = 1.0;     // V: at or below, the width is not a parameter of the errors
 constexpr int kMaxIterations = 200;
 constexpr std::size_t kGridPoints = 20000;  // more points: the grid runs on a thinning of them
+constexpr double kLeastFreedom = 0.05;  // 1 - h below this: a point the fit passes through
+constexpr double kSdFloor = 0.05;       // of the largest sd of the scatter model
 
 double softplus(double t) { return std::max(t, 0.0) + std::log1p(std::exp(-std::fabs(t))); }
 
@@ -514,16 +516,31 @@ double quadratic(const Matrix& a, const std::array<double, 4>& x, std::size_t n)
 // Standard errors of the first np parameters from the HC3 sandwich
 // A (sum_i w_i J_i^T J_i) A, A = (J^T J)^-1, w_i = r_i^2 / max(1 - h_i, 1e-3)^2.
 // Empty when J^T J is singular.
-std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<double>& r,
-                              std::size_t np) {
-  std::vector<std::array<double, 4>> rows(p.size());
+// The Jacobian rows of the first np parameters at every point and the inverse
+// of their normal matrix (empty when it is singular).
+struct Normal {
+  std::vector<std::array<double, 4>> rows;
+  Matrix inverse;
+};
+
+Normal normalOf(const Points& p, const Knee& k, std::size_t np) {
+  Normal n;
+  n.rows.resize(p.size());
   Matrix jtj(np, std::vector<double>(np, 0.0));
   for (std::size_t i = 0; i < p.size(); ++i) {
-    rows[i] = jacobianRow(k, p.hv[i], p.f[i], false);
+    n.rows[i] = jacobianRow(k, p.hv[i], p.f[i], false);
     for (std::size_t a = 0; a < np; ++a)
-      for (std::size_t b = 0; b < np; ++b) jtj[a][b] += rows[i][a] * rows[i][b];
+      for (std::size_t b = 0; b < np; ++b) jtj[a][b] += n.rows[i][a] * n.rows[i][b];
   }
-  const Matrix A = invert(jtj);
+  n.inverse = invert(jtj);
+  return n;
+}
+
+std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<double>& r,
+                              std::size_t np) {
+  const Normal normal = normalOf(p, k, np);
+  const auto& rows = normal.rows;
+  const Matrix& A = normal.inverse;
   if (A.empty()) return {};
   Matrix meat(np, std::vector<double>(np, 0.0));
   for (std::size_t i = 0; i < p.size(); ++i) {
@@ -540,6 +557,52 @@ std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<
     err[q] = std::sqrt(std::max(v, 0.0));
   }
   return err;
+}
+
+// ------------------------------------------------------------------ scatter model
+
+// How the scatter grows with the current: sd = floor + growth F, F the model's
+// ohmic term s w softplus((V - V0) / w), fitted by least squares to the absolute
+// residuals. Each is first widened by sqrt(pi/2) (the mean of |z| is sqrt(2/pi)
+// sd) and by 1/sqrt(1 - h) for its leverage h: the few points of a short scan
+// above the knee pin the slope and keep little of their own scatter.
+struct Scatter {
+  double floor = 0, growth = 0;
+};
+
+Scatter scatterOf(const Points& p, const Knee& k, const std::vector<double>& r, std::size_t np) {
+  const Normal normal = normalOf(p, k, np);
+  const double n = static_cast<double>(p.size());
+  double sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    const double h = normal.inverse.empty() ? static_cast<double>(np) / n
+                                            : quadratic(normal.inverse, normal.rows[i], np);
+    const double x = std::fabs(k.s * normal.rows[i][1]);  // d model / d s = F / s
+    const double y = std::fabs(r[i]) * std::sqrt(0.5 * M_PI / std::max(1.0 - h, kLeastFreedom));
+    sx += x, sy += y, sxx += x * x, sxy += x * y;
+  }
+  Scatter sc;
+  const double spread = n * sxx - sx * sx;
+  sc.growth = spread > 0 ? (n * sxy - sx * sy) / spread : 0;
+  sc.floor = (sy - sc.growth * sx) / n;
+  if (sc.growth < 0) sc.growth = 0, sc.floor = sy / n;          // scatter that does not grow
+  if (sc.floor < 0) sc.floor = 0, sc.growth = sxx > 0 ? sxy / sxx : 0;  // none at no current
+  return sc;
+}
+
+// Each point's weight 1/sd^2 under the scatter model, sd kept above a twentieth
+// of the largest so a point of no current and no floor cannot take all the
+// weight; all 1 when the scatter model has none (points on the curve exactly).
+std::vector<double> weightsOf(const Points& p, const Knee& k, const Scatter& sc) {
+  std::vector<double> sd(p.size());
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    sd[i] = sc.floor + sc.growth * std::fabs(p.f[i] * k.s * k.w * softplus((p.hv[i] - k.v0) / k.w));
+  }
+  const double most = sd.empty() ? 0.0 : *std::max_element(sd.begin(), sd.end());
+  std::vector<double> weight(p.size(), 1.0);
+  if (!(most > 0) || !std::isfinite(most)) return weight;
+  for (std::size_t i = 0; i < p.size(); ++i) weight[i] = 1 / std::pow(std::max(sd[i], kSdFloor * most), 2);
+  return weight;
 }
 
 // ------------------------------------------------------------------ width profile
@@ -562,31 +625,38 @@ struct Profiled {
 // is linear in (c, s), so the residual sum is a function of V0 alone.
 struct Projection {
   const Points* p = nullptr;
-  std::vector<double> y;  // current minus its mean
-  double meanJ = 0, syy = 0;
-  Knee k;                 // the width held; c and s of the last V0 tried
+  std::vector<double> weight;  // 1 / sd^2 of each point
+  std::vector<double> y;       // current minus its weighted mean
+  double sumWeight = 0, meanJ = 0, syy = 0;
+  Knee k;                      // the width held; c and s of the last V0 tried
 };
 
-Projection projectionOf(const Points& p) {
+Projection projectionOf(const Points& p, std::vector<double> weight) {
   Projection d;
   d.p = &p;
-  d.meanJ = std::accumulate(p.j.begin(), p.j.end(), 0.0) / static_cast<double>(p.size());
-  for (double j : p.j) d.y.push_back(j - d.meanJ), d.syy += d.y.back() * d.y.back();
+  d.weight = std::move(weight);
+  for (std::size_t i = 0; i < p.size(); ++i) d.sumWeight += d.weight[i], d.meanJ += d.weight[i] * p.j[i];
+  d.meanJ /= d.sumWeight;
+  for (std::size_t i = 0; i < p.size(); ++i) {
+    d.y.push_back(p.j[i] - d.meanJ);
+    d.syy += d.weight[i] * d.y.back() * d.y.back();
+  }
   return d;
 }
 
-// The residual sum at V0 with c and s in closed form (set in the projection's knee).
+// The weighted residual sum at V0 with c and s in closed form (set in the
+// projection's knee).
 double projectedSsr(double v0, void* data) {
   auto& d = *static_cast<Projection*>(data);
   const Points& p = *d.p;
   double sf = 0, sff = 0, sfy = 0;
   for (std::size_t i = 0; i < p.size(); ++i) {
-    const double F = p.f[i] * d.k.w * softplus((p.hv[i] - v0) / d.k.w);
-    sf += F, sff += F * F, sfy += F * d.y[i];
+    const double F = p.f[i] * d.k.w * softplus((p.hv[i] - v0) / d.k.w), wF = d.weight[i] * F;
+    sf += wF, sff += wF * F, sfy += wF * d.y[i];
   }
-  const double n = static_cast<double>(p.size()), cff = sff - sf * sf / n;
+  const double cff = sff - sf * sf / d.sumWeight;
   if (!(cff > 0)) return std::numeric_limits<double>::max();
-  d.k.v0 = v0, d.k.s = sfy / cff, d.k.c = d.meanJ - d.k.s * sf / n;
+  d.k.v0 = v0, d.k.s = sfy / cff, d.k.c = d.meanJ - d.k.s * sf / d.sumWeight;
   return d.syy - sfy * sfy / cff;
 }
 
@@ -683,22 +753,31 @@ void walkProfile(Projection& d, const Model& m, const std::vector<double>& ladde
   }
 }
 
-WidthSet profileWidth(const Points& p, const Model& m, std::vector<std::string>& trace) {
+// The profile is weighted by the scatter model: with scatter that grows with the
+// current, an unweighted residual sum counts a change at the top points in the
+// small scatter of the low ones and makes the set far too narrow.
+WidthSet profileWidth(const Points& p, const Model& m, const std::vector<double>& r,
+                      std::vector<std::string>& trace) {
+  const Scatter sc = scatterOf(p, m.k, r, m.held || m.k.w <= kSharpWidth ? 3 : 4);
+  Projection d = projectionOf(p, weightsOf(p, m.k, sc));
+  Model start = m;
+  const Profiled here = heldAt(d, m.k.v0, m.k.w);
+  start.k = here.k, start.ssr = here.ssr;
   WidthSet set;
-  set.best = m.ssr;
-  set.unit = m.ssr / (static_cast<double>(p.size()) - 4);
-  set.take(m.k);
-  set.optimum = {m.k.c, m.k.s, m.k.v0};
+  set.best = here.ssr;
+  set.unit = here.ssr / (static_cast<double>(p.size()) - 4);
+  set.take(start.k);
+  set.optimum = {start.k.c, start.k.s, start.k.v0};
   if (set.unit > 0) {
     std::vector<double> down, up;
     for (double w : profileWidths()) {
       if (w < m.k.w * (1 - 1e-9)) down.insert(down.begin(), w);
       if (w > m.k.w * (1 + 1e-9)) up.push_back(w);
     }
-    Projection d = projectionOf(p);
-    walkProfile(d, m, down, set);
-    walkProfile(d, m, up, set);
+    walkProfile(d, start, down, set);
+    walkProfile(d, start, up, set);
   }
+  trace.push_back("scatter model: sd " + str(sc.floor) + " nA/cm2 + " + str(sc.growth) + " x the ohmic current");
   trace.push_back("width profile: 68 % set " + str(set.low) + " to " + str(set.high) + " V (" +
                   std::to_string(set.fits) + " fits with the width held); reach from the optimum: s " +
                   str(set.reach(1)) + " nA/cm2 per V, V0 " + str(set.reach(2)) + " V");
@@ -962,7 +1041,7 @@ KneeFit fitKnee(const std::vector<double>& hv, const std::vector<double>& curren
     out.reason = "fit parameters not determined (singular fit)";
     return out;
   }
-  fillNumbers(p, m, err, profileWidth(p, m, out.trace), out);
+  fillNumbers(p, m, err, profileWidth(p, m, r, out.trace), out);
   out.trace.push_back(resultLine(out));
   testCurvature(p, m, r, out);
   out.fitted = accept(p, m, out);
