@@ -6,6 +6,7 @@
 #include <cairo.h>
 #include <plplot.h>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -99,6 +100,33 @@ TEST(PageText, OtherEscapesAreLeftToTheLibrary) {
     EXPECT_TRUE(book.draw(context, c.x, c.y, 1, 0, 0, ""));
   });
   EXPECT_EQ(inked(drawn), 0U);
+}
+
+}  // namespace
+
+namespace {
+
+// Ticks as an axis draws them (primaries, then secondaries, one on a primary
+// and one a pixel beside another), and a clipped one the library must cut.
+TEST(PageText, TicksJoinedInRunsHaveThePixelsOfOneStrokeEach) {
+  std::vector<std::array<double, 4>> ticks;
+  for (double x = 200.3; x < 1800; x += 160.7) ticks.push_back({x, 100.2, x, 124.6});
+  for (double x = 200.3; x < 1800; x += 32.14) ticks.push_back({x, 100.2, x, 112.4});
+  ticks.push_back({361.7, 100.2, 361.7, 112.4});
+  for (double y = 100.4; y < 900; y += 17.3) ticks.push_back({200.3, y, 212.0, y});
+  const auto library = page([&](const Case& c, const std::string&, cairo_t*) {
+    if (&c != &kCases[0]) return;
+    plwidth(2.0);
+    for (const auto& t : ticks) pljoin(t[0], t[1], t[2], t[3]);
+  });
+  ASSERT_GT(inked(library), 2000U);
+  const auto joined = page([&](const Case& c, const std::string&, cairo_t* context) {
+    if (&c != &kCases[0]) return;
+    plwidth(2.0);
+    EXPECT_TRUE(tk::joinApart(context, ticks));
+    EXPECT_FALSE(tk::joinApart(context, {{1990.0, 500.0, 2100.0, 500.0}}));  // beyond the page
+  });
+  EXPECT_TRUE(joined == library);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -241,6 +242,13 @@ class Painter {
     text(t.x, t.y, t.just, t.text, t.vertical);
   }
 
+  // Segments joined as pljoin joins them; on a raster page, ticks and the like
+  // that lie apart from each other in one stroke.
+  void joinAll(const std::vector<std::array<double, 4>>& segments) {
+    if (raster_ != nullptr && joinApart(raster_, segments)) return;
+    for (const auto& s : segments) pljoin(s[0], s[1], s[2], s[3]);
+  }
+
   void fillRect(double x1, double y1, double x2, double y2, int colourIndex) {
     colour(colourIndex);
     PLFLT xs[4] = {x1, x2, x2, x1};
@@ -283,12 +291,16 @@ class Painter {
     const AxisLayout& x = layout_.x;
     const AxisLayout& y = layout_.y;
     auto xTicks = [&](double base, double direction) {
-      for (double px : x.primaryPx) pljoin(px, base, px, base + direction * x.primaryLength);
-      for (double px : x.secondaryPx) pljoin(px, base, px, base + direction * x.secondaryLength);
+      std::vector<std::array<double, 4>> ticks;
+      for (double px : x.primaryPx) ticks.push_back({px, base, px, base + direction * x.primaryLength});
+      for (double px : x.secondaryPx) ticks.push_back({px, base, px, base + direction * x.secondaryLength});
+      joinAll(ticks);
     };
     auto yTicks = [&](double base, double direction) {
-      for (double px : y.primaryPx) pljoin(base, px, base + direction * y.primaryLength, px);
-      for (double px : y.secondaryPx) pljoin(base, px, base + direction * y.secondaryLength, px);
+      std::vector<std::array<double, 4>> ticks;
+      for (double px : y.primaryPx) ticks.push_back({base, px, base + direction * y.primaryLength, px});
+      for (double px : y.secondaryPx) ticks.push_back({base, px, base + direction * y.secondaryLength, px});
+      joinAll(ticks);
     };
     xTicks(bottom_, 1.0);
     yTicks(left_, 1.0);

@@ -11,6 +11,8 @@
 #include <cairo.h>
 #include <pango/pangocairo.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <plplotP.h>
 
@@ -334,6 +337,68 @@ bool PageTextBook::draw(cairo_t* page, double wx, double wy, double dx, double d
   cairo_rel_move_to(page, -1.0 * just * static_cast<double>(shown->width),
                     0.5 * static_cast<double>(fontSize) - shown->baseline / 1024.0);
   pango_cairo_show_layout(page, shown->layout);
+  cairo_restore(page);
+  return true;
+}
+
+namespace {
+
+// Whether two segments' pixels (half the stroke's width and a pixel of
+// antialiasing around it, with room to spare) cannot meet.
+bool apart(const std::array<PLINT, 4>& p, const std::array<PLINT, 4>& q, double downscale, double reach) {
+  auto gap = [downscale](PLINT lowEnd, PLINT highEnd) { return downscale * static_cast<double>(highEnd - lowEnd); };
+  return gap(std::max(p[0], p[2]), std::min(q[0], q[2])) > 2 * reach ||
+         gap(std::max(q[0], q[2]), std::min(p[0], p[2])) > 2 * reach ||
+         gap(std::max(p[1], p[3]), std::min(q[1], q[3])) > 2 * reach ||
+         gap(std::max(q[1], q[3]), std::min(p[1], p[3])) > 2 * reach;
+}
+
+}  // namespace
+
+bool joinApart(cairo_t* page, const std::vector<std::array<double, 4>>& segments) {
+  const PLStream* stream = plsc;
+  if (page == nullptr || stream == nullptr || stream->level < 3 || stream->coordinate_transform != nullptr ||
+      stream->difilt != 0 || stream->nms != 0) {
+    return false;
+  }
+  // Each end in physical coordinates, as the library converts it; a segment
+  // with an end outside the clip window would be cut.
+  std::vector<std::array<PLINT, 4>> ends;
+  ends.reserve(segments.size());
+  for (const auto& s : segments) {
+    for (double v : s) {
+      if (!std::isfinite(v)) return false;
+    }
+    const std::array<PLINT, 4> e = {ROUND(stream->wpxoff + stream->wpxscl * s[0]), ROUND(stream->wpyoff + stream->wpyscl * s[1]),
+                                    ROUND(stream->wpxoff + stream->wpxscl * s[2]), ROUND(stream->wpyoff + stream->wpyscl * s[3])};
+    for (int k : {0, 2}) {
+      if (e[k] < stream->clpxmi || e[k] > stream->clpxma || e[k + 1] < stream->clpymi || e[k + 1] > stream->clpyma) return false;
+    }
+    ends.push_back(e);
+  }
+  const double downscale = downscaleOf(*stream);
+  const double reach = (stream->width <= 0. ? 0.5 : 0.5 * static_cast<double>(stream->width)) + 2.0;
+  deviceState(page, *stream);
+  cairo_save(page);
+  cairo_set_line_join(page, CAIRO_LINE_JOIN_BEVEL);
+  cairo_set_line_cap(page, CAIRO_LINE_CAP_ROUND);
+  // In order, in runs of segments apart from each other: one that comes near
+  // one of the run is blended after the run, as it is after its stroke alone.
+  std::size_t run = 0;
+  for (std::size_t k = 0; k < ends.size(); ++k) {
+    bool joins = true;
+    for (std::size_t j = run; joins && j < k; ++j) joins = apart(ends[j], ends[k], downscale, reach);
+    if (!joins) {
+      cairo_stroke(page);
+      run = k;
+    }
+    const auto& e = ends[k];
+    cairo_move_to(page, downscale * static_cast<double>(static_cast<short>(e[0])),
+                  downscale * static_cast<double>(static_cast<short>(e[1])));
+    cairo_line_to(page, downscale * static_cast<double>(static_cast<short>(e[2])),
+                  downscale * static_cast<double>(static_cast<short>(e[3])));
+  }
+  if (!ends.empty()) cairo_stroke(page);
   cairo_restore(page);
   return true;
 }

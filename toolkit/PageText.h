@@ -9,8 +9,10 @@
 
 #include <cairo.h>
 
+#include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tk {
 
@@ -34,5 +36,13 @@ class PageTextBook {
   struct Layouts;  // the Pango context and the laid-out strings
   std::unique_ptr<Layouts> layouts_;
 };
+
+// Draws the segments (x1, y1, x2, y2 in the current window's coordinates) on
+// `page` as the library's pljoin draws each one (in the stream's colour and
+// width, round caps), but a run of segments that lie apart from each other
+// (ticks along an axis) in one stroke, which gives the pixels of one stroke a
+// segment. Returns false, having drawn nothing, when a segment would be
+// clipped or a dash style is set: the caller then joins them one by one.
+bool joinApart(cairo_t* page, const std::vector<std::array<double, 4>>& segments);
 
 }  // namespace tk
