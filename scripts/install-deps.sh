@@ -11,6 +11,7 @@ PACKAGES=(
   libplplot-dev plplot-driver-cairo   # figures (memcairo, svgcairo, pdfcairo devices)
   libpng-dev                          # fast PNG encoding of painted figures
   libcairo2-dev                       # figure pixels painted in place (extcairo device)
+  libpango1.0-dev                     # figure text on PNG pages laid out as the cairo device lays it
   libisal-dev                         # fast deflate of PNG figures
   fonts-dejavu-core                   # sans font for figure text
   libcli11-dev                        # command line

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -24,6 +25,7 @@
 #include "toolkit/Layout.h"
 #include "toolkit/Look.h"
 #include "toolkit/MarkerStamps.h"
+#include "toolkit/PageText.h"
 #include "toolkit/Png.h"
 #include "toolkit/SafeFile.h"
 
@@ -137,9 +139,16 @@ class Painter {
  public:
   // `raster` is the context of a PNG page (markers are then stamped), null for
   // vector figures (every marker stays a path of its own).
-  // `stamps` gives the markers stamped on a raster page.
-  Painter(const FigureLayout& layout, const Style& style, cairo_t* raster, MarkerStampBook* stamps)
-      : W_(layout.width), H_(layout.height), style_(style), layout_(layout), raster_(raster), stamps_(stamps) {
+  // `stamps` gives the markers stamped on a raster page, `texts` its strings.
+  Painter(const FigureLayout& layout, const Style& style, cairo_t* raster, MarkerStampBook* stamps,
+          PageTextBook* texts)
+      : W_(layout.width),
+        H_(layout.height),
+        style_(style),
+        layout_(layout),
+        raster_(raster),
+        stamps_(stamps),
+        texts_(texts) {
     left_ = layout.frame.x1;
     right_ = layout.frame.x2;
     bottom_ = layout.frame.y1;
@@ -218,15 +227,26 @@ class Painter {
     plsfont(family, PL_FCI_UPRIGHT, style_.bold ? PL_FCI_BOLD : PL_FCI_MEDIUM);
   }
   // Text with its reference point vertically centred on the capitals, in page
-  // pixels; `just` 0 left, 0.5 centre, 1 right; `vertical` reads upwards.
-  static void text(double x, double y, double just, const std::string& markup, bool vertical = false) {
+  // pixels; `just` 0 left, 0.5 centre, 1 right; `vertical` reads upwards. On a
+  // raster page the text book draws it as the library would, at less cost.
+  void text(double x, double y, double just, const std::string& markup, bool vertical = false) {
     const std::string converted = toPlplotText(markup);
-    plptex(x, y, vertical ? 0.0 : 1.0, vertical ? 1.0 : 0.0, just, converted.c_str());
+    const double dx = vertical ? 0.0 : 1.0;
+    const double dy = vertical ? 1.0 : 0.0;
+    if (raster_ != nullptr && texts_ != nullptr && texts_->draw(raster_, x, y, dx, dy, just, converted)) return;
+    plptex(x, y, dx, dy, just, converted.c_str());
   }
 
   void place(const PlacedText& t) {
     textSize(t.sizePx);
     text(t.x, t.y, t.just, t.text, t.vertical);
+  }
+
+  // Segments joined as pljoin joins them; on a raster page, ticks and the like
+  // that lie apart from each other in one stroke.
+  void joinAll(const std::vector<std::array<double, 4>>& segments) {
+    if (raster_ != nullptr && joinApart(raster_, segments)) return;
+    for (const auto& s : segments) pljoin(s[0], s[1], s[2], s[3]);
   }
 
   void fillRect(double x1, double y1, double x2, double y2, int colourIndex) {
@@ -271,12 +291,16 @@ class Painter {
     const AxisLayout& x = layout_.x;
     const AxisLayout& y = layout_.y;
     auto xTicks = [&](double base, double direction) {
-      for (double px : x.primaryPx) pljoin(px, base, px, base + direction * x.primaryLength);
-      for (double px : x.secondaryPx) pljoin(px, base, px, base + direction * x.secondaryLength);
+      std::vector<std::array<double, 4>> ticks;
+      for (double px : x.primaryPx) ticks.push_back({px, base, px, base + direction * x.primaryLength});
+      for (double px : x.secondaryPx) ticks.push_back({px, base, px, base + direction * x.secondaryLength});
+      joinAll(ticks);
     };
     auto yTicks = [&](double base, double direction) {
-      for (double px : y.primaryPx) pljoin(base, px, base + direction * y.primaryLength, px);
-      for (double px : y.secondaryPx) pljoin(base, px, base + direction * y.secondaryLength, px);
+      std::vector<std::array<double, 4>> ticks;
+      for (double px : y.primaryPx) ticks.push_back({base, px, base + direction * y.primaryLength, px});
+      for (double px : y.secondaryPx) ticks.push_back({base, px, base + direction * y.secondaryLength, px});
+      joinAll(ticks);
     };
     xTicks(bottom_, 1.0);
     yTicks(left_, 1.0);
@@ -558,6 +582,7 @@ class Painter {
   const FigureLayout& layout_;
   cairo_t* raster_;
   MarkerStampBook* stamps_;
+  PageTextBook* texts_;
   double left_ = 0, right_ = 0, bottom_ = 0, top_ = 0;  // frame edges, page pixels
   double xlo_ = 0, xhi_ = 1, ylo_ = 0, yhi_ = 1;        // frame ranges, data units
 };
@@ -655,7 +680,7 @@ bool makeReproducible(const std::string& file, const char* device, std::string& 
 // Paints the canvas's page with the PLplot device, into `output` (vector
 // devices) or onto `context` (extcairo).
 void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cairo_t* context,
-               MarkerStampBook* stamps) {
+               MarkerStampBook* stamps, PageTextBook* texts) {
   const Rgb background = colourOf(canvas.style().canvasColor);
   std::lock_guard<std::mutex> guard(plplotLock());
   PLINT previous = 0;
@@ -670,7 +695,7 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
   if (context != nullptr) pl_cmd(PLESC_DEVINIT, context);
   pladv(0);
   const FigureLayout layout = layoutFigure(canvas);
-  Painter painter(layout, canvas.style(), context, stamps);
+  Painter painter(layout, canvas.style(), context, stamps, texts);
   painter.paint(canvas.items());
   plend1();
   plsstrm(previous);
@@ -678,7 +703,8 @@ void paintPage(const Canvas& canvas, const char* device, std::FILE* output, cair
 
 }  // namespace
 
-bool Canvas::Paint(Image& image, std::string& error, MarkerStampBook* stamps, bool blank) const {
+bool Canvas::Paint(Image& image, std::string& error, MarkerStampBook* stamps, bool blank,
+                   PageTextBook* texts) const {
   if (image.data() == nullptr || image.width() != width_ || image.height() != height_) {
     error = "no room for a " + std::to_string(width_) + "x" + std::to_string(height_) + " image";
     return false;
@@ -691,7 +717,11 @@ bool Canvas::Paint(Image& image, std::string& error, MarkerStampBook* stamps, bo
   cairo_t* context = cairo_create(surface);
   const bool ready = cairo_status(context) == CAIRO_STATUS_SUCCESS;
   MarkerStampBook own;
-  if (ready) paintPage(*this, "extcairo", nullptr, context, stamps != nullptr ? stamps : &own);
+  PageTextBook ownTexts;
+  if (ready) {
+    paintPage(*this, "extcairo", nullptr, context, stamps != nullptr ? stamps : &own,
+              texts != nullptr ? texts : &ownTexts);
+  }
   cairo_destroy(context);
   cairo_surface_flush(surface);
   cairo_surface_destroy(surface);
@@ -793,7 +823,7 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
     pass.blankPixel = static_cast<std::uint32_t>((background.r & 0xff) << 16 | (background.g & 0xff) << 8 | (background.b & 0xff));
     const bool blank = easel->blankPixel == pass.blankPixel;
     easel->blankPixel.reset();  // until the pass has gone through
-    if (!Paint(pixels, reason, &easel->stamps, blank) || !writePng(temporary, pixels, kPngLevel, reason, pass)) {
+    if (!Paint(pixels, reason, &easel->stamps, blank, &easel->texts) || !writePng(temporary, pixels, kPngLevel, reason, pass)) {
       discardTempFile(-1, temporary);
       error = "cannot write figure " + path + ": " + reason;
       return false;
@@ -805,7 +835,7 @@ bool Canvas::SaveAs(const std::string& path, std::string& error, const std::stri
     }
     return thumbnail.empty() || saveThumbnail(small, thumbnail, error);
   }
-  paintPage(*this, device, output, nullptr, nullptr);
+  paintPage(*this, device, output, nullptr, nullptr, nullptr);
 
   // PLplot does not report a vector file it could not finish; a complete one
   // ends in its format's closing mark.

@@ -19,6 +19,7 @@
 #include "toolkit/Graph.h"
 #include "toolkit/Histogram.h"
 #include "toolkit/MarkerStamps.h"
+#include "toolkit/PageText.h"
 #include "toolkit/Png.h"
 #include "toolkit/Style.h"
 
@@ -70,13 +71,14 @@ struct Text {
 // What painting keeps from one PNG figure to the next, for a caller that saves
 // many (a run, a batch worker): the block of pixels the figures are painted in
 // (mapping, and the kernel zeroing, 8 MB afresh for each costs more than
-// painting it), the one their thumbnails are shrunk into, and the marker
-// stamps made so far. None of it shows in a figure: a figure painted on a used
-// easel has the bytes it has on a fresh one.
+// painting it), the one their thumbnails are shrunk into, the marker stamps
+// made so far and the strings laid out so far. None of it shows in a figure: a
+// figure painted on a used easel has the bytes it has on a fresh one.
 struct Easel {
   Image pixels{0, 0};
   Image thumbnail{0, 0};
   MarkerStampBook stamps;
+  PageTextBook texts;
   // Set when every one of `pixels` holds this (0xRRGGBB): the PNG pass blanks
   // the page for the next figure, which then needs no clearing pass.
   std::optional<std::uint32_t> blankPixel;
@@ -131,11 +133,12 @@ class Canvas {
   bool SaveAs(const std::string& path, std::string& error, const std::string& thumbnail = "",
               int thumbnailWidth = 0, Easel* easel = nullptr) const;
   // Paints everything drawn so far into `image`, which must have the canvas's
-  // size; every pixel is set. Markers are stamped from `stamps` (a fresh book
-  // when null). `blank`: every pixel already holds the canvas colour, so the
-  // page is not cleared first. Returns false, with a reason in `error`, when
-  // the image has no pixels or another size.
-  bool Paint(Image& image, std::string& error, MarkerStampBook* stamps = nullptr, bool blank = false) const;
+  // size; every pixel is set. Markers are stamped from `stamps`, strings laid
+  // out from `texts` (fresh books when null). `blank`: every pixel already
+  // holds the canvas colour, so the page is not cleared first. Returns false,
+  // with a reason in `error`, when the image has no pixels or another size.
+  bool Paint(Image& image, std::string& error, MarkerStampBook* stamps = nullptr, bool blank = false,
+             PageTextBook* texts = nullptr) const;
   // ISA-L deflate level of PNG figures. Level 0 is as fast as level 1 on figures
   // (bench_figures) but its files are about 30 % larger. Levels 1 and 2 are not
   // used because their assembly matchers are not repeatable: in about one figure

@@ -119,27 +119,95 @@ std::size_t levelBufferSize(int level) {
   }
 }
 
+// Adds each byte of a row of pixels to its own 16-bit sum.
+GAPOHM_PIXEL_LOOP void addBytes(const unsigned char* __restrict p, std::size_t bytes, std::uint16_t* __restrict sums) {
+  for (std::size_t i = 0; i < bytes; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + p[i]);
+}
+
+// (sum + count / 2) / count, the rounded mean, for sums of up to 2^17 and a
+// count of up to 256, as a multiplication: a division for each of a
+// thumbnail's channels costs more than summing its boxes.
+class RoundedMean {
+ public:
+  explicit RoundedMean(std::uint32_t count)
+      : half_(count / 2), reciprocal_(((std::uint64_t{1} << 32) + count - 1) / count) {}
+  std::uint32_t operator()(std::uint32_t sum) const {
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(sum + half_) * reciprocal_) >> 32);
+  }
+
+ private:
+  std::uint32_t half_;
+  std::uint64_t reciprocal_;
+};
+
 // Sums image rows into the factor x factor boxes of a shrunk image and sets
 // each output row once its last input row is in: per column first (a loop the
 // compiler vectorises), then over each box's columns. Rows are given in order,
 // each while it is in the cache anyway (the PNG pass), so shrinking costs no
-// pass of its own over the pixels.
+// pass of its own over the pixels. Up to kPackedFactor, a column's sums are
+// kept in 16 bits a byte of the pixel, and a box's four sums add up in one
+// 64-bit word (a box holds at most 16 x 16 x 255); beyond it, in 32 bits a
+// channel.
 class BoxShrinker {
  public:
   BoxShrinker(const Image& in, int factor, Image& out)
-      : in_(in), factor_(factor), out_(out), sums_(3 * static_cast<std::size_t>(std::max(in.width(), 0)), 0U) {}
+      : in_(in),
+        factor_(factor),
+        out_(out),
+        packed_(factor <= kPackedFactor),
+        sums_(packed_ ? 0 : 3 * static_cast<std::size_t>(std::max(in.width(), 0)), 0U),
+        byteSums_(packed_ ? 4 * static_cast<std::size_t>(std::max(in.width(), 0)) : 0, 0U) {}
 
   void addRow(int y) {
     const auto width = static_cast<std::size_t>(in_.width());
-    const auto* p = reinterpret_cast<const std::uint32_t*>(in_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(in_.stride()));
-    addColumns(p, width, sums_.data(), sums_.data() + width, sums_.data() + 2 * width);
-    if ((y + 1) % factor_ == 0 || y + 1 == in_.height()) finishRow(y / factor_, y + 1 - y / factor_ * factor_);
+    const unsigned char* bytes = in_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(in_.stride());
+    if (packed_) {
+      addBytes(bytes, 4 * width, byteSums_.data());
+    } else {
+      addColumns(reinterpret_cast<const std::uint32_t*>(bytes), width, sums_.data(), sums_.data() + width,
+                 sums_.data() + 2 * width);
+    }
+    if ((y + 1) % factor_ != 0 && y + 1 != in_.height()) return;
+    const int rows = y + 1 - y / factor_ * factor_;
+    if (packed_) {
+      finishPackedRow(y / factor_, rows);
+    } else {
+      finishRow(y / factor_, rows);
+    }
   }
 
  private:
+  static constexpr int kPackedFactor = 16;
+
+  std::uint32_t* outputRow(int oy) const {
+    return reinterpret_cast<std::uint32_t*>(out_.data() + static_cast<std::size_t>(oy) * static_cast<std::size_t>(out_.stride()));
+  }
+
+  void finishPackedRow(int oy, int rows) {
+    const auto width = static_cast<std::size_t>(in_.width());
+    const auto factor = static_cast<std::size_t>(factor_);
+    std::uint32_t* row = outputRow(oy);
+    const RoundedMean whole(static_cast<std::uint32_t>(rows * factor_));
+    for (int ox = 0; ox < out_.width(); ++ox) {
+      const std::size_t from = static_cast<std::size_t>(ox) * factor;
+      const std::size_t to = std::min(width, from + factor);
+      std::uint64_t box = 0;  // the pixel's four bytes' sums, 16 bits each, as its word holds them
+      for (std::size_t x = from; x < to; ++x) {
+        std::uint64_t column = 0;
+        std::memcpy(&column, &byteSums_[4 * x], sizeof column);
+        box += column;
+      }
+      const RoundedMean mean =
+          to - from == factor ? whole : RoundedMean(static_cast<std::uint32_t>(rows) * static_cast<std::uint32_t>(to - from));
+      row[ox] = mean(static_cast<std::uint32_t>(box >> 32 & 0xFFFFU)) << 16 |
+                mean(static_cast<std::uint32_t>(box >> 16 & 0xFFFFU)) << 8 | mean(static_cast<std::uint32_t>(box & 0xFFFFU));
+    }
+    std::fill(byteSums_.begin(), byteSums_.end(), std::uint16_t{0});
+  }
+
   void finishRow(int oy, int rows) {
     const auto width = static_cast<std::size_t>(in_.width());
-    auto* row = reinterpret_cast<std::uint32_t*>(out_.data() + static_cast<std::size_t>(oy) * static_cast<std::size_t>(out_.stride()));
+    std::uint32_t* row = outputRow(oy);
     for (int ox = 0; ox < out_.width(); ++ox) {
       const std::size_t from = static_cast<std::size_t>(ox) * static_cast<std::size_t>(factor_);
       const std::size_t to = std::min(width, from + static_cast<std::size_t>(factor_));
@@ -159,7 +227,9 @@ class BoxShrinker {
   const Image& in_;
   int factor_;
   Image& out_;
-  std::vector<std::uint32_t> sums_;  // red, green, blue column sums of the rows since the last output row
+  bool packed_;
+  std::vector<std::uint32_t> sums_;       // red, green, blue column sums of the rows since the last output row
+  std::vector<std::uint16_t> byteSums_;   // or each byte's column sums, when packed
 };
 
 // Compresses an image's rows into one zlib stream. The buffers are made up
