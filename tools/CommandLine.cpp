@@ -291,7 +291,10 @@ int readTemperatureOptions(CommandLine& c, std::ostream& err) {
 // start, else the usage status (2) with the message written.
 int checkCommandLine(CommandLine& c, std::ostream& err) {
   c.options.extension = "." + c.format;
-  c.options.jobs = c.jobs > 0 ? c.jobs : availableCores();
+  // One worker more than cores: each worker waits on the device for its results
+  // files' flushes, and the extra one keeps the cores busy meanwhile (a campaign
+  // of 1 000 scans on two cores: 33-39 s with two workers, 30 s with three).
+  c.options.jobs = c.jobs > 0 ? c.jobs : availableCores() + 1;
   if (c.outputDirOption->count() > 0 && c.outputDir.empty()) {
     // An empty name would otherwise mean "not given": the dated directory, somewhere else.
     return usageError(err, "--output-dir needs a directory name, not an empty one");
