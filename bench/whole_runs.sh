@@ -9,6 +9,9 @@
 #      --annotate call, knee fits, thumbnails and report page included: wall,
 #      user, system, peak memory, and its wall time over the single run's median.
 # Usage: bench/whole_runs.sh [build dir]   (default build-rel, a Release build)
+# Outputs go under $TMPDIR (else /tmp). On an ext4 file system without a journal,
+# creating a file costs more the more files were deleted in the last seconds, so
+# runs there slow each other down; TMPDIR=/dev/shm measures the program alone.
 # Environment: RUNS (default 11), SCANS (default 100), CAMPAIGN (default 1000; 0
 # skips it), JOBS (passed as -j when set).
 set -euo pipefail
