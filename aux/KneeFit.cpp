@@ -228,12 +228,6 @@ Points thinned(const Points& p, std::size_t stride) {
   return few;
 }
 
-// The (V0, w) pair of the grid with the smallest SSR, c and s in closed form;
-// V0 from the third-lowest HV to below the highest. Its ssr is recomputed from
-// the residuals. No pair: an infinite ssr. Beyond kGridPoints points the pair is
-// chosen on an even thinning of them (each grid node costs a pass over the
-// points of its band, all of them for the wide knees, and the grid only starts
-// the polish, which takes every point); c and s then come from all the points.
 // The best onset node of one width on the nodes from..to (inclusive, to < 0: to
 // the highest HV), every `every`-th: its knee and SSR (infinite when none).
 Model bestOnset(const GridSums& g, const Points& p, double w, int from, int to, int every) {
@@ -263,6 +257,12 @@ Model widthStart(const GridSums& g, const Points& p, double w) {
   return bestOnset(g, p, w, node - every + 1, node + every - 1, 1);
 }
 
+// The (V0, w) pair of the grid with the smallest SSR, c and s in closed form;
+// V0 from the third-lowest HV to below the highest. Its ssr is recomputed from
+// the residuals. No pair: an infinite ssr. Beyond kGridPoints points the pair is
+// chosen on an even thinning of them (each grid node costs a pass over the
+// points of its band, all of them for the wide knees, and the grid only starts
+// the polish, which takes every point); c and s then come from all the points.
 Model gridStart(const Points& p) {
   const std::size_t stride = (p.size() + kGridPoints - 1) / kGridPoints;
   const Points few = stride > 1 ? thinned(p, stride) : Points{};
@@ -513,9 +513,6 @@ double quadratic(const Matrix& a, const std::array<double, 4>& x, std::size_t n)
   return q;
 }
 
-// Standard errors of the first np parameters from the HC3 sandwich
-// A (sum_i w_i J_i^T J_i) A, A = (J^T J)^-1, w_i = r_i^2 / max(1 - h_i, 1e-3)^2.
-// Empty when J^T J is singular.
 // The Jacobian rows of the first np parameters at every point and the inverse
 // of their normal matrix (empty when it is singular).
 struct Normal {
@@ -536,6 +533,9 @@ Normal normalOf(const Points& p, const Knee& k, std::size_t np) {
   return n;
 }
 
+// Standard errors of the first np parameters from the HC3 sandwich
+// A (sum_i w_i J_i^T J_i) A, A = (J^T J)^-1, w_i = r_i^2 / max(1 - h_i, 1e-3)^2.
+// Empty when J^T J is singular.
 std::vector<double> hc3Errors(const Points& p, const Knee& k, const std::vector<double>& r,
                               std::size_t np) {
   const Normal normal = normalOf(p, k, np);
