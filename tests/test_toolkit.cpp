@@ -237,3 +237,40 @@ TEST(ImagePixels, BoxFilterAndPngRowsMatchAPlainReckoning) {
     }
   }
 }
+
+// The blank pass leaves no pixel of the figure behind, wherever it lies in its
+// row (the blank margins are skipped, not the marks between them), and the PNG
+// still holds the figure as it was.
+TEST(ImagePixels, TheBlankPassLeavesEveryPixelBlank) {
+  const testsupport::ScratchDir dir;
+  constexpr std::uint32_t kBlank = 0xFFFFFF;
+  for (const int width : {1, 15, 17, 33, 2000}) {
+    std::vector<std::vector<int>> marks{{}, {0}, {width - 1}, {width / 2}, {0, width - 1}};
+    for (const int x : {14, 15, 16, 17, 31, 32}) {
+      if (x < width) marks.push_back({x});
+    }
+    tk::Image image(width, static_cast<int>(marks.size()));
+    image.fill(0xFF, 0xFF, 0xFF);
+    for (std::size_t y = 0; y < marks.size(); ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(image.data() + y * static_cast<std::size_t>(image.stride()));
+      for (const int x : marks[y]) row[x] = 0x102030U + static_cast<std::uint32_t>(x);
+    }
+    tk::PngPass pass;
+    pass.blank = true;
+    pass.blankPixel = kBlank;
+    std::string error;
+    ASSERT_TRUE(tk::writePng(dir.file("figure.png"), image, 0, error, pass)) << error;
+    tk::RgbPixels back;
+    ASSERT_EQ(tk::readPngRgb(dir.file("figure.png"), 1UL << 24, back, error), tk::PngReadStatus::Ok) << error;
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < width; ++x) {
+        ASSERT_EQ(image.pixel(x, y), kBlank) << width << " wide, row " << y << ", pixel " << x;
+        const unsigned char* rgb = &back.rgb[3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) + static_cast<std::size_t>(x))];
+        const bool marked = std::find(marks[static_cast<std::size_t>(y)].begin(), marks[static_cast<std::size_t>(y)].end(), x) !=
+                            marks[static_cast<std::size_t>(y)].end();
+        const unsigned long was = marked ? 0x102030UL + static_cast<unsigned long>(x) : kBlank;
+        ASSERT_EQ(static_cast<unsigned long>(rgb[0]) << 16 | rgb[1] << 8 | rgb[2], was) << width << " at " << x << "," << y;
+      }
+    }
+  }
+}

@@ -302,11 +302,31 @@ class RowDeflater {
   }
 
  private:
+  // Only the span from the first to the last pixel that differs is set: a
+  // figure's margins are blank already, and reading them costs less than
+  // writing them again.
   void blankRow(int y) {
     if (blank_ == nullptr || y < 0) return;
     auto* row = reinterpret_cast<std::uint32_t*>(image_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image_.stride()));
-    std::fill(row, row + image_.width(), *blank_);
+    const std::uint32_t blank = *blank_;
+    std::size_t from = 0;
+    std::size_t to = static_cast<std::size_t>(std::max(image_.width(), 0));
+    while (from + kBlankBlock <= to && blankBlock(row + from, blank)) from += kBlankBlock;
+    while (from < to && row[from] == blank) ++from;
+    while (to >= from + kBlankBlock && blankBlock(row + to - kBlankBlock, blank)) to -= kBlankBlock;
+    while (to > from && row[to - 1] == blank) --to;
+    std::fill(row + from, row + to, blank);
   }
+
+  // Whether the kBlankBlock pixels from p all hold `blank`: a fixed count the
+  // compiler turns into a few vector compares.
+  static bool blankBlock(const std::uint32_t* p, std::uint32_t blank) {
+    std::uint32_t differs = 0;
+    for (std::size_t i = 0; i < kBlankBlock; ++i) differs |= p[i] ^ blank;
+    return differs == 0;
+  }
+
+  static constexpr std::size_t kBlankBlock = 16;
 
   // Small enough for the buffers to come from, and go back to, the heap: fresh
   // pages cost a fault each.
