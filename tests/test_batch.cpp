@@ -212,6 +212,35 @@ TEST(BatchProcesses, StoppedOrKilledTheBatchEndsItsScans) {
   }
 }
 
+// A worker killed mid-scan fails that scan alone; a fresh worker takes the next
+// ones, and each scan's messages reach standard error once, in turn, though one
+// worker's messages file serves all its scans.
+TEST(BatchProcesses, AKilledWorkerFailsItsScanAndEachScansMessagesComeOnce) {
+  ScratchDir dir;
+  writeFile(dir.file("slow.csv"), slowScan());
+  const std::string header = "DETECTOR,HVeff,HVapp,Current,Pressure,Temperature,Humidity\n";
+  writeFile(dir.file("first.csv"), header);
+  writeFile(dir.file("second.csv"), header);
+  writeFile(dir.file("argon.csv"), readFile(examplePath("argon_scan.csv")));
+  const Started batch = start({"--batch", "-j", "1", "-o", "out", "slow.csv", "first.csv", "second.csv", "argon.csv"}, dir);
+  std::vector<pid_t> workers;
+  ASSERT_TRUE(waitForChildren(batch.pid, 1, workers));  // started with slow.csv handed to it
+  kill(workers[0], SIGKILL);
+  const std::string out = drain(batch.out);
+  const std::string err = drain(batch.err);
+  EXPECT_EQ(exitStatus(batch.pid), 1) << err;
+  EXPECT_NE(out.find("slow.csv: FAILED (its analysis process was killed by signal 9)"), std::string::npos) << out;
+  EXPECT_NE(out.find("[4/4] argon.csv: ok, 6 gaps"), std::string::npos) << out;
+  const std::string first = "first.csv: no measurement lines", second = "second.csv: no measurement lines";
+  const std::size_t at = err.find(first);
+  ASSERT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(err.find(first, at + 1), std::string::npos) << err;
+  EXPECT_GT(err.find(second), at) << err;
+  EXPECT_EQ(err.find(second, err.find(second) + 1), std::string::npos) << err;
+  EXPECT_EQ(listDir(dir.tmp()), std::vector<std::string>{});
+  EXPECT_EQ(hiddenFiles(dir.file("out")), std::vector<std::string>{});
+}
+
 // Stopped while it makes its page (its scan done, the summary written), the batch
 // leaves out what it had not made, writes the page, removes its own directory
 // and every temporary file, and ends as the signal asks.
@@ -270,7 +299,7 @@ TEST(SingleRun, StoppedBySigintLeavesNoTemporaryOrPartialFile) {
   EXPECT_FALSE(fileExists(dir.file("out/Resistance.csv")));
 }
 
-// ------------------------------------------------------------- outcome files
+// ------------------------------------------------------------- outcome texts
 
 ResultsRow gapRow(const std::string& gap, const std::string& status) {
   ResultsRow row = ResultsRow{};
@@ -296,8 +325,8 @@ TEST(Outcome, WhatAScanProcessWritesIsWhatTheBatchReads) {
   for (const Case& c : cases) {
     ScanOutcome read;
     int status = -1;
-    const std::string text = outcomeFileText(c.status, c.errors, c.gaps);
-    ASSERT_TRUE(readOutcomeFile(text, status, read)) << text;
+    const std::string text = outcomeText(c.status, c.errors, c.gaps);
+    ASSERT_TRUE(readOutcomeText(text, status, read)) << text;
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(read.why, c.why);
     EXPECT_EQ(read.gaps, static_cast<int>(c.gaps.size()));
@@ -308,7 +337,7 @@ TEST(Outcome, WhatAScanProcessWritesIsWhatTheBatchReads) {
     ASSERT_EQ(back.size(), c.gaps.size());
     for (std::size_t k = 0; k < back.size(); ++k) EXPECT_TRUE(sameResultsRow(back[k], c.gaps[k]));
     // A file cut anywhere before its rows is no outcome.
-    for (std::size_t cut = 0; cut < text.find("\nrows\n") + 6; ++cut) EXPECT_FALSE(readOutcomeFile(text.substr(0, cut), status, read)) << cut;
+    for (std::size_t cut = 0; cut < text.find("\nrows\n") + 6; ++cut) EXPECT_FALSE(readOutcomeText(text.substr(0, cut), status, read)) << cut;
   }
 }
 

@@ -4,10 +4,11 @@
 // bookkeeping. Processes keep the plotting library's one-painter rule, use every
 // core, and let a scan that crashes take nothing else with it; keeping them for
 // many scans spares the start of a process per scan. What a scan found comes
-// back as data, in its outcome file; its standard error is only passed on.
+// back as data, its outcome text sent over the worker's socket; its standard
+// error is only passed on.
 // Here: which scans, where their outputs go, their turns, and the summary;
 // runBatch is declared in Batch.h, the workers are tools/ScanProcess.h (their
-// side, tools/BatchWorker.cpp), the outcome file and the summary's text
+// side, tools/BatchWorker.cpp), the outcome text and the summary's text
 // tools/BatchOutcome.h.
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -139,15 +140,16 @@ std::string readAll(const std::string& path) {
   return text;
 }
 
-// Takes what the ended child left and how it ended into the scan's outcome;
-// forwards its messages; removes the temporary files a killed child left.
-void collect(const ScanTask& task, pid_t pid, int status, bool waited, ScanRun& run, tk::Console& console) {
+// Takes what the worker told (`told`, its outcome text) and how its scan ended
+// into the scan's outcome; forwards its messages; removes the temporary files a
+// killed worker left, and its messages file once it has ended.
+void collect(const ScanTask& task, const std::string& told, pid_t pid, int status, bool waited, bool ended,
+             ScanRun& run, tk::Console& console) {
   ScanOutcome& outcome = run.outcome;
   console.err << readAll(task.messages) << std::flush;
-  int told = 0;
-  const bool known = readOutcomeFile(readAll(task.outcome), told, outcome);
-  std::remove(task.messages.c_str());
-  std::remove(task.outcome.c_str());
+  int toldStatus = 0;
+  const bool known = readOutcomeText(told, toldStatus, outcome);
+  if (ended) std::remove(task.messages.c_str());
   if (waited && WIFSIGNALED(status)) {
     tk::removeTempFilesOf(run.outputDir, pid);
     if (stopSignal() != 0) {
@@ -164,7 +166,7 @@ void collect(const ScanTask& task, pid_t pid, int status, bool waited, ScanRun& 
     outcome.state = ScanOutcome::State::failed;
     outcome.why = "its analysis process ended with status " + std::to_string(WEXITSTATUS(status)) +
                   " without telling what it found";
-  } else if (WEXITSTATUS(status) != 0 || told != 0) {
+  } else if (WEXITSTATUS(status) != 0 || toldStatus != 0) {
     outcome.state = ScanOutcome::State::failed;
   }
 }
@@ -251,6 +253,7 @@ struct Batch {
   tk::Failures& failures;  // the batch's own: scans that could not be analysed
   std::size_t done = 0;
   std::vector<Worker> workers;
+  std::size_t workersStarted = 0;
 
   // The progress line of a scan, in the order the scans end; one line whatever
   // the scan is called (control bytes escaped).
@@ -282,15 +285,19 @@ struct Batch {
     bool ended = false;
     const std::size_t k = waitForWorker(workers, ended, status, waited);
     const ScanTask task = workers[k].task;
+    const std::string told = std::move(workers[k].outcome);
     const pid_t pid = workers[k].pid;
     if (ended) workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(k));
-    collect(task, pid, status, waited, runs[task.index], console);
+    collect(task, told, pid, status, waited, ended, runs[task.index], console);
     report(runs[task.index]);
   }
 
-  ScanTask taskOf(std::size_t k) const {
-    const std::string name = dir.path() + "/" + std::to_string(k);
-    return {k, runs[k].outcome.scan, runs[k].outputDir, name + ".err", name + ".outcome", dir.path()};
+  // The k-th scan for `idle`, which keeps its messages file; for a new worker,
+  // a messages file named after the workers started so far.
+  ScanTask taskOf(std::size_t k, const Worker* idle) {
+    const std::string messages =
+        idle != nullptr ? idle->task.messages : dir.path() + "/worker-" + std::to_string(workersStarted++) + ".err";
+    return {k, runs[k].outcome.scan, runs[k].outputDir, messages, dir.path()};
   }
 
   // Hands the k-th scan to `idle`, else to a new worker; a scan that no worker
@@ -298,13 +305,13 @@ struct Batch {
   void start(std::size_t k, Worker* idle) {
     ScanRun& run = runs[k];
     run.started = true;
-    const ScanTask task = taskOf(k);
     std::string error = "cannot find the program's own executable";
-    if (idle != nullptr && handOut(*idle, task, error)) return;
+    if (idle != nullptr && handOut(*idle, taskOf(k, idle), error)) return;
     if (idle != nullptr) {
       retireWorker(*idle);
       workers.erase(workers.begin() + (idle - workers.data()));
     }
+    const ScanTask task = taskOf(k, nullptr);
     Worker worker;
     if (!program.empty() && startWorker(workerCommand(program, options), task, worker, error)) {
       workers.push_back(worker);

@@ -31,8 +31,8 @@ int runBatch(const std::vector<std::string>& paths, const RunOptions& options,
 
 // The body of a batch's worker (gapohm --scan-worker): analyses each scan the
 // batch hands it (tools/ScanProcess.h) as the single run of the scan into its
-// output directory with `options`, its outcome written atomically to the scan's
-// outcome file, until the batch has no more. Nothing of one scan carries to the
+// output directory with `options`, its outcome text sent back to the batch,
+// until the batch has no more. Nothing of one scan carries to the
 // next: each starts from the same options, place and stream formats. Returns 0,
 // or 1 when the channel to the batch fails.
 int serveBatchScans(const RunOptions& options, const OutputPlace& place, tk::Console& console);

@@ -34,7 +34,7 @@ std::string batchSummary(const std::vector<ScanOutcome>& scans) {
   return text;
 }
 
-std::string outcomeFileText(int status, const std::vector<std::string>& errors,
+std::string outcomeText(int status, const std::vector<std::string>& errors,
                             const std::vector<ResultsRow>& rows) {
   std::string failure = errors.empty() ? std::string() : errors.front();
   std::replace(failure.begin(), failure.end(), '\n', ' ');
@@ -49,7 +49,7 @@ std::string outcomeFileText(int status, const std::vector<std::string>& errors,
          std::to_string(notSearched) + "\nrows\n" + rowLines(rows);
 }
 
-bool readOutcomeFile(const std::string& text, int& status, ScanOutcome& outcome) {
+bool readOutcomeText(const std::string& text, int& status, ScanOutcome& outcome) {
   std::istringstream in(text);
   std::string line;
   std::string fields[7];

@@ -1,6 +1,6 @@
-// What a batch learns of each scan and what it writes of it: the outcome file a
-// scan's process leaves for the batch (the one channel between them, read back
-// as data rather than parsed from log text), and the batch summary, which is the
+// What a batch learns of each scan and what it writes of it: the outcome text a
+// scan's process sends the batch (the one thing between them besides its
+// messages, read back as data rather than parsed from log text), and the batch summary, which is the
 // results table of every scan with one row more for a scan that failed or was
 // interrupted.
 #pragma once
@@ -28,7 +28,7 @@ std::string rowLines(const std::vector<ResultsRow>& rows);
 // a row "scan failed: <why>", for an interrupted one a row "interrupted".
 std::string batchSummary(const std::vector<ScanOutcome>& scans);
 
-// The outcome file a batch's scan process leaves, one item a line:
+// The outcome text a batch's scan process sends, one item a line:
 //   gapohm-outcome 1
 //   status <exit status>
 //   failure <the first error message, line ends as spaces; empty when none>
@@ -37,8 +37,8 @@ std::string batchSummary(const std::vector<ScanOutcome>& scans);
 //   notsearched <number of gaps the window search did not run on>
 //   rows
 //   <the scan's rows of the results table, CSV lines without the header, to the end>
-std::string outcomeFileText(int status, const std::vector<std::string>& errors,
+std::string outcomeText(int status, const std::vector<std::string>& errors,
                             const std::vector<ResultsRow>& rows);
-// Reads an outcome file's text into `status` and outcome's why, gaps, fitted and
-// rows. False (outcome unchanged) when the text is not a whole outcome file.
-bool readOutcomeFile(const std::string& text, int& status, ScanOutcome& outcome);
+// Reads an outcome text into `status` and outcome's why, gaps, fitted and rows.
+// False (outcome unchanged) when the text is not a whole outcome.
+bool readOutcomeText(const std::string& text, int& status, ScanOutcome& outcome);

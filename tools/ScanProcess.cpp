@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -69,11 +70,13 @@ std::string exactNumber(double v) {
   ::_exit(127);
 }
 
-// The record of a task on the channel: its four names, each ended by a NUL byte
-// (no name holds one).
+// The record of a task on the channel: its three names, each ended by a NUL
+// byte (no name holds one).
+constexpr std::size_t kRecordNames = 3;
+
 std::string recordOf(const ScanTask& task) {
   std::string record;
-  for (const std::string* name : {&task.scan, &task.outputDir, &task.messages, &task.outcome}) {
+  for (const std::string* name : {&task.scan, &task.outputDir, &task.messages}) {
     record += *name;
     record += '\0';
   }
@@ -82,11 +85,11 @@ std::string recordOf(const ScanTask& task) {
 
 // The next task from standard input; false at its end or on a broken record.
 bool readTask(std::string& pending, ScanTask& task) {
-  std::string* names[] = {&task.scan, &task.outputDir, &task.messages, &task.outcome};
-  std::size_t ends[4] = {};
+  std::string* names[kRecordNames] = {&task.scan, &task.outputDir, &task.messages};
+  std::size_t ends[kRecordNames] = {};
   std::size_t found = 0;
   std::size_t from = 0;
-  while (found < 4) {
+  while (found < kRecordNames) {
     const std::size_t end = pending.find('\0', from);
     if (end != std::string::npos) {
       ends[found++] = end;
@@ -100,7 +103,7 @@ bool readTask(std::string& pending, ScanTask& task) {
     pending.append(buffer, static_cast<std::size_t>(n));
   }
   std::size_t start = 0;
-  for (std::size_t k = 0; k < 4; ++k) {
+  for (std::size_t k = 0; k < kRecordNames; ++k) {
     names[k]->assign(pending, start, ends[k] - start);
     start = ends[k] + 1;
   }
@@ -111,6 +114,43 @@ bool readTask(std::string& pending, ScanTask& task) {
 // Creates a task's messages file; its descriptor or -1 with errno set.
 int createMessages(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+// A scan's answer on the channel: its exit status, the outcome text's length
+// (8 bytes, least significant first), the text.
+constexpr std::size_t kLengthBytes = 8;
+// More than any scan's outcome (a few hundred bytes a gap): a longer length is a
+// broken answer, not a reason to reserve memory.
+constexpr std::uint64_t kMostOutcomeBytes = std::uint64_t{1} << 30;
+
+std::string answerOf(unsigned char status, const std::string& outcome) {
+  std::string answer(1, static_cast<char>(status));
+  for (std::size_t k = 0; k < kLengthBytes; ++k) answer += static_cast<char>(outcome.size() >> (8 * k) & 0xFFU);
+  return answer + outcome;
+}
+
+// Exactly `size` bytes from the channel into `into`; false when it ends first.
+bool receiveAll(int fd, char* into, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::recv(fd, into + got, size - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A worker's answer: false when the channel ends before all of it came.
+bool receiveAnswer(int fd, unsigned char& status, std::string& outcome) {
+  char head[1 + kLengthBytes];
+  if (!receiveAll(fd, head, sizeof head)) return false;
+  status = static_cast<unsigned char>(head[0]);
+  std::uint64_t length = 0;
+  for (std::size_t k = kLengthBytes; k > 0; --k) length = length << 8 | static_cast<unsigned char>(head[k]);
+  if (length > kMostOutcomeBytes) return false;
+  outcome.assign(static_cast<std::size_t>(length), '\0');
+  return receiveAll(fd, outcome.data(), outcome.size());
 }
 
 bool sendAll(int fd, const std::string& data, std::string& error) {
@@ -229,9 +269,10 @@ bool startWorker(const std::vector<std::string>& args, const ScanTask& task, Wor
 }
 
 bool handOut(Worker& worker, const ScanTask& task, std::string& error) {
-  const int messages = createMessages(task.messages);
+  // Emptied, not made anew: the same inode serves all the worker's scans.
+  const int messages = ::open(task.messages.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
   if (messages < 0) {
-    error = "cannot create " + task.messages + ": " + std::strerror(errno);
+    error = "cannot empty " + task.messages + ": " + std::strerror(errno);
     return false;
   }
   ::close(messages);
@@ -255,11 +296,9 @@ std::size_t waitForWorker(std::vector<Worker>& workers, bool& ended, int& status
       if (polled[p].revents == 0) continue;
       Worker& worker = workers[which[p]];
       unsigned char told = 0;
-      ssize_t n = -1;
-      while ((n = ::recv(worker.channel, &told, 1, 0)) < 0 && errno == EINTR) {
-      }
+      worker.outcome.clear();
+      ended = !receiveAnswer(worker.channel, told, worker.outcome);
       worker.busy = false;
-      ended = n != 1;
       if (ended) {
         reap(worker, status, waited);
       } else {
@@ -277,7 +316,7 @@ void retireWorker(Worker& worker) {
   reap(worker, status, waited);
 }
 
-int serveScans(const std::function<int(const ScanTask&)>& analyse) {
+int serveScans(const std::function<int(const ScanTask&, std::string&)>& analyse) {
   std::string pending;
   ScanTask task;
   const int between = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -286,10 +325,11 @@ int serveScans(const std::function<int(const ScanTask&)>& analyse) {
     if (messages < 0) return 1;
     ::dup2(messages, STDERR_FILENO);
     ::close(messages);
-    const unsigned char status = static_cast<unsigned char>(analyse(task));
-    if (between >= 0) ::dup2(between, STDERR_FILENO);  // nothing more into the scan's file
+    std::string outcome;
+    const unsigned char status = static_cast<unsigned char>(analyse(task, outcome));
+    if (between >= 0) ::dup2(between, STDERR_FILENO);  // nothing more into the scan's messages
     std::string error;
-    if (!sendAll(STDIN_FILENO, std::string(1, static_cast<char>(status)), error)) return 1;
+    if (!sendAll(STDIN_FILENO, answerOf(status, outcome), error)) return 1;
   }
   return 0;
 }
