@@ -28,15 +28,22 @@ if [ -n "${JOBS:-}" ]; then JOBS_ARG=(-j "$JOBS"); fi
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/gapohm-bench-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
-# Prints "<elapsed s> <peak KiB>" of one command.
+# Prints "<elapsed s> <peak KiB>" of one command. The elapsed time is taken to
+# the nanosecond around it: /usr/bin/time gives hundredths, a tenth of a single
+# run's time.
 measure() {
-  /usr/bin/time -f "%e %M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" ||
+  local start
+  start=$(date +%s.%N)
+  /usr/bin/time -f "%M" -o "$WORK/time" "$@" >/dev/null 2>"$WORK/stderr" ||
     { cat "$WORK/stderr" >&2; echo "whole_runs: command failed: $*" >&2; exit 1; }
-  cat "$WORK/time"
+  awk -v a="$start" -v b="$(date +%s.%N)" -v m="$(cat "$WORK/time")" 'BEGIN { printf "%.4f %d\n", b - a, m }'
 }
 
+# Each run into a directory of its own: a run that replaced the last one's files
+# would delete them, and on ext4 without a journal the deletions would slow the
+# phases measured after it.
 for ((k = 0; k < RUNS; ++k)); do
-  measure "$GAPOHM" "${JOBS_ARG[@]}" -o "$WORK/single" examples/argon_scan.csv
+  measure "$GAPOHM" "${JOBS_ARG[@]}" -o "$WORK/single-$k" examples/argon_scan.csv
 done | sort -n >"$WORK/singles"
 median=$(awk -v n="$RUNS" 'NR == int((n + 1) / 2) { print $1 }' "$WORK/singles")
 peak=$(awk 'BEGIN { m = 0 } $2 > m { m = $2 } END { printf "%.1f", m / 1024 }' "$WORK/singles")
