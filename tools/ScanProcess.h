@@ -93,9 +93,8 @@ bool handOut(Worker& worker, const ScanTask& task, std::string& error);
 
 // Waits until one busy worker of `workers` tells its scan is done (ended false,
 // `status` a wait status of the scan's exit status, its outcome text in
-// worker.outcome) or ends (ended true, then
-// reaped: `status` its wait status, `waited` false when it could not be reaped;
-// a stop no longer goes to it). Returns its index. A stop that comes meanwhile
+// worker.outcome) or ends (ended true, then reaped: `status` its wait status,
+// `waited` false when it could not be reaped; a stop no longer goes to it). Returns its index. A stop that comes meanwhile
 // is passed on and the wait goes on. At least one worker must be busy.
 std::size_t waitForWorker(std::vector<Worker>& workers, bool& ended, int& status, bool& waited);
 
