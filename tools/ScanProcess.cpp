@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
