@@ -67,6 +67,8 @@ struct Points {
 struct Knee {
   double c = kNaN, s = kNaN, v0 = kNaN, w = kNaN;
   double at(double hv, double f) const { return kneeCurrent(c, s, v0, w, hv, f); }
+  // F = f w softplus((V - V0) / w): the ohmic term per unit slope.
+  double ohmic(double hv, double f) const { return f * w * softplus((hv - v0) / w); }
 };
 
 // One knee fit of a set of points: the parameters and how they were found.
@@ -596,7 +598,7 @@ Scatter scatterOf(const Points& p, const Knee& k, const std::vector<double>& r, 
 std::vector<double> weightsOf(const Points& p, const Knee& k, const Scatter& sc) {
   std::vector<double> sd(p.size());
   for (std::size_t i = 0; i < p.size(); ++i) {
-    sd[i] = sc.floor + sc.growth * std::fabs(p.f[i] * k.s * k.w * softplus((p.hv[i] - k.v0) / k.w));
+    sd[i] = sc.floor + sc.growth * std::fabs(k.s * k.ohmic(p.hv[i], p.f[i]));
   }
   const double most = sd.empty() ? 0.0 : *std::max_element(sd.begin(), sd.end());
   std::vector<double> weight(p.size(), 1.0);
@@ -799,7 +801,7 @@ Curvature curvatureOf(const Points& p, const Knee& k, const std::vector<double>&
   std::vector<double> z, e;
   for (std::size_t i = 0; i < p.size(); ++i) {
     if (p.hv[i] <= edge) continue;
-    z.push_back(p.f[i] * k.w * softplus((p.hv[i] - k.v0) / k.w));
+    z.push_back(k.ohmic(p.hv[i], p.f[i]));
     e.push_back(r[i]);
   }
   Curvature c;

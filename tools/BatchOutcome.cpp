@@ -35,7 +35,7 @@ std::string batchSummary(const std::vector<ScanOutcome>& scans) {
 }
 
 std::string outcomeText(int status, const std::vector<std::string>& errors,
-                            const std::vector<ResultsRow>& rows) {
+                        const std::vector<ResultsRow>& rows) {
   std::string failure = errors.empty() ? std::string() : errors.front();
   std::replace(failure.begin(), failure.end(), '\n', ' ');
   std::replace(failure.begin(), failure.end(), '\r', ' ');

@@ -38,7 +38,7 @@ std::string batchSummary(const std::vector<ScanOutcome>& scans);
 //   rows
 //   <the scan's rows of the results table, CSV lines without the header, to the end>
 std::string outcomeText(int status, const std::vector<std::string>& errors,
-                            const std::vector<ResultsRow>& rows);
+                        const std::vector<ResultsRow>& rows);
 // Reads an outcome text into `status` and outcome's why, gaps, fitted and rows.
 // False (outcome unchanged) when the text is not a whole outcome.
 bool readOutcomeText(const std::string& text, int& status, ScanOutcome& outcome);
