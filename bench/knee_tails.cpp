@@ -9,7 +9,11 @@
 //
 //   knee_tails [gaps] [growing 0|1] [replicas] [seed ...]   (default 600 1 400 2026)
 //
-// Prints a Markdown table, a row per result beyond 3 errors, then a count.
+// Prints a Markdown table, a row per result beyond 3 errors, then the number of
+// results, their pull width and how many of those beyond 3 errors are of the
+// first kind.
+#include <gsl/gsl_statistics_double.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -58,7 +62,8 @@ int main(int argc, char** argv) {
   if (seeds.empty()) seeds.push_back(2026u);
   std::printf("| seed | gap | pull | pull against the true spread | bias / spread | quoted / spread | median quoted / spread "
               "| replicas fitted %% | points above V0 + w |\n|---|---|---|---|---|---|---|---|---|\n");
-  int results = 0, wide = 0, smallByChance = 0;
+  std::vector<double> pulls;
+  int wide = 0, smallByChance = 0;
   for (const unsigned seed : seeds) {
     std::mt19937 rng(seed);
     for (int k = 0; k < gaps; ++k) {
@@ -67,8 +72,8 @@ int main(int argc, char** argv) {
       const kneecurves::Scan s = kneecurves::generate(g, rng);
       const KneeFit f = fitKnee(s.hv, s.j);
       if (!f.fitted) continue;
-      ++results;
       const double truth = kneecurves::rhoOf(g), pull = (f.resistivity - truth) / f.resistivityError;
+      pulls.push_back(pull);
       if (std::fabs(pull) <= 3) continue;
       ++wide;
       const Spread sp = spreadOf(g, replicas, seed * 7919u + static_cast<unsigned>(k));
@@ -79,7 +84,11 @@ int main(int argc, char** argv) {
                   bias, quoted, sp.medianQuoted / sp.sd, 100.0 * sp.fitted / replicas, above);
     }
   }
-  std::printf("\n%d results, %d beyond 3 errors; of those, %d with |bias| < 0.5 spread, a quoted error below 0.75 "
-              "of the spread and a median quoted error above it\n", results, wide, smallByChance);
+  std::sort(pulls.begin(), pulls.end());
+  const double width = 0.5 * (gsl_stats_quantile_from_sorted_data(pulls.data(), 1, pulls.size(), 0.84) -
+                              gsl_stats_quantile_from_sorted_data(pulls.data(), 1, pulls.size(), 0.16));
+  std::printf("\n%zu results, pull width %.3f (half the 16-84 %% range), %d beyond 3 errors; of those, %d with "
+              "|bias| < 0.5 spread, a quoted error below 0.75 of the spread and a median quoted error above it\n",
+              pulls.size(), width, wide, smallByChance);
   return 0;
 }
