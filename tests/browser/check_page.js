@@ -17,11 +17,13 @@ const [page, screenshot] = process.argv.slice(2);
 const width = Number(process.env.WIDTH || 1200);
 const kLegiblePx = 10;
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'gapohm-chromium-'));
+// Chromium keeps its singleton socket in a directory of its own under TMPDIR and
+// leaves it behind when it is killed: under the profile, it goes with the profile.
 const browser = spawn(process.env.CHROMIUM || '/usr/bin/chromium', [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
   `--window-size=${width},2000`, `--user-data-dir=${profile}`, '--remote-debugging-pipe', 'about:blank',
-], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'] });
+], { stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'], env: { ...process.env, TMPDIR: profile } });
 let browserLog = '';
 browser.stderr.on('data', (d) => { browserLog += d; });
 
