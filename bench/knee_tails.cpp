@@ -27,7 +27,7 @@
 namespace {
 
 struct Spread {
-  double mean = 0, sd = 0, medianQuoted = 0;
+  double mean = NAN, sd = NAN, medianQuoted = NAN;  // NaN with fewer than two refits fitted
   int fitted = 0;
 };
 
@@ -43,6 +43,7 @@ Spread spreadOf(const kneecurves::Gap& g, int replicas, unsigned seed) {
   Spread out;
   out.fitted = static_cast<int>(rho.size());
   if (rho.size() < 2) return out;
+  out.mean = out.sd = 0;
   for (double r : rho) out.mean += r / static_cast<double>(rho.size());
   for (double r : rho) out.sd += (r - out.mean) * (r - out.mean) / static_cast<double>(rho.size() - 1);
   out.sd = std::sqrt(out.sd);
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
   const double width = 0.5 * (gsl_stats_quantile_from_sorted_data(pulls.data(), 1, pulls.size(), 0.84) -
                               gsl_stats_quantile_from_sorted_data(pulls.data(), 1, pulls.size(), 0.16));
   std::printf("\n%zu results, pull width %.3f (half the 16-84 %% range), %d beyond 3 errors; of those, %d with "
-              "|bias| < 0.5 spread, a quoted error below 0.75 of the spread and a median quoted error above it\n",
+              "|bias| < 0.5 spread and a quoted error below 0.75 of the spread, while the median quoted error is above that\n",
               pulls.size(), width, wide, smallByChance);
   return 0;
 }
